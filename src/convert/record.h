@@ -1,0 +1,40 @@
+// Record conversion: each line of the text file becomes one output line of
+// field texts joined by the separator.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "params/field_table.h"
+#include "textio/line_file.h"
+
+namespace tabulon {
+
+// What one field needs per record, worked out once from the FieldTable.
+struct FieldPlan {
+  std::int32_t Start;  // 1-based position in the record (running sum, wrapping)
+  std::int32_t Width;
+  unsigned char TypeCode;
+  unsigned char TrimCode;
+};
+
+// One plan entry per field; field 0 always exists, taken from a zeroed slot
+// when the table has none.
+std::vector<FieldPlan> MakePlan(const FieldTable& table);
+
+// Appends the field texts of `record`, joined by `separator`, to `out`
+// (between BeginText and WriteLineEnd).
+void AppendRecord(LineFile& out, std::string_view record, const std::vector<FieldPlan>& plan,
+                  char separator);
+
+// Appends the header line's text: every field's header name quoted.
+void AppendHeader(LineFile& out, const FieldTable& table, std::size_t field_count, char separator);
+
+// Converts the text file into the output file. The output is created (or
+// emptied) only after the text file opened. Raises EInOutError on any failed
+// file operation; the output file keeps every line written before it.
+void ConvertFile(std::string_view text_name, std::string_view output_name, const FieldTable& table,
+                 char separator, char header_flag);
+
+}  // namespace tabulon

@@ -1,0 +1,213 @@
+#include "params/parameter_file.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "textio/cp932.h"
+#include "textio/errors.h"
+
+namespace tabulon {
+namespace {
+
+constexpr char kQuote = '"';
+constexpr char kComma = ',';
+
+bool IsSeparator(unsigned char b) {
+  return b >= 0x01 && b <= 0x20;
+}
+
+// The length of the character at `i`: a lead byte and the byte after it are
+// one character, unless the lead byte is the last byte.
+std::size_t CharLength(std::string_view s, std::size_t i) {
+  return IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+}
+
+std::size_t SkipSeparators(std::string_view s, std::size_t i) {
+  while (i < s.size() && IsSeparator(static_cast<unsigned char>(s[i]))) ++i;
+  return i;
+}
+
+// A quoted item from the opening quote at `i`; returns the position after it.
+std::size_t TakeQuotedItem(std::string_view s, std::size_t i, std::string& item) {
+  ++i;
+  while (i < s.size()) {
+    if (s[i] == kQuote) {
+      if (i + 1 < s.size() && s[i + 1] == kQuote) {
+        item += kQuote;
+        i += 2;
+        continue;
+      }
+      return i + 1;  // past the closing quote
+    }
+    std::size_t length = CharLength(s, i);
+    item.append(s.substr(i, length));
+    i += length;
+  }
+  return i;  // no closing quote: the item runs to the end of the line
+}
+
+std::size_t TakePlainItem(std::string_view s, std::size_t i, std::string& item) {
+  std::size_t start = i;
+  while (i < s.size() && s[i] != kComma && !IsSeparator(static_cast<unsigned char>(s[i]))) {
+    i += CharLength(s, i);
+  }
+  item.assign(s.substr(start, i - start));
+  return i;
+}
+
+// The diagnostics: the text before the line number and the text after it.
+// "項目定義が足りません(" n "行目)"
+constexpr std::string_view kTooFewItems =
+    "\x8d\x80\x96\xda\x92\xe8\x8b\x60\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x28";
+// "項目1が定義されていません(" n "行目)"
+constexpr std::string_view kItem1Missing =
+    "\x8d\x80\x96\xda\x31\x82\xaa\x92\xe8\x8b\x60\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9"
+    "\x82\xf1\x28";
+// "項目2が定義されていません(" n "行目)"
+constexpr std::string_view kItem2Missing =
+    "\x8d\x80\x96\xda\x32\x82\xaa\x92\xe8\x8b\x60\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9"
+    "\x82\xf1\x28";
+// "項目定義が多すぎます(" n "行目)"
+constexpr std::string_view kTooManyItems =
+    "\x8d\x80\x96\xda\x92\xe8\x8b\x60\x82\xaa\x91\xbd\x82\xb7\x82\xac\x82\xdc\x82\xb7\x28";
+// "行目)"
+constexpr std::string_view kLineSuffix = "\x8d\x73\x96\xda\x29";
+
+std::string Diagnostic(std::string_view before, std::size_t line_number) {
+  std::string text(before);
+  text += std::to_string(line_number);
+  text += kLineSuffix;
+  return text;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The digits of `s` from `i` to its end as an unsigned value no larger than
+// `limit`; false when there is no digit, a byte is not a digit, or the value
+// exceeds the limit.
+bool ParseDigits(std::string_view s, std::size_t i, unsigned base, std::uint64_t limit,
+                 std::uint64_t& value) {
+  if (i >= s.size()) return false;
+  value = 0;
+  for (; i < s.size(); ++i) {
+    int digit = base == 16 ? HexDigit(s[i]) : (s[i] >= '0' && s[i] <= '9' ? s[i] - '0' : -1);
+    if (digit < 0) return false;
+    value = value * base + static_cast<unsigned>(digit);
+    if (value > limit) return false;
+  }
+  return true;
+}
+
+bool TryParseWidth(std::string_view s, std::int32_t& width) {
+  std::size_t i = 0;
+  while (i < s.size() && s[i] == ' ') ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  std::uint64_t value = 0;
+  if (i < s.size() && (s[i] == '$' || s[i] == 'x' || s[i] == 'X')) {
+    if (!ParseDigits(s, i + 1, 16, 0xFFFFFFFFULL, value)) return false;
+  } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+    if (!ParseDigits(s, i + 2, 16, 0xFFFFFFFFULL, value)) return false;
+  } else {
+    if (!ParseDigits(s, i, 10, negative ? 0x80000000ULL : 0x7FFFFFFFULL, value)) return false;
+  }
+  // Hexadecimal digits are a 32-bit pattern; '-' negates in two's complement.
+  std::uint32_t bits = static_cast<std::uint32_t>(value);
+  if (negative) bits = 0u - bits;
+  width = static_cast<std::int32_t>(bits);
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::size_t nul = text.find('\0');
+  if (nul != std::string_view::npos) text = text.substr(0, nul);
+  std::vector<std::string_view> lines;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", i);
+    if (end == std::string_view::npos) end = text.size();
+    lines.push_back(text.substr(i, end - i));
+    i = end;
+    if (i < text.size() && text[i] == '\r') ++i;
+    if (i < text.size() && text[i] == '\n') ++i;
+  }
+  return lines;
+}
+
+std::vector<std::string> SplitItems(std::string_view line) {
+  std::vector<std::string> items;
+  std::size_t i = SkipSeparators(line, 0);
+  while (i < line.size()) {
+    std::string item;
+    i = line[i] == kQuote ? TakeQuotedItem(line, i, item) : TakePlainItem(line, i, item);
+    items.push_back(std::move(item));
+    i = SkipSeparators(line, i);
+    if (i < line.size() && line[i] == kComma) {
+      if (i + 1 == line.size()) items.emplace_back();  // a comma as the last byte
+      i = SkipSeparators(line, i + 1);
+    }
+  }
+  return items;
+}
+
+std::int32_t ParseWidth(std::string_view item) {
+  std::int32_t width = 0;
+  if (!TryParseWidth(item, width)) RaiseConvertError(item);
+  return width;
+}
+
+std::string LoadParameterText(std::string_view text, FieldTable& table) {
+  std::string error_text;
+  std::vector<std::string_view> lines = SplitLines(text);
+  table.TypeCodes.assign(lines.size(), 0);
+  table.Widths.assign(lines.size(), 0);
+  table.TrimCodes.assign(lines.size(), 0);
+  table.HeaderNames.assign(lines.size(), std::string());
+
+  std::size_t field = 0;
+  for (std::size_t index = 0; index < lines.size(); ++index) {
+    std::string_view line = lines[index];
+    std::size_t line_number = index + 1;
+    if (!line.empty() && line[0] == '#') continue;
+    std::vector<std::string> items = SplitItems(line);
+    if (items.size() < 2) {
+      error_text = Diagnostic(kTooFewItems, line_number);
+    } else if (items.size() > 4) {
+      error_text = Diagnostic(kTooManyItems, line_number);
+    } else {
+      if (items[0].empty()) {
+        error_text = Diagnostic(kItem1Missing, line_number);
+      } else {
+        table.TypeCodes[field] = UpperCode(static_cast<unsigned char>(items[0][0]));
+      }
+      if (items[1].empty()) {
+        error_text = Diagnostic(kItem2Missing, line_number);
+      } else {
+        table.Widths[field] = ParseWidth(items[1]);
+      }
+      bool has_trim = items.size() >= 3 && !items[2].empty();
+      table.TrimCodes[field] = has_trim ? UpperCode(static_cast<unsigned char>(items[2][0])) : ' ';
+      if (items.size() == 4) table.HeaderNames[field] = std::move(items[3]);
+    }
+    ++field;
+  }
+  table.FieldCount = static_cast<std::int32_t>(field);
+  return error_text;
+}
+
+std::string LoadParameterFile(std::string_view name, FieldTable& table) {
+  std::string path(name);
+  std::string text;
+  if (!platform::ReadWholeFile(path.c_str(), text)) RaiseFOpenError(name);
+  platform::ProtectFromWriting(path.c_str());
+  return LoadParameterText(text, table);
+}
+
+}  // namespace tabulon

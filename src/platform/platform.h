@@ -1,0 +1,92 @@
+// The thin operating-system layer. Everything above it is portable: it names
+// files by byte strings, gets numeric I/O codes back (the codes of the message
+// table: 2 file not found, 3 path not found, 5 access denied, 32 sharing
+// conflict, ...), and never sees errno or a Win32 error directly.
+//
+// One implementation per platform sits beside this header (posix/, win32/).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tabulon::platform {
+
+// An opened object: a file descriptor on POSIX, a HANDLE on Windows.
+using Handle = std::intptr_t;
+inline constexpr Handle kInvalidHandle = -1;
+
+// Kind of an opened object, as far as the line files care.
+enum class FileKind { Unknown, Disk, Char, Pipe };
+
+struct OpenResult {
+  Handle handle = kInvalidHandle;
+  std::int32_t code = 0;  // 0 on success, an I/O code otherwise
+};
+
+// Opens an existing file for reading. Others may go on reading it, but no one
+// may write it while it is open (a sharing conflict gives code 32).
+OpenResult OpenForReading(const char* name);
+
+// Creates the file, or empties an existing one, for writing. Fails with
+// code 32 when the file is open elsewhere (for reading or writing) or is the
+// protected parameter file (see ProtectFromWriting).
+OpenResult OpenForWriting(const char* name);
+
+// Opens the message channel device. The handle stands for the console; the
+// caller replaces it by StandardError() and puts it back before closing it.
+OpenResult OpenConsole();
+
+FileKind KindOf(Handle handle);
+
+// Reads up to `capacity` bytes; `count` receives the number read (0 at the
+// end of the data). Returns 0 or an I/O code (109 for a broken pipe).
+std::int32_t Read(Handle handle, char* buffer, std::uint32_t capacity, std::uint32_t& count);
+
+// Writes all `size` bytes, completing partial writes. Returns 0 or an I/O code.
+std::int32_t Write(Handle handle, const char* data, std::size_t size);
+
+std::int32_t Close(Handle handle);
+
+Handle StandardError();
+Handle StandardOutput();
+
+// Reads a whole file with read sharing (as OpenForReading), closing it before
+// returning. False when it cannot be opened, locked or read completely.
+bool ReadWholeFile(const char* name, std::string& contents);
+
+// Makes every later OpenForWriting refuse (code 32) the file that `name` names
+// now, by identity, so that links and other spellings are caught too. The
+// parameter file is protected this way: the output may never overwrite it.
+void ProtectFromWriting(const char* name);
+
+// Names longer than this many bytes are refused at open (code 3).
+inline constexpr std::size_t kMaxNameLength = 259;
+
+// The existence test of the command line: the name (or, when its last
+// component holds '*' or '?', its first match in byte order) names an entry
+// that is not a directory and whose modification time in local time lies in
+// the years 1980 to 2107.
+bool FileExists(const char* name);
+
+// The process's whole command line as one byte string, where the platform
+// keeps it that way (Windows). False where the arguments arrive already split
+// (POSIX: the caller uses argv).
+bool RawCommandLine(std::string& command_line);
+
+// Process set-up: no signal may end the run in the middle of a write (a pipe
+// whose reader went away, a file-size limit): such writes fail with a code.
+void PrepareProcess();
+
+// The executable's file name without its directory, for the failure report.
+// Valid after PrepareProcess; never allocates.
+std::string_view ModuleName();
+
+// The offset of a code address from the executable's load address.
+std::uintptr_t CodeOffset(const void* address);
+
+// Ends the process with the status, running the program's final clean-up.
+[[noreturn]] void ExitProcess(int status);
+
+}  // namespace tabulon::platform

@@ -1,0 +1,311 @@
+// POSIX implementation of the OS layer. The only file that calls the system.
+//
+// Sharing is emulated with advisory flock locks on regular files: readers take
+// a shared lock, the writer an exclusive one before it empties the file, so a
+// file that is being read can never be overwritten by a second open.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/wildcard.h"
+
+extern "C" char __executable_start;  // NOLINT: provided by the linker
+
+namespace tabulon::platform {
+namespace {
+
+constexpr Handle kConsoleHandle = -2;  // stands for the console; never closed
+
+bool DirectoryExists(const std::string& dir) {
+  struct stat st {};
+  return ::stat(dir.empty() ? "." : dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// errno to the codes of the message table. Raw errno values are never shown:
+// they collide with the table (EIO is 5, which would read "access denied").
+std::int32_t CodeOf(int err, const char* name) {
+  switch (err) {
+    case ENOENT: {
+      std::string_view path = name ? name : "";
+      if (HasWildcard(LastComponent(path))) return 123;
+      return DirectoryExists(std::string(DirectoryPart(path))) ? 2 : 3;
+    }
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+      return 3;
+    case EMFILE:
+    case ENFILE:
+      return 4;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+      return 5;
+    case EBADF:
+      return 6;
+    case EBUSY:
+    case ETXTBSY:
+    case EWOULDBLOCK:
+      return 32;
+    case EINVAL:
+      return 87;
+    case EPIPE:
+      return 109;
+    case ENOSPC:
+    case EDQUOT:
+      return 112;
+    case EFBIG:
+      return 223;
+    case EIO:
+      return 1117;
+    default:
+      return 31;
+  }
+}
+
+// A name the platform refuses before asking the system: too long (3), or a
+// wildcard in its last component, which no file can be opened by (123).
+std::int32_t CheckName(const char* name) {
+  std::string_view path = name;
+  if (path.size() > kMaxNameLength) return 3;
+  if (path.empty()) return 2;
+  if (HasWildcard(LastComponent(path))) return 123;
+  return 0;
+}
+
+// Takes the advisory lock that emulates the sharing rules. Returns 0, or 32
+// when another open holds a conflicting lock. A file system without lock
+// support is used without the lock.
+std::int32_t TakeLock(int fd, int operation) {
+  for (;;) {
+    if (::flock(fd, operation | LOCK_NB) == 0) return 0;
+    int err = errno;
+    if (err == EINTR) continue;
+    if (err == EWOULDBLOCK) return 32;
+    if (err == ENOLCK || err == EOPNOTSUPP || err == EINVAL) return 0;
+    return CodeOf(err, nullptr);
+  }
+}
+
+struct FileId {
+  dev_t dev;
+  ino_t ino;
+};
+std::vector<FileId> protected_files;  // files the output may never overwrite
+
+bool IsProtected(const struct stat& st) {
+  return std::any_of(protected_files.begin(), protected_files.end(),
+                     [&](const FileId& id) { return id.dev == st.st_dev && id.ino == st.st_ino; });
+}
+
+OpenResult Fail(int fd, std::int32_t code) {
+  if (fd >= 0) ::close(fd);
+  return {kInvalidHandle, code};
+}
+
+char module_name[256] = "tabulon";
+
+}  // namespace
+
+OpenResult OpenForReading(const char* name) {
+  if (std::int32_t code = CheckName(name)) return {kInvalidHandle, code};
+  int fd;
+  do fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) return Fail(-1, CodeOf(errno, name));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return Fail(fd, CodeOf(errno, name));
+  if (S_ISDIR(st.st_mode)) return Fail(fd, 5);
+  if (S_ISREG(st.st_mode)) {
+    if (std::int32_t code = TakeLock(fd, LOCK_SH)) return Fail(fd, code);
+  }
+  return {fd, 0};
+}
+
+OpenResult OpenForWriting(const char* name) {
+  if (std::int32_t code = CheckName(name)) return {kInvalidHandle, code};
+  int fd;
+  // Not O_TRUNC: the file is emptied only once the lock shows nobody else has it open.
+  do fd = ::open(name, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) return Fail(-1, CodeOf(errno, name));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return Fail(fd, CodeOf(errno, name));
+  if (S_ISREG(st.st_mode)) {
+    if (IsProtected(st)) return Fail(fd, 32);
+    if (std::int32_t code = TakeLock(fd, LOCK_EX)) return Fail(fd, code);
+    if (::ftruncate(fd, 0) != 0) return Fail(fd, CodeOf(errno, name));
+  }
+  return {fd, 0};
+}
+
+OpenResult OpenConsole() {
+  return {kConsoleHandle, 0};
+}
+
+FileKind KindOf(Handle handle) {
+  if (handle == kConsoleHandle) return FileKind::Char;
+  struct stat st {};
+  if (::fstat(static_cast<int>(handle), &st) != 0) return FileKind::Unknown;
+  if (S_ISCHR(st.st_mode)) return FileKind::Char;
+  if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)) return FileKind::Disk;
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FileKind::Pipe;
+  return FileKind::Unknown;
+}
+
+std::int32_t Read(Handle handle, char* buffer, std::uint32_t capacity, std::uint32_t& count) {
+  count = 0;
+  for (;;) {
+    ssize_t n = ::read(static_cast<int>(handle), buffer, capacity);
+    if (n >= 0) {
+      count = static_cast<std::uint32_t>(n);
+      return 0;
+    }
+    if (errno != EINTR) return CodeOf(errno, nullptr);
+  }
+}
+
+std::int32_t Write(Handle handle, const char* data, std::size_t size) {
+  if (handle == kConsoleHandle) return 0;  // never written: the channel writes to fd 2
+  while (size > 0) {
+    ssize_t n = ::write(static_cast<int>(handle), data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return CodeOf(errno, nullptr);
+    }
+    if (n == 0) return 31;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+std::int32_t Close(Handle handle) {
+  if (handle == kConsoleHandle) return 0;
+  if (::close(static_cast<int>(handle)) != 0 && errno != EINTR) return CodeOf(errno, nullptr);
+  return 0;
+}
+
+Handle StandardError() {
+  return STDERR_FILENO;
+}
+Handle StandardOutput() {
+  return STDOUT_FILENO;
+}
+
+bool ReadWholeFile(const char* name, std::string& contents) {
+  OpenResult opened = OpenForReading(name);
+  if (opened.code != 0) return false;
+  int fd = static_cast<int>(opened.handle);
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0;
+  contents.clear();
+  if (ok && S_ISREG(st.st_mode)) {
+    // The size is known: read exactly that much; a short read is a failure.
+    contents.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (ok && done < contents.size()) {
+      ssize_t n = ::read(fd, contents.data() + done, contents.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0)
+        ok = false;
+      else
+        done += static_cast<std::size_t>(n);
+    }
+  } else if (ok) {
+    // A pipe or device has no size: read to its end.
+    char chunk[65536];
+    for (;;) {
+      ssize_t n = ::read(fd, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) ok = false;
+      if (n <= 0) break;
+      contents.append(chunk, static_cast<std::size_t>(n));
+    }
+  }
+  ::close(fd);
+  if (!ok) contents.clear();
+  return ok;
+}
+
+void ProtectFromWriting(const char* name) {
+  struct stat st {};
+  if (::stat(name, &st) == 0 && S_ISREG(st.st_mode))
+    protected_files.push_back({st.st_dev, st.st_ino});
+}
+
+bool FileExists(const char* name) {
+  std::string_view path = name;
+  std::string found(path);
+  std::string_view last = LastComponent(path);
+  if (HasWildcard(last)) {
+    std::string dir(DirectoryPart(path));
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return false;
+    std::string best;
+    bool any = false;
+    while (dirent* e = ::readdir(d)) {
+      std::string_view entry = e->d_name;
+      if (WildcardMatch(last, entry) && (!any || entry < best)) {
+        best = entry;
+        any = true;
+      }
+    }
+    ::closedir(d);
+    if (!any) return false;
+    found = dir + best;
+  }
+  struct stat st {};
+  if (::stat(found.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  std::tm local{};
+  std::time_t when = st.st_mtime;
+  if (!::localtime_r(&when, &local)) return false;
+  int year = local.tm_year + 1900;
+  return year >= 1980 && year <= 2107;
+}
+
+bool RawCommandLine(std::string&) {
+  return false;
+}
+
+void PrepareProcess() {
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
+  char path[4096];
+  ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n > 0) {
+    path[n] = '\0';
+    std::string_view base = LastComponent(std::string_view(path, static_cast<std::size_t>(n)));
+    std::size_t len = std::min(base.size(), sizeof module_name - 1);
+    std::memcpy(module_name, base.data(), len);
+    module_name[len] = '\0';
+  }
+}
+
+std::string_view ModuleName() {
+  return module_name;
+}
+
+std::uintptr_t CodeOffset(const void* address) {
+  return reinterpret_cast<std::uintptr_t>(address) -
+         reinterpret_cast<std::uintptr_t>(&__executable_start);
+}
+
+void ExitProcess(int status) {
+  std::exit(status);
+}
+
+}  // namespace tabulon::platform

@@ -1,0 +1,35 @@
+#include "textio/error_stream.h"
+
+#include "textio/io_codes.h"
+
+namespace tabulon {
+
+LineFile ErrorStream;
+
+namespace {
+platform::Handle console_handle = platform::kInvalidHandle;
+}
+
+void OpenErrorStream() {
+  BindConsole(ErrorStream);
+  OpenForWriting(ErrorStream);
+  CheckIo();
+  // The console is a character device, so every line end writes its line
+  // out; that stays in force after standard error takes the console's place.
+  console_handle = ErrorStream.OsHandle;
+  ErrorStream.OsHandle = platform::StandardError();
+}
+
+void CloseErrorStream() {
+  ErrorStream.OsHandle = console_handle;
+  CloseLineFile(ErrorStream);
+  CheckIo();
+}
+
+void WriteMessage(std::string_view message) {
+  WriteText(ErrorStream, message);
+  WriteLineEnd(ErrorStream);
+  CheckIo();
+}
+
+}  // namespace tabulon

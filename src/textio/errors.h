@@ -1,0 +1,65 @@
+// The error kinds of the program. An error carries its kind name, its message
+// (code page 932 bytes) and the code address where it was raised; the failure
+// report at the top of the run shows all three.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tabulon {
+
+class Exception {
+ public:
+  Exception(const char* kind_name, std::string message, const void* location)
+      : kind_name_(kind_name), message_(std::move(message)), location_(location) {}
+  virtual ~Exception() = default;
+
+  const char* KindName() const { return kind_name_; }
+  const std::string& Message() const { return message_; }
+  const void* Location() const { return location_; }
+
+ private:
+  const char* kind_name_;
+  std::string message_;
+  const void* location_;
+};
+
+class EInOutError : public Exception {
+ public:
+  EInOutError(std::string message, std::int32_t code, const void* location)
+      : Exception("EInOutError", std::move(message), location), code_(code) {}
+  std::int32_t Code() const { return code_; }
+
+ private:
+  std::int32_t code_;
+};
+
+class EFOpenError : public Exception {
+ public:
+  EFOpenError(std::string message, const void* location)
+      : Exception("EFOpenError", std::move(message), location) {}
+};
+
+class EConvertError : public Exception {
+ public:
+  EConvertError(std::string message, const void* location)
+      : Exception("EConvertError", std::move(message), location) {}
+};
+
+class EOutOfMemory : public Exception {
+ public:
+  explicit EOutOfMemory(const void* location) : Exception("EOutOfMemory", kMessage, location) {}
+  // "メモリが足りません"
+  static constexpr const char* kMessage =
+      "\x83\x81\x83\x82\x83\x8a\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
+};
+
+// Raise helpers: each records the address of its call site as the location.
+[[noreturn]] void RaiseFOpenError(std::string_view file_name);
+[[noreturn]] void RaiseConvertError(std::string_view item);
+
+// The code address of the caller of the function this is used in.
+#define TABULON_CALLER_ADDRESS() __builtin_extract_return_addr(__builtin_return_address(0))
+
+}  // namespace tabulon

@@ -1,0 +1,47 @@
+// Input/output codes. Line file operations never raise: a failing operation
+// leaves its code in PendingIoCode (the latest failure wins), and the caller's
+// CheckIo turns a pending code into an EInOutError.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "textio/errors.h"
+
+namespace tabulon {
+
+// Codes of the line file itself (the others are operating-system codes).
+inline constexpr std::int32_t kCodeNeverBound = 102;
+inline constexpr std::int32_t kCodeNotOpen = 103;
+inline constexpr std::int32_t kCodeNotReading = 104;
+inline constexpr std::int32_t kCodeNotWriting = 105;
+
+// The pending input/output code of this thread; 0 when nothing has failed.
+extern thread_local std::int32_t PendingIoCode;
+
+inline void SetPendingIoCode(std::int32_t code) {
+  if (code != 0) PendingIoCode = code;
+}
+
+// The message of an I/O code: the table's text, or "I/O エラー (%d)".
+std::string IoMessage(std::int32_t code);
+
+// Raises EInOutError for the pending code, clearing it first. The error's
+// location is the caller's code address.
+[[noreturn]] void RaisePendingIo();
+
+// Raises EInOutError when a code is pending. Inline, so that the error's
+// location is the check itself and the check costs one test when nothing failed.
+inline void CheckIo() {
+  if (PendingIoCode != 0) RaisePendingIo();
+}
+
+// The check of a clean-up step that runs while an error is unwinding (closing
+// a file). It cannot raise there; instead a pending code becomes the error
+// that replaces the unwinding one, and TakeReplacementError hands it to the
+// top of the run.
+void CheckIoWhileUnwinding() noexcept;
+std::optional<EInOutError> TakeReplacementError() noexcept;
+
+}  // namespace tabulon

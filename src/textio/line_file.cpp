@@ -1,0 +1,325 @@
+#include "textio/line_file.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "textio/io_codes.h"
+
+namespace tabulon {
+namespace {
+
+constexpr int kEndMark = -1;
+constexpr char kCtrlZ = 0x1A;
+constexpr char kCr = 0x0D;
+constexpr char kLf = 0x0A;
+
+// --- actions -------------------------------------------------------------
+
+std::int32_t Refill(LineFile& file) {
+  file.Position = 0;
+  file.FillCount = 0;
+  std::uint32_t count = 0;
+  std::int32_t code = platform::Read(file.OsHandle, file.BufferRef, file.Capacity, count);
+  if (code == 109) return 0;  // the writer of a pipe has gone: the data has ended
+  if (code != 0) return code;
+  file.FillCount = count;
+  return 0;
+}
+
+std::int32_t WriteOut(LineFile& file) {
+  if (file.Position == 0) return 0;
+  std::int32_t code = platform::Write(file.OsHandle, file.BufferRef, file.Position);
+  file.Position = 0;  // a block whose write failed is dropped, not retried
+  return code;
+}
+
+std::int32_t Nothing(LineFile&) {
+  return 0;
+}
+
+std::int32_t CloseHandleAction(LineFile& file) {
+  file.State = StateClosed;
+  return platform::Close(file.OsHandle);
+}
+
+// Sets up the actions for the wanted state and opens with `opener`.
+std::int32_t OpenWith(LineFile& file, platform::OpenResult (*opener)(const char*)) {
+  file.Position = 0;
+  file.FillCount = 0;
+  bool reading = file.State == StateReading;
+  file.TransferAction = reading ? Refill : WriteOut;
+  file.CloseAction = CloseHandleAction;
+  file.FlushAction = Nothing;
+  if (file.NameTooLong) {
+    file.State = StateClosed;
+    return 3;
+  }
+  platform::OpenResult opened = opener(file.FileName);
+  if (opened.code != 0) {
+    file.State = StateClosed;
+    return opened.code;
+  }
+  file.OsHandle = opened.handle;
+  if (reading) return 0;
+  switch (platform::KindOf(file.OsHandle)) {
+    case platform::FileKind::Unknown:
+      platform::Close(file.OsHandle);
+      file.State = StateClosed;
+      return kCodeNotWriting;
+    case platform::FileKind::Char:
+      file.FlushAction = WriteOut;
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+std::int32_t FileOpener(LineFile& file) {
+  return OpenWith(file,
+                  file.State == StateReading ? platform::OpenForReading : platform::OpenForWriting);
+}
+
+std::int32_t ConsoleOpener(LineFile& file) {
+  if (file.State == StateReading) return OpenWith(file, platform::OpenForReading);
+  return OpenWith(file, [](const char*) { return platform::OpenConsole(); });
+}
+
+bool IsBound(const LineFile& file) {
+  return file.State == StateClosed || file.State == StateReading || file.State == StateWriting;
+}
+
+std::int32_t Open(LineFile& file, LineFileState wanted) {
+  if (!IsBound(file)) {
+    SetPendingIoCode(kCodeNeverBound);
+    return kCodeNeverBound;
+  }
+  if (file.State != StateClosed) CloseLineFile(file);
+  file.State = wanted;
+  std::int32_t code = file.OpenAction(file);
+  SetPendingIoCode(code);
+  return code;
+}
+
+// --- reading -------------------------------------------------------------
+
+// One byte of the data, or the end mark. A Ctrl-Z is never consumed, and an
+// exhausted file leaves a Ctrl-Z in the buffer so that the system is never
+// asked again after it reported the end.
+int TakeByte(LineFile& file) {
+  if (file.State != StateReading) {
+    SetPendingIoCode(kCodeNotReading);
+    return kEndMark;
+  }
+  for (;;) {
+    if (file.Position < file.FillCount) {
+      char b = file.BufferRef[file.Position];
+      if (b == kCtrlZ) return kEndMark;
+      ++file.Position;
+      return static_cast<unsigned char>(b);
+    }
+    std::int32_t code = file.TransferAction(file);
+    if (code != 0) {
+      SetPendingIoCode(code);
+      return kEndMark;
+    }
+    if (file.FillCount == 0) {
+      file.BufferRef[0] = kCtrlZ;
+      file.FillCount = 1;
+      return kEndMark;
+    }
+  }
+}
+
+// The first LF, CR or Ctrl-Z in [p, end), or end. Eight bytes at a time.
+const char* FindLineStop(const char* p, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+  auto zero_bytes = [](std::uint64_t x) { return (x - kOnes) & ~x; };
+  while (end - p >= 8) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    std::uint64_t hits = (zero_bytes(v ^ (kOnes * 0x0A)) | zero_bytes(v ^ (kOnes * 0x0D)) |
+                          zero_bytes(v ^ (kOnes * 0x1A))) &
+                         kHighs;
+    // The lowest flagged byte is always a true match (false flags only
+    // appear above a true one), so the first match is found exactly.
+    if (hits != 0) return p + (std::countr_zero(hits) >> 3);
+    p += 8;
+  }
+  while (p < end && *p != kLf && *p != kCr && *p != kCtrlZ) ++p;
+  return p;
+}
+
+}  // namespace
+
+void BindName(LineFile& file, std::string_view name, std::uint32_t capacity) {
+  file.OsHandle = platform::kInvalidHandle;
+  file.Position = 0;
+  file.FillCount = 0;
+  file.TransferAction = nullptr;
+  file.FlushAction = nullptr;
+  file.CloseAction = nullptr;
+  file.Dropping = false;
+  file.BufferRef = file.OwnBuffer;
+  file.State = StateClosed;
+  file.LineStyle = kLineStyleCrLf;
+  file.Capacity = std::clamp<std::uint32_t>(capacity, 1, kFileCapacity);
+  file.OpenAction = FileOpener;
+  // Never write past the name field: a longer name is refused at open.
+  file.NameTooLong = name.size() > platform::kMaxNameLength;
+  std::size_t length = file.NameTooLong ? 0 : name.size();
+  std::memcpy(file.FileName, name.data(), length);
+  file.FileName[length] = '\0';
+}
+
+void BindConsole(LineFile& file, std::uint32_t capacity) {
+  BindName(file, "CONOUT$", capacity);
+  file.OpenAction = ConsoleOpener;
+}
+
+std::int32_t OpenForReading(LineFile& file) {
+  return Open(file, StateReading);
+}
+std::int32_t OpenForWriting(LineFile& file) {
+  return Open(file, StateWriting);
+}
+
+bool AtEndOfData(LineFile& file) {
+  if (file.State == StateReading && file.Position < file.FillCount) {
+    return file.BufferRef[file.Position] == kCtrlZ;
+  }
+  if (TakeByte(file) == kEndMark) return true;
+  --file.Position;
+  return false;
+}
+
+std::string_view ReadTextLine(LineFile& file, std::string& spill) {
+  spill.clear();
+  if (file.State != StateReading) {
+    SetPendingIoCode(kCodeNotReading);
+    return {};
+  }
+  bool spilled = false;
+  auto finish = [&](const char* start, std::size_t size) -> std::string_view {
+    if (!spilled) return {start, size};
+    spill.append(start, size);
+    return spill;
+  };
+  for (;;) {
+    if (file.Position >= file.FillCount) {
+      if (TakeByte(file) == kEndMark) break;  // the end of the data ends the value
+      --file.Position;
+    }
+    char* buffer = file.BufferRef;
+    const char* start = buffer + file.Position;
+    const char* stop = FindLineStop(start, buffer + file.FillCount);
+    std::size_t size = static_cast<std::size_t>(stop - start);
+    std::uint32_t at = static_cast<std::uint32_t>(stop - buffer);
+    if (at == file.FillCount) {  // no line end in the buffer: keep the piece, refill
+      spill.append(start, size);
+      spilled = true;
+      file.Position = at;
+      continue;
+    }
+    if (*stop == kLf) {
+      file.Position = at + 1;
+      return finish(start, size);
+    }
+    if (*stop == kCtrlZ) {  // ends the value and the data; not consumed
+      file.Position = at;
+      return finish(start, size);
+    }
+    // A CR: with an LF after it, the pair ends the line; otherwise it is dropped.
+    if (at + 1 < file.FillCount) {
+      if (buffer[at + 1] == kLf) {
+        file.Position = at + 2;
+        return finish(start, size);
+      }
+      spill.append(start, size);
+      spilled = true;
+      file.Position = at + 1;
+      continue;
+    }
+    // The CR is the last byte in the buffer: decide on the next byte of the data.
+    spill.append(start, size);
+    spilled = true;
+    file.Position = at + 1;
+    int next = TakeByte(file);
+    if (next == kEndMark) break;
+    if (next == kLf) return spill;
+    --file.Position;  // not an LF: the CR is dropped and gathering goes on
+  }
+  return spilled ? std::string_view(spill) : std::string_view();
+}
+
+std::string ReadTextLine(LineFile& file) {
+  std::string spill;
+  return std::string(ReadTextLine(file, spill));
+}
+
+void AppendTextSlow(LineFile& file, const char* data, std::size_t size) {
+  if (file.State != StateWriting) {
+    SetPendingIoCode(kCodeNotWriting);
+    return;
+  }
+  if (file.Dropping) return;
+  // Whenever the rest fills the buffer, fill it to its end and write it out.
+  while (size >= file.Capacity - file.Position) {
+    std::size_t room = file.Capacity - file.Position;
+    std::memcpy(file.BufferRef + file.Position, data, room);
+    file.Position = file.Capacity;
+    data += room;
+    size -= room;
+    if (std::int32_t code = file.TransferAction(file)) {
+      SetPendingIoCode(code);
+      file.Dropping = true;
+      return;
+    }
+  }
+  std::memcpy(file.BufferRef + file.Position, data, size);
+  file.Position += static_cast<std::uint32_t>(size);
+}
+
+void WriteText(LineFile& file, std::string_view text) {
+  BeginText(file);
+  AppendText(file, text);
+}
+
+void WriteLineEnd(LineFile& file) {
+  WriteText(file, "\r\n");
+  if (file.State == StateWriting) {
+    SetPendingIoCode(file.FlushAction(file));
+  } else if (file.State != StateReading) {
+    SetPendingIoCode(kCodeNotOpen);
+  }
+}
+
+void CloseLineFile(LineFile& file) {
+  if (file.State != StateReading && file.State != StateWriting) {
+    SetPendingIoCode(kCodeNotOpen);
+    return;
+  }
+  if (file.State == StateWriting) {
+    if (std::int32_t code = WriteOut(file)) {
+      SetPendingIoCode(code);  // closing stops: the handle stays open
+      return;
+    }
+  }
+  SetPendingIoCode(file.CloseAction(file));
+}
+
+CloseOnUnwind::~CloseOnUnwind() {
+  if (file_ == nullptr) return;
+  CloseLineFile(*file_);
+  CheckIoWhileUnwinding();
+}
+
+void CloseOnUnwind::Close() {
+  LineFile* file = file_;
+  file_ = nullptr;
+  CloseLineFile(*file);
+  CheckIo();
+}
+
+}  // namespace tabulon

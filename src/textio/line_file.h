@@ -1,0 +1,124 @@
+// LineFile: a buffered, line-oriented file record with its own buffer.
+//
+// Reading cuts the data into lines: LF or CR LF ends a line, a CR followed by
+// anything else is dropped, a Ctrl-Z byte ends the data (and is never
+// consumed, so the end stays), and a last line without a line end still
+// counts. Writing appends bytes and writes the buffer out the moment it fills.
+//
+// Operations never raise. A failure leaves its code in PendingIoCode; callers
+// run CheckIo after each step.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace tabulon {
+
+enum LineFileState : std::uint16_t {
+  StateClosed = 0xD7B0,
+  StateReading = 0xD7B1,
+  StateWriting = 0xD7B2,
+};
+
+inline constexpr std::uint16_t kLineStyleCrLf = 0x0001;
+
+// Buffer capacity of the text and output files, chosen by measurement: large
+// enough that system calls vanish from the profile, small enough to stay in
+// the L2 cache alongside the other record's buffer.
+inline constexpr std::uint32_t kFileCapacity = 64 * 1024;
+// The message channel writes each line out at its line end anyway.
+inline constexpr std::uint32_t kChannelCapacity = 128;
+
+struct LineFile;
+using LineFileAction = std::int32_t (*)(LineFile&);
+
+struct LineFile {
+  platform::Handle OsHandle = platform::kInvalidHandle;
+  std::uint16_t State = 0;  // none of the three states: never bound
+  std::uint16_t LineStyle = 0;
+  std::uint32_t Capacity = 0;
+  std::uint32_t Position = 0;   // reading: next unread byte; writing: bytes waiting
+  std::uint32_t FillCount = 0;  // reading: valid bytes in the buffer
+  char* BufferRef = nullptr;
+  LineFileAction OpenAction = nullptr;
+  LineFileAction TransferAction = nullptr;  // refill or write-out
+  LineFileAction FlushAction = nullptr;     // after each line end
+  LineFileAction CloseAction = nullptr;
+  bool Dropping = false;     // a write-out failed: the rest of the current text is dropped
+  bool NameTooLong = false;  // the bound name did not fit FileName: opening gives code 3
+  char FileName[platform::kMaxNameLength + 1] = {};
+  char
+      OwnBuffer[kFileCapacity];  // left uninitialised: only bytes below FillCount/Position are read
+};
+
+// Clears the record and binds it to `name`; the record is closed afterwards.
+// `capacity` (1 to kFileCapacity) is the usable part of OwnBuffer.
+void BindName(LineFile& file, std::string_view name, std::uint32_t capacity = kFileCapacity);
+
+// Binds the record to the console device (the message channel).
+void BindConsole(LineFile& file, std::uint32_t capacity = kChannelCapacity);
+
+std::int32_t OpenForReading(LineFile& file);
+std::int32_t OpenForWriting(LineFile& file);
+
+// True when the data has ended before the next line.
+bool AtEndOfData(LineFile& file);
+
+// The next line without its line end. The view points into the record's
+// buffer, or into `spill` when the line had to be gathered across refills or
+// around a dropped CR; it stays valid until the next operation on the record.
+std::string_view ReadTextLine(LineFile& file, std::string& spill);
+// The same, as an owned string.
+std::string ReadTextLine(LineFile& file);
+
+// Appends bytes. A write-out that fails drops the rest of the text.
+void WriteText(LineFile& file, std::string_view text);
+
+// Building one text from several pieces, with the same effect as a single
+// WriteText of their concatenation (the converter writes field by field
+// straight into the buffer): BeginText, then AppendText for each piece.
+inline void BeginText(LineFile& file) {
+  file.Dropping = false;
+}
+void AppendTextSlow(LineFile& file, const char* data, std::size_t size);
+inline void AppendText(LineFile& file, const char* data, std::size_t size) {
+  if (size < file.Capacity - file.Position && file.State == StateWriting && !file.Dropping) {
+    std::memcpy(file.BufferRef + file.Position, data, size);
+    file.Position += static_cast<std::uint32_t>(size);
+    return;
+  }
+  AppendTextSlow(file, data, size);
+}
+inline void AppendText(LineFile& file, std::string_view text) {
+  AppendText(file, text.data(), text.size());
+}
+inline void AppendByte(LineFile& file, char byte) {
+  AppendText(file, &byte, 1);
+}
+
+// Appends CR LF and runs the flush action (write-out for a character device).
+void WriteLineEnd(LineFile& file);
+
+// Writes out what waits in the buffer and closes the handle.
+void CloseLineFile(LineFile& file);
+
+// Closes `file` when the scope is left by an error. The normal path calls
+// Close(), which closes and checks; while an error unwinds, a failed close
+// becomes the error that replaces it (CheckIoWhileUnwinding).
+class CloseOnUnwind {
+ public:
+  explicit CloseOnUnwind(LineFile& file) : file_(&file) {}
+  CloseOnUnwind(const CloseOnUnwind&) = delete;
+  CloseOnUnwind& operator=(const CloseOnUnwind&) = delete;
+  ~CloseOnUnwind();
+  void Close();
+
+ private:
+  LineFile* file_;
+};
+
+}  // namespace tabulon
