@@ -6,7 +6,8 @@ A case is a directory under cases/:
   files/...         copied into a fresh temporary work directory
   args              the arguments, one per line (raw bytes; no line: none)
   cmd               instead of args: a shell command run by sh in the work
-                    directory; $TABULON is the converter (with its wrapper)
+                    directory; $TABULON is the converter (with its wrapper),
+                    $TABULON_EXAMPLES the repository's examples/ directory
   expect/exit       the exit status (default 0)
   expect/stdout     exact standard output (missing: must be empty)
   expect/stderr     exact standard error (missing: must be empty)
@@ -34,6 +35,7 @@ import tempfile
 from pathlib import Path
 
 UTF8_SUFFIX = ".utf8"
+EXAMPLES_DIR = Path(__file__).resolve().parents[2] / "examples"
 
 # "<kind> がモジュール <module> の <XXXXXXXX> で発生しました。" in code page 932.
 REPORT_RE = re.compile(
@@ -98,7 +100,8 @@ def run_case(case: Path, binary: str, wrapper: str) -> list[str]:
     with tempfile.TemporaryDirectory(prefix="tabulon-e2e-") as tmp:
         work = Path(tmp)
         inputs = copy_inputs(case / "files", work)
-        env = dict(os.environ, TABULON=f"{wrapper} {binary}".strip(), LC_ALL="C")
+        env = dict(os.environ, TABULON=f"{wrapper} {binary}".strip(), LC_ALL="C",
+                   TABULON_EXAMPLES=str(EXAMPLES_DIR))
         if (case / "cmd").exists():
             command = ["sh", "-c", (case / "cmd").read_text()]
         else:
