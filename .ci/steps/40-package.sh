@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Builds the Debian package in its own build directory, installs it with
+# dpkg, converts the bundled example with the installed program, checks that
+# the manual page is installed and found, and that it renders without a
+# warning. Removes the package again at the end.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+need=(
+  dpkg-shlibdeps:dpkg-dev
+  file:file
+  groff:groff-base
+  man:man-db
+  gzip:gzip
+)
+missing=()
+for entry in "${need[@]}"; do
+  command -v "${entry%%:*}" >/dev/null 2>&1 || missing+=("${entry#*:}")
+done
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+fail() {
+  echo "40-package: $*" >&2
+  exit 1
+}
+
+echo "-- the manual page renders without warnings"
+warnings=$(groff -ww -man -Tutf8 doc/tabulon.1 2>&1 >/dev/null)
+[[ -z $warnings ]] || fail "groff warnings in doc/tabulon.1:"$'\n'"$warnings"
+
+echo "-- building the package"
+build=build/ci-package
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTABULON_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 >/dev/null
+(cd "$build" && rm -f ./*.deb && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/tabulon_*.deb)
+dpkg-deb -I "$deb"
+field() { dpkg-deb -f "$deb" "$1"; }
+[[ $(field Package) == tabulon ]] || fail "package name $(field Package)"
+[[ $(field Version) == 1.1 ]] || fail "version $(field Version)"
+[[ $(field Maintainer) == "Tabulon maintainers <maintainers@tabulon.invalid>" ]] ||
+  fail "maintainer $(field Maintainer)"
+[[ $(field Depends) == *libc6* ]] || fail "no shared library dependencies: $(field Depends)"
+
+echo "-- installing it"
+work=$(mktemp -d /tmp/tabulonpkg.XXXXXX)  # no '-' in the path: the program ignores such names
+trap 'dpkg -r tabulon >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+dpkg -i "$deb"
+
+echo "-- converting the bundled example with /usr/bin/tabulon"
+cp examples/customers.txt examples/customers.params "$work"
+(cd "$work" && /usr/bin/tabulon -h -f customers.params customers.txt customers.csv >stdout.txt 2>stderr.txt) ||
+  fail "the installed program failed"
+[[ ! -s $work/stdout.txt && ! -s $work/stderr.txt ]] || fail "the installed program wrote a message"
+cmp "$work/customers.csv" examples/customers.expected.csv || fail "output differs from examples/customers.expected.csv"
+
+echo "-- the manual page is installed"
+page=$(man -w tabulon) || fail "man -w tabulon finds no page"
+[[ $page == /usr/share/man/man1/tabulon.1* ]] || fail "man -w tabulon gives $page"
+MANPAGER=cat MANWIDTH=80 man tabulon 2>"$work/man.err" | grep -q "fixed-width" || fail "the page does not render"
+[[ ! -s $work/man.err ]] || fail "man tabulon warned: $(cat "$work/man.err")"
+echo "-- package OK: $deb"
