@@ -35,6 +35,8 @@ bool DirectoryExists(const std::string& dir) {
 
 // errno to the codes of the message table. Raw errno values are never shown:
 // they collide with the table (EIO is 5, which would read "access denied").
+// A sharing conflict (a lock held elsewhere) is decided by TakeLock, not here:
+// EAGAIN from a write (a non-blocking descriptor) is no sharing conflict.
 std::int32_t CodeOf(int err, const char* name) {
   switch (err) {
     case ENOENT: {
@@ -44,7 +46,6 @@ std::int32_t CodeOf(int err, const char* name) {
     }
     case ENOTDIR:
     case ENAMETOOLONG:
-    case ELOOP:
       return 3;
     case EMFILE:
     case ENFILE:
@@ -58,7 +59,6 @@ std::int32_t CodeOf(int err, const char* name) {
       return 6;
     case EBUSY:
     case ETXTBSY:
-    case EWOULDBLOCK:
       return 32;
     case EINVAL:
       return 87;
@@ -104,7 +104,7 @@ struct FileId {
   dev_t dev;
   ino_t ino;
 };
-std::vector<FileId> protected_files;  // files the output may never overwrite
+std::vector<FileId> protected_files;  // files the output may never overwrite (held open)
 
 bool IsProtected(const struct stat& st) {
   return std::any_of(protected_files.begin(), protected_files.end(),
@@ -242,9 +242,19 @@ bool ReadWholeFile(const char* name, std::string& contents) {
 }
 
 void ProtectFromWriting(const char* name) {
+  // The file stays open for the rest of the run: an inode number is only
+  // unique while the file exists, and a protected file that someone deletes
+  // must not make a new file that reuses its number unwritable.
+  int fd;
+  do fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) return;
   struct stat st {};
-  if (::stat(name, &st) == 0 && S_ISREG(st.st_mode))
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !IsProtected(st)) {
     protected_files.push_back({st.st_dev, st.st_ino});
+  } else {
+    ::close(fd);
+  }
 }
 
 bool FileExists(const char* name) {

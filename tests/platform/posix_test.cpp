@@ -1,0 +1,366 @@
+// The POSIX layer: which code each failed open gives, the sharing locks that
+// keep a file being read from being overwritten, the codes of failed writes,
+// and the existence test of the command line.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/temp_dir.h"
+#include "platform/wildcard.h"
+
+namespace tabulon::platform {
+namespace {
+
+// Opens and closes again; the code of the open.
+std::int32_t TryRead(const std::string& name) {
+  OpenResult r = OpenForReading(name.c_str());
+  if (r.code == 0) Close(r.handle);
+  return r.code;
+}
+std::int32_t TryWrite(const std::string& name) {
+  OpenResult r = OpenForWriting(name.c_str());
+  if (r.code == 0) Close(r.handle);
+  return r.code;
+}
+
+class PosixTest : public ::testing::Test {
+ protected:
+  test::TempDir dir_;
+};
+
+TEST_F(PosixTest, OpenFailuresGiveTheTableCodes) {
+  dir_.Write("data.txt", "x");
+  dir_.MakeDirectory("sub");
+  ASSERT_EQ(::symlink("loop2", dir_.Path("loop1").c_str()), 0);
+  ASSERT_EQ(::symlink("loop1", dir_.Path("loop2").c_str()), 0);
+  // A name of exactly 259 bytes is handed to the system; one more is refused.
+  std::string prefix = dir_.Path("");
+  std::string long_dir = dir_.MakeDirectory(std::string(200, 'd'));
+  std::string at_limit = long_dir + "/" + std::string(258 - long_dir.size(), 'f');
+  ASSERT_EQ(at_limit.size(), kMaxNameLength);
+  dir_.Write(at_limit.substr(prefix.size()), "x");
+  dir_.Write(at_limit.substr(prefix.size()) + "g", "x");
+  struct Row {
+    std::string name;
+    std::int32_t read_code;
+    std::int32_t write_code;
+  };
+  const Row rows[] = {
+      {dir_.Path("data.txt"), 0, 0},
+      {dir_.Path("missing.txt"), 2, 0},
+      {dir_.Path("nodir/missing.txt"), 3, 3},
+      {dir_.Path("data.txt/below.txt"), 3, 3},   // ENOTDIR
+      {dir_.Path(std::string(256, 'n')), 3, 3},  // ENAMETOOLONG
+      {at_limit, 0, 0},
+      {at_limit + "g", 3, 3},           // exists, but 260 bytes
+      {dir_.Path("sub"), 5, 5},         // a directory
+      {dir_.Path("d*.txt"), 123, 123},  // matches data.txt; never opened
+      {dir_.Path("dat?.txt"), 123, 123},
+      {dir_.Path("nodir/d*.txt"), 123, 123},
+      {dir_.Path("loop1"), 31, 31},  // ELOOP has no code of its own
+      {"", 2, 2},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(TryRead(row.name), row.read_code) << "reading " << row.name;
+    EXPECT_EQ(TryWrite(row.name), row.write_code) << "writing " << row.name;
+  }
+}
+
+TEST_F(PosixTest, PermissionDenied) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root is never denied";
+  std::string path = dir_.Write("locked.txt", "x");
+  ::chmod(path.c_str(), 0);
+  EXPECT_EQ(TryRead(path), 5);
+  EXPECT_EQ(TryWrite(path), 5);
+}
+
+// A file held open for reading can be read by others but not written, by any
+// name that reaches it; a file held open for writing cannot be opened at all.
+TEST_F(PosixTest, SharingConflictsGiveCode32AndLeaveTheFileUnchanged) {
+  std::string text = dir_.Write("text.txt", "keep me");
+  ASSERT_EQ(::link(text.c_str(), dir_.Path("hard.txt").c_str()), 0);
+  ASSERT_EQ(::symlink("text.txt", dir_.Path("soft.txt").c_str()), 0);
+  OpenResult reader = OpenForReading(text.c_str());
+  ASSERT_EQ(reader.code, 0);
+  EXPECT_EQ(TryRead(text), 0);
+  for (const char* name : {"text.txt", "hard.txt", "soft.txt"}) {
+    EXPECT_EQ(TryWrite(dir_.Path(name)), 32) << name;
+  }
+  EXPECT_EQ(test::TempDir::Read(text), "keep me");
+  Close(reader.handle);
+
+  OpenResult writer = OpenForWriting(text.c_str());
+  ASSERT_EQ(writer.code, 0);
+  EXPECT_EQ(TryRead(dir_.Path("hard.txt")), 32);
+  EXPECT_EQ(TryWrite(dir_.Path("soft.txt")), 32);
+  std::string contents;
+  EXPECT_FALSE(ReadWholeFile(text.c_str(), contents));
+  Close(writer.handle);
+  EXPECT_EQ(TryWrite(text), 0);  // released at close
+}
+
+TEST_F(PosixTest, DevicesAreNeverLocked) {
+  OpenResult first = OpenForWriting("/dev/null");
+  ASSERT_EQ(first.code, 0);
+  EXPECT_EQ(TryWrite("/dev/null"), 0);
+  EXPECT_EQ(TryRead("/dev/null"), 0);
+  Close(first.handle);
+}
+
+TEST_F(PosixTest, ProtectedFileIsRefusedForWritingByAnyName) {
+  std::string params = dir_.Write("p.txt", "X,1\r\n");
+  ASSERT_EQ(::link(params.c_str(), dir_.Path("p-link.txt").c_str()), 0);
+  ASSERT_EQ(::symlink("p.txt", dir_.Path("p-soft.txt").c_str()), 0);
+  ProtectFromWriting(params.c_str());
+  for (const char* name : {"p.txt", "p-link.txt", "p-soft.txt"}) {
+    EXPECT_EQ(TryWrite(dir_.Path(name)), 32) << name;
+  }
+  EXPECT_EQ(TryRead(params), 0);
+  EXPECT_EQ(test::TempDir::Read(params), "X,1\r\n");
+  EXPECT_EQ(TryWrite(dir_.Path("other.txt")), 0);
+}
+
+// Protection is by identity, and an identity is only unique while the file
+// exists: a new file must never inherit it from a deleted protected file.
+TEST_F(PosixTest, ProtectionDoesNotPassToAFileThatReusesTheIdentity) {
+  for (int round = 0; round < 20; ++round) {
+    std::string params = dir_.Write("gone.txt", "X,1\r\n");
+    ProtectFromWriting(params.c_str());
+    ASSERT_EQ(::unlink(params.c_str()), 0);
+    EXPECT_EQ(TryWrite(dir_.Path("new" + std::to_string(round) + ".txt")), 0) << round;
+  }
+}
+
+TEST_F(PosixTest, WritingANewFileCreatesItAndAnOldOneIsEmptied) {
+  std::string old_file = dir_.Write("old.txt", "previous contents");
+  EXPECT_EQ(TryWrite(old_file), 0);
+  EXPECT_EQ(test::TempDir::Read(old_file), "");
+  EXPECT_EQ(TryWrite(dir_.Path("new.txt")), 0);
+  EXPECT_EQ(TryRead(dir_.Path("new.txt")), 0);
+}
+
+// Failed writes and reads, each in a child process where it needs process
+// state (a signal disposition, a resource limit).
+TEST_F(PosixTest, WriteFailuresGiveTheTableCodes) {
+  PrepareProcess();  // SIGPIPE and SIGXFSZ ignored
+  std::string big(1 << 20, 'x');
+  struct Row {
+    const char* label;
+    std::function<std::int32_t()> run;
+    std::int32_t code;
+  };
+  const Row rows[] = {
+      {"disk full",
+       [&] {
+         OpenResult full = OpenForWriting("/dev/full");
+         std::int32_t code = Write(full.handle, "x", 1);
+         Close(full.handle);
+         return code;
+       },
+       112},
+      {"closed descriptor",
+       [] {
+         int fds[2];
+         if (::pipe(fds) != 0) return -1;
+         ::close(fds[0]);
+         ::close(fds[1]);
+         return Write(fds[1], "x", 1);
+       },
+       6},
+      {"descriptor open for reading",
+       [&] {
+         OpenResult r = OpenForReading(dir_.Write("r.txt", "x").c_str());
+         std::int32_t code = Write(r.handle, "x", 1);
+         Close(r.handle);
+         return code;
+       },
+       6},
+      {"pipe without a reader",
+       [] {
+         int fds[2];
+         if (::pipe(fds) != 0) return -1;
+         ::close(fds[0]);
+         std::int32_t code = Write(fds[1], "x", 1);
+         ::close(fds[1]);
+         return code;
+       },
+       109},
+      {"full non-blocking pipe (no sharing conflict)",
+       [&] {
+         int fds[2];
+         if (::pipe(fds) != 0) return -1;
+         ::fcntl(fds[1], F_SETFL, O_NONBLOCK);
+         std::int32_t code = Write(fds[1], big.data(), big.size());
+         ::close(fds[0]);
+         ::close(fds[1]);
+         return code;
+       },
+       31},
+      {"file-size limit",
+       [&] {
+         pid_t child = ::fork();
+         if (child == 0) {
+           rlimit limit{4096, 4096};
+           ::setrlimit(RLIMIT_FSIZE, &limit);
+           OpenResult w = OpenForWriting(dir_.Path("limited.txt").c_str());
+           ::_exit(Write(w.handle, big.data(), big.size()));
+         }
+         int status = 0;
+         ::waitpid(child, &status, 0);
+         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+       },
+       223},
+  };
+  for (const Row& row : rows) EXPECT_EQ(row.run(), row.code) << row.label;
+}
+
+// A write that the system does only in part is completed.
+TEST_F(PosixTest, ShortWritesAreCompleted) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::string data(300000, 'y');  // several times a pipe's capacity
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::close(fds[0]);
+    ::_exit(Write(fds[1], data.data(), data.size()));
+  }
+  ::close(fds[1]);
+  std::size_t total = 0;
+  char chunk[4096];
+  for (ssize_t n; (n = ::read(fds[0], chunk, sizeof chunk)) > 0;) total += std::size_t(n);
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(total, data.size());
+}
+
+TEST_F(PosixTest, KindsOfOpenedObjects) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  OpenResult file = OpenForWriting(dir_.Path("k.txt").c_str());
+  OpenResult null = OpenForWriting("/dev/null");
+  EXPECT_EQ(KindOf(file.handle), FileKind::Disk);
+  EXPECT_EQ(KindOf(null.handle), FileKind::Char);
+  EXPECT_EQ(KindOf(fds[1]), FileKind::Pipe);
+  EXPECT_EQ(KindOf(OpenConsole().handle), FileKind::Char);
+  Close(file.handle);
+  Close(null.handle);
+  ::close(fds[0]);
+  ::close(fds[1]);
+  EXPECT_EQ(KindOf(fds[1]), FileKind::Unknown);
+}
+
+std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  t.tm_isdst = -1;
+  return std::mktime(&t);
+}
+
+void SetModificationTime(const std::string& path, std::time_t when) {
+  utimbuf times{when, when};
+  ASSERT_EQ(::utime(path.c_str(), &times), 0);
+}
+
+TEST_F(PosixTest, ExistenceTest) {
+  dir_.Write("data.txt", "x");
+  dir_.MakeDirectory("dir.txt");
+  SetModificationTime(dir_.Write("old.txt", "x"), LocalTime(1979, 12, 31, 23, 59, 59));
+  SetModificationTime(dir_.Write("first.txt", "x"), LocalTime(1980, 1, 1, 0, 0, 0));
+  SetModificationTime(dir_.Write("last.txt", "x"), LocalTime(2107, 12, 31, 23, 59, 59));
+  SetModificationTime(dir_.Write("late.txt", "x"), LocalTime(2108, 1, 1, 0, 0, 0));
+  ASSERT_EQ(::symlink("data.txt", dir_.Path("link.txt").c_str()), 0);
+  ASSERT_EQ(::symlink("gone.txt", dir_.Path("dangling.txt").c_str()), 0);
+  ASSERT_EQ(::symlink("dir.txt", dir_.Path("dirlink.txt").c_str()), 0);
+  // The first match in byte order decides, even when it is a directory.
+  dir_.MakeDirectory("m/ba");
+  dir_.Write("m/bb", "x");
+  dir_.Write("m/ca", "x");
+  dir_.MakeDirectory("m/cb");
+  dir_.Write("m/\x82\xa0.txt", "x");
+  struct Row {
+    const char* name;
+    bool exists;
+  };
+  const Row rows[] = {
+      {"data.txt", true},     {"missing.txt", false}, {"dir.txt", false},
+      {"old.txt", false},     {"first.txt", true},    {"last.txt", true},
+      {"late.txt", false},    {"link.txt", true},     {"dangling.txt", false},
+      {"dirlink.txt", false}, {"d?ta.txt", true},     {"*a.txt", true},
+      {"l*t.txt", true},      {"z*", false},          {"o*", false},
+      {"d*.txt", false},  // dangling.txt comes first
+      {"m/b?", false},        {"m/b*", false},        {"m/c?", true},
+      {"m/?a", false},        {"m/?b", true},         {"m/*.txt", true},
+      {"m/?\xa0.txt", true},  {"m/\x82*", true},      {"m/*", false},  // "." comes first
+      {"nodir/*", false},     {"m", false},           {"data.txt/", false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(FileExists(dir_.Path(row.name).c_str()), row.exists) << row.name;
+  }
+}
+
+TEST(Wildcard, Match) {
+  struct Row {
+    const char* pattern;
+    const char* name;
+    bool match;
+  };
+  const Row rows[] = {
+      {"*", "", true},
+      {"*", "abc", true},
+      {"?", "", false},
+      {"?", "a", true},
+      {"?", "ab", false},
+      {"a*b", "ab", true},
+      {"a*b", "axxb", true},
+      {"a*b", "axxbc", false},
+      {"a*b*", "axxbc", true},
+      {"*ab", "aab", true},
+      {"*a*b*c", "xaybzc", true},
+      {"*a*b*c", "xaybz", false},
+      {"**", "x", true},
+      {"a?c", "abc", true},
+      {"a?c", "ac", false},
+      {"*.txt", "a.txt.txt", true},
+      {"*.txt", "a.txt.", false},
+      {"abc", "ABC", false},
+      {"\x82*", "\x82\xa0", true},
+      {"?", "\x82\xa0", false},
+      {"??", "\x82\xa0", true},
+      {"a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(WildcardMatch(row.pattern, row.name), row.match)
+        << row.pattern << " against " << row.name;
+  }
+}
+
+TEST(Wildcard, Components) {
+  EXPECT_EQ(LastComponent("a/b/c*.txt"), "c*.txt");
+  EXPECT_EQ(DirectoryPart("a/b/c*.txt"), "a/b/");
+  EXPECT_EQ(LastComponent("plain"), "plain");
+  EXPECT_EQ(DirectoryPart("plain"), "");
+  EXPECT_EQ(LastComponent("dir/"), "");
+  EXPECT_TRUE(HasWildcard("a?"));
+  EXPECT_FALSE(HasWildcard(LastComponent("d*/x.txt")));
+}
+
+}  // namespace
+}  // namespace tabulon::platform

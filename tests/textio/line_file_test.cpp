@@ -1,0 +1,327 @@
+// The line file's states and codes, when its buffer reaches the system, and
+// what survives a failed write-out or close.
+#include "textio/line_file.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/temp_dir.h"
+#include "textio/io_codes.h"
+
+namespace tabulon {
+namespace {
+
+std::unique_ptr<LineFile> NewFile() {
+  return std::make_unique<LineFile>();
+}
+
+std::int32_t TakePending() {
+  std::int32_t code = PendingIoCode;
+  PendingIoCode = 0;
+  return code;
+}
+
+off_t SizeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+class LineFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { PendingIoCode = 0; }
+  test::TempDir dir_;
+};
+
+// Each step on a record in the wrong state: the code it leaves, and the state
+// it leaves the record in.
+TEST_F(LineFileTest, OperationsInTheWrongState) {
+  std::string text = dir_.Write("in.txt", "AB\r\n");
+  std::string out = dir_.Path("out.txt");
+  enum Setup { NeverBound, Bound, Reading, Writing, ClosedAfterUse };
+  auto prepare = [&](LineFile& f, Setup setup) {
+    if (setup == NeverBound) return;
+    BindName(f, setup == Reading ? text : out, 16);
+    if (setup == Reading) OpenForReading(f);
+    if (setup == Writing || setup == ClosedAfterUse) OpenForWriting(f);
+    if (setup == ClosedAfterUse) CloseLineFile(f);
+    ASSERT_EQ(TakePending(), 0);
+  };
+  struct Row {
+    Setup setup;
+    const char* step;
+    std::function<void(LineFile&)> run;
+    std::int32_t code;
+  };
+  auto read_line = [](LineFile& f) { EXPECT_EQ(ReadTextLine(f), ""); };
+  auto at_end = [](LineFile& f) { EXPECT_TRUE(AtEndOfData(f)); };
+  auto write = [](LineFile& f) { WriteText(f, "xy"); };
+  auto write_empty = [](LineFile& f) { WriteText(f, ""); };
+  auto open_read = [](LineFile& f) { EXPECT_EQ(OpenForReading(f), 102); };
+  auto open_write = [](LineFile& f) { EXPECT_EQ(OpenForWriting(f), 102); };
+  const Row rows[] = {
+      {NeverBound, "open for reading", open_read, 102},
+      {NeverBound, "open for writing", open_write, 102},
+      {NeverBound, "close", CloseLineFile, 103},
+      {NeverBound, "read a line", read_line, 104},
+      {NeverBound, "write", write, 105},
+      {Bound, "close", CloseLineFile, 103},
+      {Bound, "line end", WriteLineEnd, 103},  // 105 from its text, then 103: the latest wins
+      {Bound, "end test", at_end, 104},
+      {Bound, "read a line", read_line, 104},
+      {Bound, "write", write, 105},
+      {Bound, "write nothing", write_empty, 105},
+      {ClosedAfterUse, "close again", CloseLineFile, 103},
+      {ClosedAfterUse, "line end", WriteLineEnd, 103},
+      {Writing, "end test", at_end, 104},
+      {Writing, "read a line", read_line, 104},
+      {Reading, "write", write, 105},
+      {Reading, "line end", WriteLineEnd, 105},  // a reader's flush step does nothing
+  };
+  for (const Row& row : rows) {
+    auto file = NewFile();
+    prepare(*file, row.setup);
+    std::uint16_t state_before = file->State;
+    row.run(*file);
+    EXPECT_EQ(TakePending(), row.code) << row.step << " in setup " << row.setup;
+    EXPECT_EQ(file->State, state_before) << row.step << " in setup " << row.setup;
+    if (file->State == StateReading || file->State == StateWriting) CloseLineFile(*file);
+    PendingIoCode = 0;
+  }
+}
+
+TEST_F(LineFileTest, PendingCodeKeepsTheLatestFailureAndSurvivesSuccess) {
+  auto file = NewFile();
+  BindName(*file, dir_.Write("in.txt", "AB\r\n"), 16);
+  WriteText(*file, "x");
+  EXPECT_EQ(PendingIoCode, 105);
+  EXPECT_TRUE(AtEndOfData(*file));
+  EXPECT_EQ(PendingIoCode, 104);
+  ASSERT_EQ(OpenForReading(*file), 0);  // a success does not clear it
+  EXPECT_EQ(ReadTextLine(*file), "AB");
+  EXPECT_EQ(PendingIoCode, 104);
+  CloseLineFile(*file);
+  EXPECT_EQ(TakePending(), 104);
+}
+
+TEST_F(LineFileTest, BindingClearsTheRecordAndRefusesLongNames) {
+  auto file = NewFile();
+  std::string name(platform::kMaxNameLength, 'n');
+  BindName(*file, name, 7);
+  EXPECT_EQ(file->State, StateClosed);
+  EXPECT_EQ(file->LineStyle, kLineStyleCrLf);
+  EXPECT_EQ(file->Capacity, 7u);
+  EXPECT_EQ(file->BufferRef, file->OwnBuffer);
+  EXPECT_EQ(std::string(file->FileName), name);
+  BindName(*file, name + "n");  // one byte too long: never written past the field
+  EXPECT_EQ(file->FileName[0], '\0');
+  EXPECT_EQ(file->Capacity, kFileCapacity);
+  EXPECT_EQ(OpenForWriting(*file), 3);
+  EXPECT_EQ(file->State, StateClosed);
+  EXPECT_EQ(TakePending(), 3);
+}
+
+// Opening an open record closes it first: the reader's own sharing lock does
+// not stand in the way of writing the same file.
+TEST_F(LineFileTest, OpeningAnOpenRecordClosesItFirst) {
+  std::string path = dir_.Write("f.txt", "old\r\n");
+  auto file = NewFile();
+  BindName(*file, path, 16);
+  ASSERT_EQ(OpenForReading(*file), 0);
+  EXPECT_EQ(ReadTextLine(*file), "old");
+  ASSERT_EQ(OpenForWriting(*file), 0);
+  EXPECT_EQ(file->State, StateWriting);
+  WriteText(*file, "new");
+  WriteLineEnd(*file);
+  ASSERT_EQ(OpenForReading(*file), 0);  // closing wrote out what was waiting
+  EXPECT_EQ(ReadTextLine(*file), "new");
+  CloseLineFile(*file);
+  EXPECT_EQ(TakePending(), 0);
+}
+
+// A buffer is written out the moment it becomes full, never earlier; a disk
+// file is not written out at a line end, only when full and at close.
+TEST_F(LineFileTest, DiskFileIsWrittenWhenTheBufferFills) {
+  std::string path = dir_.Path("out.txt");
+  auto file = NewFile();
+  BindName(*file, path, 4);
+  ASSERT_EQ(OpenForWriting(*file), 0);
+  struct Step {
+    const char* text;  // nullptr: a line end
+    off_t size_after;
+  };
+  const Step steps[] = {{"abc", 0},    {"", 0},    {"d", 4}, {"efghijk", 8},
+                        {nullptr, 12}, {"lm", 12}, {"", 12}, {"nopqrstu", 20}};
+  for (const Step& step : steps) {
+    if (step.text) {
+      WriteText(*file, step.text);
+    } else {
+      WriteLineEnd(*file);
+    }
+    EXPECT_EQ(SizeOf(path), step.size_after) << (step.text ? step.text : "line end");
+    EXPECT_LT(file->Position, file->Capacity);
+  }
+  CloseLineFile(*file);
+  EXPECT_EQ(TakePending(), 0);
+  EXPECT_EQ(test::TempDir::Read(path), "abcdefghijk\r\nlmnopqrstu");
+}
+
+TEST_F(LineFileTest, PiecesOfOneTextBehaveAsOneText) {
+  std::string path = dir_.Path("out.txt");
+  auto file = NewFile();
+  BindName(*file, path, 3);
+  ASSERT_EQ(OpenForWriting(*file), 0);
+  BeginText(*file);
+  for (const char* piece : {"a", "", "bcde", "f", "g"}) AppendText(*file, piece);
+  AppendByte(*file, 'h');
+  EXPECT_EQ(SizeOf(path), 6);
+  WriteLineEnd(*file);
+  CloseLineFile(*file);
+  EXPECT_EQ(TakePending(), 0);
+  EXPECT_EQ(test::TempDir::Read(path), "abcdefgh\r\n");
+}
+
+// A character device is written out at every line end; the output file, the
+// file being read and the message channel all use the same steps.
+TEST_F(LineFileTest, CharacterDeviceIsWrittenAtEachLineEnd) {
+  auto file = NewFile();
+  BindName(*file, "/dev/null", 128);
+  ASSERT_EQ(OpenForWriting(*file), 0);
+  EXPECT_EQ(platform::KindOf(file->OsHandle), platform::FileKind::Char);
+  WriteText(*file, "ab");
+  EXPECT_EQ(file->Position, 2u);
+  WriteLineEnd(*file);
+  EXPECT_EQ(file->Position, 0u);
+
+  std::string path = dir_.Path("disk.txt");
+  BindName(*file, path, 128);
+  ASSERT_EQ(OpenForWriting(*file), 0);
+  WriteText(*file, "ab");
+  WriteLineEnd(*file);
+  EXPECT_EQ(file->Position, 4u);
+  EXPECT_EQ(SizeOf(path), 0);
+  CloseLineFile(*file);
+  EXPECT_EQ(SizeOf(path), 4);
+  EXPECT_EQ(TakePending(), 0);
+}
+
+TEST_F(LineFileTest, PipeIsNotWrittenAtALineEnd) {
+  std::string fifo = dir_.Path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  auto file = NewFile();
+  BindName(*file, fifo, 4);
+  ASSERT_EQ(OpenForWriting(*file), 0);
+  EXPECT_EQ(platform::KindOf(file->OsHandle), platform::FileKind::Pipe);
+  char got[16];
+  WriteText(*file, "a");
+  WriteLineEnd(*file);
+  EXPECT_EQ(::read(reader, got, sizeof got), -1);  // nothing yet (EAGAIN)
+  WriteText(*file, "b");
+  EXPECT_EQ(::read(reader, got, sizeof got), 4);
+  EXPECT_EQ(std::string(got, 4), "a\r\nb");
+  CloseLineFile(*file);
+  EXPECT_EQ(TakePending(), 0);
+  ::close(reader);
+}
+
+// A failed write-out drops its block and the rest of the text being written;
+// the record stays usable, and later text goes into the emptied buffer.
+TEST_F(LineFileTest, FailedWriteOutDropsTheBlockAndTheRestOfTheText) {
+  auto file = NewFile();
+  BindName(*file, "/dev/full", 4);
+  ASSERT_EQ(OpenForWriting(*file), 0);
+  WriteText(*file, "abcdefghij");
+  EXPECT_EQ(TakePending(), 112);
+  EXPECT_EQ(file->Position, 0u);
+  BeginText(*file);
+  AppendText(*file, "ab");
+  AppendText(*file, "cdefg");  // fills the buffer: the write-out fails
+  EXPECT_EQ(TakePending(), 112);
+  AppendText(*file, "hi");  // still the same text: dropped
+  EXPECT_EQ(file->Position, 0u);
+  WriteText(*file, "xy");  // a new text
+  EXPECT_EQ(file->Position, 2u);
+  EXPECT_EQ(TakePending(), 0);
+  WriteLineEnd(*file);  // a character device: written out at the line end
+  EXPECT_EQ(TakePending(), 112);
+  EXPECT_EQ(file->Position, 0u);
+  CloseLineFile(*file);
+  EXPECT_EQ(TakePending(), 0);
+  EXPECT_EQ(file->State, StateClosed);
+}
+
+// Closing writes out what waits first. When that fails, the close stops there:
+// the handle stays open and the record still writing, so a second close can
+// finish the job.
+TEST_F(LineFileTest, FailedFinalWriteOutKeepsTheRecordWriting) {
+  auto file = NewFile();
+  BindName(*file, "/dev/full", 128);
+  ASSERT_EQ(OpenForWriting(*file), 0);
+  WriteText(*file, "waiting");
+  EXPECT_EQ(TakePending(), 0);
+  CloseLineFile(*file);
+  EXPECT_EQ(TakePending(), 112);
+  EXPECT_EQ(file->State, StateWriting);
+  EXPECT_EQ(file->Position, 0u);
+  int fd = static_cast<int>(file->OsHandle);
+  EXPECT_NE(::fcntl(fd, F_GETFD), -1) << "the handle must still be open";
+  CloseLineFile(*file);
+  EXPECT_EQ(TakePending(), 0);
+  EXPECT_EQ(file->State, StateClosed);
+  EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+}
+
+// The clean-up on the way out of an error: a failing close takes the place of
+// the error that was unwinding; on the normal path the close is checked.
+TEST_F(LineFileTest, CloseOnUnwind) {
+  auto file = NewFile();
+  BindName(*file, "/dev/full", 128);
+  ASSERT_EQ(OpenForWriting(*file), 0);
+  try {
+    CloseOnUnwind closer(*file);
+    WriteText(*file, "waiting");
+    throw EInOutError("first", 2, nullptr);
+  } catch (const EInOutError& error) {
+    EXPECT_EQ(error.Code(), 2);
+  }
+  EXPECT_EQ(PendingIoCode, 0);
+  std::optional<EInOutError> replacement = TakeReplacementError();
+  ASSERT_TRUE(replacement.has_value());
+  EXPECT_EQ(replacement->Code(), 112);
+  EXPECT_FALSE(TakeReplacementError().has_value());
+
+  CloseLineFile(*file);  // the record was left writing; now nothing waits
+  BindName(*file, "/dev/full", 128);
+  ASSERT_EQ(OpenForWriting(*file), 0);
+  WriteText(*file, "waiting");
+  CloseOnUnwind closer(*file);
+  try {
+    closer.Close();
+    ADD_FAILURE() << "the failed close must raise";
+  } catch (const EInOutError& error) {
+    EXPECT_EQ(error.Code(), 112);
+  }
+  EXPECT_EQ(PendingIoCode, 0);
+  CloseLineFile(*file);
+  PendingIoCode = 0;
+}
+
+TEST_F(LineFileTest, FailedOpenLeavesTheRecordClosed) {
+  auto file = NewFile();
+  BindName(*file, dir_.Path("missing.txt"), 16);
+  EXPECT_EQ(OpenForReading(*file), 2);
+  EXPECT_EQ(file->State, StateClosed);
+  EXPECT_EQ(TakePending(), 2);
+  CloseLineFile(*file);
+  EXPECT_EQ(TakePending(), 103);
+}
+
+}  // namespace
+}  // namespace tabulon
