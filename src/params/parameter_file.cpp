@@ -28,21 +28,25 @@ std::size_t SkipSeparators(std::string_view s, std::size_t i) {
 }
 
 // A quoted item from the opening quote at `i`; returns the position after it.
+// Each pair of quotes inside stands for one quote.
 std::size_t TakeQuotedItem(std::string_view s, std::size_t i, std::string& item) {
-  ++i;
+  item.clear();
+  std::size_t run = ++i;  // start of the bytes not yet copied
   while (i < s.size()) {
-    if (s[i] == kQuote) {
-      if (i + 1 < s.size() && s[i + 1] == kQuote) {
-        item += kQuote;
-        i += 2;
-        continue;
-      }
-      return i + 1;  // past the closing quote
+    if (s[i] != kQuote) {
+      i += CharLength(s, i);
+      continue;
     }
-    std::size_t length = CharLength(s, i);
-    item.append(s.substr(i, length));
-    i += length;
+    item.append(s.substr(run, i - run));
+    if (i + 1 < s.size() && s[i + 1] == kQuote) {
+      item += kQuote;
+      i += 2;
+      run = i;
+      continue;
+    }
+    return i + 1;  // past the closing quote
   }
+  item.append(s.substr(run, i - run));
   return i;  // no closing quote: the item runs to the end of the line
 }
 
@@ -131,8 +135,8 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
   std::vector<std::string_view> lines;
   std::size_t i = 0;
   while (i < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", i);
-    if (end == std::string_view::npos) end = text.size();
+    std::size_t end = i;
+    while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
     lines.push_back(text.substr(i, end - i));
     i = end;
     if (i < text.size() && text[i] == '\r') ++i;
@@ -141,19 +145,29 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
   return lines;
 }
 
-std::vector<std::string> SplitItems(std::string_view line) {
-  std::vector<std::string> items;
+std::size_t SplitItems(std::string_view line, std::vector<std::string>& items) {
+  std::size_t count = 0;
+  // Each item reuses the string of the same position from earlier lines.
+  auto next = [&]() -> std::string& {
+    if (count == items.size()) items.emplace_back();
+    return items[count++];
+  };
   std::size_t i = SkipSeparators(line, 0);
   while (i < line.size()) {
-    std::string item;
+    std::string& item = next();
     i = line[i] == kQuote ? TakeQuotedItem(line, i, item) : TakePlainItem(line, i, item);
-    items.push_back(std::move(item));
     i = SkipSeparators(line, i);
     if (i < line.size() && line[i] == kComma) {
-      if (i + 1 == line.size()) items.emplace_back();  // a comma as the last byte
+      if (i + 1 == line.size()) next().clear();  // a comma as the last byte
       i = SkipSeparators(line, i + 1);
     }
   }
+  return count;
+}
+
+std::vector<std::string> SplitItems(std::string_view line) {
+  std::vector<std::string> items;
+  items.resize(SplitItems(line, items));
   return items;
 }
 
@@ -171,15 +185,16 @@ std::string LoadParameterText(std::string_view text, FieldTable& table) {
   table.TrimCodes.assign(lines.size(), 0);
   table.HeaderNames.assign(lines.size(), std::string());
 
+  std::vector<std::string> items;  // reused for every line
   std::size_t field = 0;
   for (std::size_t index = 0; index < lines.size(); ++index) {
     std::string_view line = lines[index];
     std::size_t line_number = index + 1;
     if (!line.empty() && line[0] == '#') continue;
-    std::vector<std::string> items = SplitItems(line);
-    if (items.size() < 2) {
+    std::size_t count = SplitItems(line, items);
+    if (count < 2) {
       error_text = Diagnostic(kTooFewItems, line_number);
-    } else if (items.size() > 4) {
+    } else if (count > 4) {
       error_text = Diagnostic(kTooManyItems, line_number);
     } else {
       if (items[0].empty()) {
@@ -192,9 +207,9 @@ std::string LoadParameterText(std::string_view text, FieldTable& table) {
       } else {
         table.Widths[field] = ParseWidth(items[1]);
       }
-      bool has_trim = items.size() >= 3 && !items[2].empty();
+      bool has_trim = count >= 3 && !items[2].empty();
       table.TrimCodes[field] = has_trim ? UpperCode(static_cast<unsigned char>(items[2][0])) : ' ';
-      if (items.size() == 4) table.HeaderNames[field] = std::move(items[3]);
+      if (count == 4) table.HeaderNames[field] = items[3];
     }
     ++field;
   }

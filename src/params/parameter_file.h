@@ -30,6 +30,10 @@ std::vector<std::string_view> SplitLines(std::string_view text);
 // One line into its items (quoted items are unquoted, doubled quotes halved).
 std::vector<std::string> SplitItems(std::string_view line);
 
+// The same into items[0 .. result), reusing the strings already in `items`
+// so that a run of lines allocates only for items longer than any before.
+std::size_t SplitItems(std::string_view line, std::vector<std::string>& items);
+
 // A width item as a signed 32-bit integer. Raises EConvertError when it is
 // not one.
 std::int32_t ParseWidth(std::string_view item);

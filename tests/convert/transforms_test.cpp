@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace tabulon {
 namespace {
+
+const std::string kWide = "\x81\x40";  // the full-width blank
 
 TEST(CopyBytes, ClampsInsteadOfFailing) {
   std::string_view v = "ABCDEFG";
@@ -14,6 +18,98 @@ TEST(CopyBytes, ClampsInsteadOfFailing) {
   EXPECT_EQ(CopyBytes(v, 1, -1), "");
   EXPECT_EQ(CopyBytes(v, 6, 10), "FG");
   EXPECT_EQ(CopyBytes("", 1, 5), "");
+  EXPECT_EQ(CopyBytes(v, 7, 1), "G");
+  EXPECT_EQ(CopyBytes(v, 2, 0), "");
+  EXPECT_EQ(CopyBytes(v, INT32_MIN, INT32_MAX), "ABCDEFG");
+  EXPECT_EQ(CopyBytes(v, INT32_MAX, INT32_MAX), "");
+}
+
+TEST(ApplyTrim, EachCodeOnTheBlankTable) {
+  struct Case {
+    std::string value, left, right, both, zero;
+  };
+  const Case cases[] = {
+      {"", "", "", "", ""},
+      {" ", " ", " ", " ", ""},
+      {"   ", " ", " ", " ", ""},
+      {"  x", "x", "  x", "x", "x"},
+      {" x ", "x ", " x", "x", "x "},
+      {kWide, "", "", "", ""},
+      {kWide + kWide, "", "", "", ""},
+      {" " + kWide, "", " ", "", ""},
+      {kWide + " ", " ", "", " ", ""},
+      {"  0012  ", "0012  ", "  0012", "0012", "12  "},
+      {kWide + "x" + kWide, "x" + kWide, kWide + "x", "x", "x" + kWide},
+      {"\x82\xa0 ", "\x82\xa0 ", "\x82\xa0", "\x82\xa0", "\x82\xa0 "},
+      // A character whose second byte is 0x81, followed by '@': the last two
+      // bytes look like a full-width blank but are not one, and stay.
+      {"\x83\x81\x40", "\x83\x81\x40", "\x83\x81\x40", "\x83\x81\x40", "\x83\x81\x40"},
+      {"\x83\x81\x40 ", "\x83\x81\x40 ", "\x83\x81\x40", "\x83\x81\x40", "\x83\x81\x40 "},
+      {" \x83\x81\x40", "\x83\x81\x40", " \x83\x81\x40", "\x83\x81\x40", "\x83\x81\x40"},
+      // Two such characters in a row pair up from the start of the value.
+      {"\x83\x81\x83\x81\x40", "\x83\x81\x83\x81\x40", "\x83\x81\x83\x81\x40",
+       "\x83\x81\x83\x81\x40", "\x83\x81\x83\x81\x40"},
+      // A lone 0x83 before a real full-width blank: 0x83 0x81 is a character
+      // by the lead-byte rule, so what follows is the single byte '@'.
+      {"a\x83\x81\x40", "a\x83\x81\x40", "a\x83\x81\x40", "a\x83\x81\x40", "a\x83\x81\x40"},
+      {"a\x83\x40\x81\x40", "a\x83\x40\x81\x40", "a\x83\x40", "a\x83\x40", "a\x83\x40\x81\x40"},
+  };
+  FieldTable table;
+  table.TrimCodes = {'L', 'R', 'T', 'Z'};
+  for (const Case& c : cases) {
+    EXPECT_EQ(ApplyTrim(table, c.value, 0), c.left) << "L: " << c.value;
+    EXPECT_EQ(ApplyTrim(table, c.value, 1), c.right) << "R: " << c.value;
+    EXPECT_EQ(ApplyTrim(table, c.value, 2), c.both) << "T: " << c.value;
+    EXPECT_EQ(ApplyTrim(table, c.value, 3), c.zero) << "Z: " << c.value;
+  }
+}
+
+TEST(ApplyTrim, ZeroCodeStripsSignsPointsAndZeros) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"-0012", "12"},
+      {"0.50", "50"},
+      {"0000", ""},
+      {" 000 ", ""},
+      {"\x82\x4f\x82\x50", "\x82\x4f\x82\x50"},  // a leading double-byte character stays
+      {"\",-./01", "1"},
+      {std::string("\0\x1f\x30\x31", 4), "1"},
+      {"\x80"
+       "0",
+       "\x80"
+       "0"},
+      {"10", "10"},
+  };
+  FieldTable table;
+  table.TrimCodes = {'Z'};
+  for (const auto& [value, zero] : cases) EXPECT_EQ(ApplyTrim(table, value, 0), zero) << value;
+}
+
+TEST(ApplyTrim, ComparesTheStoredByteAsItIs) {
+  FieldTable table;
+  // Lower-case letters (never stored by the loader), the stored blank of a
+  // line without trim code, and the zeroed slot all trim nothing.
+  table.TrimCodes = {'l', 'r', 't', 'z', ' ', 0x00, 0x0C};
+  const std::string value = "  0 x  ";
+  for (std::size_t i = 0; i < table.TrimCodes.size(); ++i) {
+    EXPECT_EQ(ApplyTrim(table, value, i), value) << i;
+  }
+  EXPECT_EQ(ApplyTrim(table, value, table.TrimCodes.size()), value);  // no such slot
+}
+
+TEST(QuoteField, DoublesEveryQuoteByte) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "\"\""},
+      {"\"", "\"\"\"\""},
+      {"a\"b", "\"a\"\"b\""},
+      {"\"\"", "\"\"\"\"\"\""},
+      {"a,b\tc", "\"a,b\tc\""},
+      {"\x83\x81\x82\xa0", "\"\x83\x81\x82\xa0\""},
+      // A lone lead byte before a quote (a width that cut a character): the
+      // quote is still doubled, so the quoted field cannot end early.
+      {"\x83\"", "\"\x83\"\"\""},
+      {"a\x81\"b", "\"a\x81\"\"b\""},
+  };
+  for (const auto& [value, quoted] : cases) EXPECT_EQ(QuoteField(value), quoted) << value;
 }
 
 }  // namespace

@@ -1,0 +1,434 @@
+#include "params/parameter_file.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "textio/errors.h"
+
+namespace tabulon {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// The diagnostics, as the user sees them on standard error.
+// "項目定義が足りません(" n "行目)"
+const std::string kTooFew =
+    "\x8d\x80\x96\xda\x92\xe8\x8b\x60\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1(";
+// "項目1が定義されていません(" n "行目)"
+const std::string kItem1 =
+    "\x8d\x80\x96\xda\x31\x82\xaa\x92\xe8\x8b\x60\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9"
+    "\x82\xf1(";
+// "項目2が定義されていません(" n "行目)"
+const std::string kItem2 =
+    "\x8d\x80\x96\xda\x32\x82\xaa\x92\xe8\x8b\x60\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9"
+    "\x82\xf1(";
+// "項目定義が多すぎます(" n "行目)"
+const std::string kTooMany =
+    "\x8d\x80\x96\xda\x92\xe8\x8b\x60\x82\xaa\x91\xbd\x82\xb7\x82\xac\x82\xdc\x82\xb7(";
+// "行目)"
+const std::string kLineSuffix = "\x8d\x73\x96\xda)";
+
+std::string Diagnostic(const std::string& before, int line) {
+  return before + std::to_string(line) + kLineSuffix;
+}
+
+Lines SplitLinesOf(const std::string& text) {
+  Lines lines;
+  for (std::string_view line : SplitLines(text)) lines.emplace_back(line);
+  return lines;
+}
+
+TEST(SplitLines, EveryLineEndStyleAndTheNulEnd) {
+  struct Case {
+    std::string text;
+    Lines lines;
+  };
+  const Case cases[] = {
+      {"A,1\r\nB,2", {"A,1", "B,2"}},
+      {"A,1\r\nB,2\r\n", {"A,1", "B,2"}},
+      {"A,1\r\n\r\n", {"A,1", ""}},
+      {"A,1\nB,2\rC,3", {"A,1", "B,2", "C,3"}},
+      {"A,1\n\rB,2", {"A,1", "", "B,2"}},
+      {"A,1\r\r\nB,2", {"A,1", "", "B,2"}},
+      {std::string("A,1\0B,2\r\n", 9), {"A,1"}},
+      {std::string("\0A,1", 4), {}},
+      {"", {}},
+      {"\n", {""}},
+      {"X,5\r\n\x1a", {"X,5", "\x1a"}},  // Ctrl-Z is an ordinary byte
+      {"\x83\x81\n", {"\x83\x81"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SplitLinesOf(c.text), c.lines) << c.text;
+}
+
+TEST(SplitItems, ItemsSeparatorsAndQuotes) {
+  struct Case {
+    std::string line;
+    Lines items;
+  };
+  const Case cases[] = {
+      {"X,10,T,Amount", {"X", "10", "T", "Amount"}},
+      {"X, 10 ,T", {"X", "10", "T"}},
+      {"X 10\tT", {"X", "10", "T"}},
+      {"X,10,,Amount", {"X", "10", "", "Amount"}},
+      {"X,10,", {"X", "10", ""}},
+      {"X,10, ", {"X", "10"}},
+      {"X,10 ,", {"X", "10", ""}},
+      {"X,10,,", {"X", "10", "", ""}},
+      {",10", {"", "10"}},
+      {",,T", {"", "", "T"}},
+      {"X,10,T,Unit Price", {"X", "10", "T", "Unit", "Price"}},
+      {"X,10,T,\"Unit Price\"", {"X", "10", "T", "Unit Price"}},
+      {"X,10,T,\"a \"\"b\"\", c\"", {"X", "10", "T", "a \"b\", c"}},
+      {"X,10,T,\"ab\"cd", {"X", "10", "T", "ab", "cd"}},
+      {"X,10,T,ab\"cd", {"X", "10", "T", "ab\"cd"}},
+      {"X,10,T,\"ab", {"X", "10", "T", "ab"}},
+      {"X,10,T,\"a\"\"b", {"X", "10", "T", "a\"b"}},
+      {"X,10,T,\"\"", {"X", "10", "T", ""}},
+      {"", {}},
+      {" \t \t", {}},
+      {"\x1a", {}},
+      {"X,5\x1a", {"X", "5"}},
+      {"\x01X\x1f"
+       "5\x7f",
+       {"X", "5\x7f"}},  // 0x01 to 0x20 separate; 0x7F does not
+      // A lead byte and the byte after it are one character: the second byte
+      // is never a comma, separator or quote, wherever the character stands.
+      {"X,10,T,\x83,b", {"X", "10", "T", "\x83,b"}},
+      {"X,10,T,\x81 b", {"X", "10", "T", "\x81 b"}},
+      {"X,10,\x83,", {"X", "10", "\x83,"}},
+      {"X,10,T,\"a\x83\"b\"", {"X", "10", "T", "a\x83\"b"}},
+      {"X,10,T,\"\x83\"\"", {"X", "10", "T", "\x83\""}},
+      {"X,10,T,\x83\"ab\"", {"X", "10", "T", "\x83\"ab\""}},
+      {"X,10,\x83", {"X", "10", "\x83"}},  // a lead byte as the last byte stands alone
+      {"X,10,T,\"\x83", {"X", "10", "T", "\x83"}},
+      {"X,10,\x83\x40,\x8c\xbf", {"X", "10", "\x83\x40", "\x8c\xbf"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SplitItems(c.line), c.items) << c.line;
+}
+
+TEST(ParseWidth, DecimalAndHexadecimalWidths) {
+  struct Case {
+    std::string item;
+    std::int32_t width;
+  };
+  const Case cases[] = {
+      {"12", 12},
+      {"+12", 12},
+      {"0012", 12},
+      {"-3", -3},
+      {"0", 0},
+      {"-1", -1},
+      {"$1F", 31},
+      {"x1f", 31},
+      {"X1F", 31},
+      {"0x1F", 31},
+      {"0X1f", 31},
+      {"$FFFFFFFF", -1},
+      {"$80000000", INT_MIN},
+      {"$00000000000000001", 1},
+      {"2147483647", INT_MAX},
+      {"-2147483648", INT_MIN},
+      {"000000000000000000002147483647", INT_MAX},
+      {" 12", 12},
+      {"  -12", -12},
+      // A sign before a hexadecimal width: '-' negates it in 32-bit two's
+      // complement, '+' changes nothing.
+      {"-$10", -16},
+      {"-$FFFFFFFF", 1},
+      {"-$80000000", INT_MIN},
+      {"-0x1", -1},
+      {"+x1F", 31},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ParseWidth(c.item), c.width) << c.item;
+}
+
+TEST(ParseWidth, ItemsThatAreNotIntegersRaiseConvertError) {
+  const std::string invalid[] = {
+      "2147483648", "-2147483649", "$100000000", "-$100000000", "12 ", "1.5",      "12a",  "+",
+      "-",          "$",           "0x",         "x",           "--1", "+-1",      "\t12", "1 2",
+      "$1G",        "0x 1",        "- 1",        "$-1",         "",    "\x82\x4f",
+  };
+  for (const std::string& item : invalid) {
+    // "'%s' は整数ではありません"
+    std::string message = "'" + item +
+                          "'\x20\x82\xcd\x90\xae\x90\x94\x82\xc5\x82\xcd\x82\xa0\x82"
+                          "\xe8\x82\xdc\x82\xb9\x82\xf1";
+    try {
+      ParseWidth(item);
+      ADD_FAILURE() << "accepted: " << item;
+    } catch (const EConvertError& error) {
+      EXPECT_EQ(error.Message(), message);
+      EXPECT_STREQ(error.KindName(), "EConvertError");
+    }
+  }
+}
+
+TEST(UpperCode, ClearsBitFiveOfEveryByte) {
+  const std::pair<unsigned char, unsigned char> cases[] = {
+      {'x', 'X'},  {'X', 'X'},   {'z', 'Z'},   {'9', 0x19},  {' ', 0x00},
+      {'#', 0x03}, {0xE0, 0xC0}, {0x00, 0x00}, {0x19, 0x19},
+  };
+  for (auto [code, upper] : cases) {
+    EXPECT_EQ(UpperCode(code), upper) << int{code};
+    EXPECT_EQ(UpperCode(UpperCode(code)), upper);
+  }
+}
+
+// One field's slot: type code, width, trim code, header name.
+struct Slot {
+  unsigned char type;
+  std::int32_t width;
+  unsigned char trim;
+  std::string name;
+  bool operator==(const Slot&) const = default;
+};
+
+std::vector<Slot> SlotsOf(const FieldTable& table) {
+  EXPECT_EQ(table.Widths.size(), table.TypeCodes.size());
+  EXPECT_EQ(table.TrimCodes.size(), table.TypeCodes.size());
+  EXPECT_EQ(table.HeaderNames.size(), table.TypeCodes.size());
+  std::vector<Slot> slots;
+  for (std::size_t i = 0; i < table.SlotCount(); ++i) {
+    slots.push_back(
+        {table.TypeCodes[i], table.Widths[i], table.TrimCodes[i], table.HeaderNames[i]});
+  }
+  return slots;
+}
+
+std::ostream& operator<<(std::ostream& os, const Slot& s) {
+  return os << "{" << int{s.type} << "," << s.width << "," << int{s.trim} << ",'" << s.name << "'}";
+}
+
+const Slot kZeroed{0, 0, 0, ""};
+
+TEST(LoadParameterText, FillsOneSlotPerLineAndReportsTheLastDiagnostic) {
+  struct Case {
+    const char* what;
+    std::string text;
+    std::vector<Slot> slots;
+    std::int32_t field_count;
+    std::string error_text;
+  };
+  const Case cases[] = {
+      {"empty file", "", {}, 0, ""},
+      {"NUL first", std::string("\0X,5\r\n", 6), {}, 0, ""},
+      {"comments only", "# a\r\n# b\r\n", {kZeroed, kZeroed}, 0, ""},
+      {"comments around fields",
+       "# comment\r\nX,5\r\n# comment\r\nE,3,t,Zip\r\n",
+       {{'X', 5, ' ', ""}, {'E', 3, 'T', "Zip"}, kZeroed, kZeroed},
+       2,
+       ""},
+      {"lower-case codes", "x,5,r\r\n", {{'X', 5, 'R', ""}}, 1, ""},
+      {"digit code", "9,5\r\n", {{0x19, 5, ' ', ""}}, 1, ""},
+      {"quoted blank code", "\" \",5\r\n", {{0x00, 5, ' ', ""}}, 1, ""},
+      {"only the first byte of a code counts", "xyz,5,left\r\n", {{'X', 5, 'L', ""}}, 1, ""},
+      {"empty trim item stores a blank", "X,5,,Name\r\n", {{'X', 5, ' ', "Name"}}, 1, ""},
+      {"trim code is folded", "X,5,#\r\n", {{'X', 5, 0x03, ""}}, 1, ""},
+      {"blank before '#' is a field line", " #,5\r\n", {{0x03, 5, ' ', ""}}, 1, ""},
+      {"quoted header name", "X,5,T,\"Unit Price\"\r\n", {{'X', 5, 'T', "Unit Price"}}, 1, ""},
+      {"trailing comma", "X,10,\r\n", {{'X', 10, ' ', ""}}, 1, ""},
+      {"trailing comma and blank", "X,10, \r\n", {{'X', 10, ' ', ""}}, 1, ""},
+      {"width 0 and -1", "X,0\r\nX,-1\r\n", {{'X', 0, ' ', ""}, {'X', -1, ' ', ""}}, 2, ""},
+      {"Ctrl-Z ending a field line", "X,5\x1a\r\n", {{'X', 5, ' ', ""}}, 1, ""},
+      {"empty line between fields takes a slot",
+       "X,1\r\n\r\nX,2\r\n",
+       {{'X', 1, ' ', ""}, kZeroed, {'X', 2, ' ', ""}},
+       3,
+       Diagnostic(kTooFew, 2)},
+      {"two line ends at the end",
+       "X,1\r\n\r\n",
+       {{'X', 1, ' ', ""}, kZeroed},
+       2,
+       Diagnostic(kTooFew, 2)},
+      {"last line only Ctrl-Z",
+       "X,1\r\n\x1a",
+       {{'X', 1, ' ', ""}, kZeroed},
+       2,
+       Diagnostic(kTooFew, 2)},
+      {"one item",
+       "X,1\r\nY,2\r\nZ\r\n",
+       {{'X', 1, ' ', ""}, {'Y', 2, ' ', ""}, kZeroed},
+       3,
+       Diagnostic(kTooFew, 3)},
+      {"unquoted name with a blank", "X,5,T,Unit Price\r\n", {kZeroed}, 1, Diagnostic(kTooMany, 1)},
+      {"item 1 empty: the type slot stays untouched",
+       ",5,t,Name\r\n",
+       {{0, 5, 'T', "Name"}},
+       1,
+       Diagnostic(kItem1, 1)},
+      {"item 2 empty: the width slot stays untouched",
+       "X,\"\",t\r\n",
+       {{'X', 0, 'T', ""}},
+       1,
+       Diagnostic(kItem2, 1)},
+      {"items 1 and 2 empty: the item-2 diagnostic",
+       ",,T\r\n",
+       {{0, 0, 'T', ""}},
+       1,
+       Diagnostic(kItem2, 1)},
+      {"line numbers count comments",
+       "# a\r\n# b\r\nX\r\n",
+       {kZeroed, kZeroed, kZeroed},
+       1,
+       Diagnostic(kTooFew, 3)},
+      {"the later of two diagnostics wins",
+       "X\r\nX,1,a,b,c\r\nX,1\r\n",
+       {kZeroed, kZeroed, {'X', 1, ' ', ""}},
+       3,
+       Diagnostic(kTooMany, 2)},
+      {"the later of two diagnostics wins, reversed",
+       "X,1,a,b,c\r\nX\r\n",
+       {kZeroed, kZeroed},
+       2,
+       Diagnostic(kTooFew, 2)},
+      {"two-digit line number",
+       "#\n#\n#\n#\n#\n#\n#\n#\n#\nX,1\nX,1,,,,\n",
+       {{'X', 1, ' ', ""},
+        kZeroed,
+        kZeroed,
+        kZeroed,
+        kZeroed,
+        kZeroed,
+        kZeroed,
+        kZeroed,
+        kZeroed,
+        kZeroed,
+        kZeroed},
+       2,
+       Diagnostic(kTooMany, 11)},
+  };
+  for (const Case& c : cases) {
+    FieldTable table;
+    EXPECT_EQ(LoadParameterText(c.text, table), c.error_text) << c.what;
+    EXPECT_EQ(SlotsOf(table), c.slots) << c.what;
+    EXPECT_EQ(table.FieldCount, c.field_count) << c.what;
+  }
+}
+
+TEST(LoadParameterText, DiagnosticsAreTheExactBytes) {
+  struct Case {
+    std::string text;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"X",
+       "\x8d\x80\x96\xda\x92\xe8\x8b\x60\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x28"
+       "1\x8d\x73\x96\xda\x29"},
+      {",1",
+       "\x8d\x80\x96\xda\x31\x82\xaa\x92\xe8\x8b\x60\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc"
+       "\x82\xb9\x82\xf1\x28"
+       "1\x8d\x73\x96\xda\x29"},
+      {"X,\"\"",
+       "\x8d\x80\x96\xda\x32\x82\xaa\x92\xe8\x8b\x60\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc"
+       "\x82\xb9\x82\xf1\x28"
+       "1\x8d\x73\x96\xda\x29"},
+      {"1 2 3 4 5",
+       "\x8d\x80\x96\xda\x92\xe8\x8b\x60\x82\xaa\x91\xbd\x82\xb7\x82\xac\x82\xdc\x82\xb7\x28"
+       "1\x8d\x73\x96\xda\x29"},
+  };
+  for (const Case& c : cases) {
+    FieldTable table;
+    EXPECT_EQ(LoadParameterText(c.text, table), c.bytes) << c.text;
+  }
+}
+
+TEST(LoadParameterText, WidthThatIsNotANumberStopsLoadingWithFieldCountZero) {
+  const std::pair<std::string, std::string> cases[] = {
+      {",abc\r\n", "abc"},                   // after the item-1 diagnostic of the same line
+      {"X\r\nX,1\r\nX,\" 1 \"\r\n", " 1 "},  // after an earlier diagnostic
+  };
+  for (const auto& [text, item] : cases) {
+    FieldTable table;
+    try {
+      LoadParameterText(text, table);
+      ADD_FAILURE() << text;
+    } catch (const EConvertError& error) {
+      // "'%s' は整数ではありません"
+      EXPECT_EQ(error.Message(), "'" + item +
+                                     "'\x20\x82\xcd\x90\xae\x90\x94\x82\xc5\x82\xcd\x82\xa0\x82"
+                                     "\xe8\x82\xdc\x82\xb9\x82\xf1");
+    }
+    EXPECT_EQ(table.FieldCount, 0) << text;
+  }
+}
+
+// A file in the test's temporary directory, removed afterwards.
+class TempFile {
+ public:
+  explicit TempFile(const std::string& contents) {
+    path_ = ::testing::TempDir() + "tabulon_params_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::ofstream(path_, std::ios::binary) << contents;
+  }
+  ~TempFile() { std::remove(path_.c_str()); }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+TEST(LoadParameterFile, ReadsTheFileWhole) {
+  TempFile file("# layout\r\nX,8,R,Name\r\nE,4\r\n");
+  FieldTable table;
+  EXPECT_EQ(LoadParameterFile(file.Path(), table), "");
+  EXPECT_EQ(SlotsOf(table), (std::vector<Slot>{{'X', 8, 'R', "Name"}, {'E', 4, ' ', ""}, kZeroed}));
+  EXPECT_EQ(table.FieldCount, 2);
+}
+
+// "ファイル %s は開けません"
+std::string OpenErrorMessage(const std::string& name) {
+  return "\x83\x74\x83\x40\x83\x43\x83\x8b\x20" + name +
+         "\x20\x82\xcd\x8a\x4a\x82\xaf\x82\xdc\x82\xb9\x82\xf1";
+}
+
+TEST(LoadParameterFile, FileThatCannotBeOpenedRaisesFOpenError) {
+  const std::string name = "no-such-dir/../missing parameters.txt";
+  FieldTable table;
+  try {
+    LoadParameterFile(name, table);
+    ADD_FAILURE() << "no error";
+  } catch (const EFOpenError& error) {
+    EXPECT_EQ(error.Message(), OpenErrorMessage(name));
+    EXPECT_STREQ(error.KindName(), "EFOpenError");
+  }
+  EXPECT_EQ(table.SlotCount(), 0u);
+  EXPECT_EQ(table.FieldCount, 0);
+}
+
+TEST(LoadParameterFile, FileHeldForWritingElsewhereRaisesFOpenError) {
+  TempFile file("X,1\r\n");
+  int fd = ::open(file.Path().c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  FieldTable table;
+  EXPECT_THROW(LoadParameterFile(file.Path(), table), EFOpenError);
+  EXPECT_EQ(table.SlotCount(), 0u);
+  ::close(fd);
+}
+
+TEST(LoadParameterText, HundredThousandFieldLinesLoadQuickly) {
+  std::string text;
+  constexpr int kLines = 100000;
+  for (int i = 0; i < kLines; ++i) text += "X,12,T,\"Field " + std::to_string(i) + "\"\r\n";
+  FieldTable table;
+  auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(LoadParameterText(text, table), "");
+  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - begin);
+  std::printf("100000 field lines loaded in %lld ms\n", static_cast<long long>(elapsed.count()));
+  EXPECT_EQ(table.FieldCount, kLines);
+  EXPECT_EQ(table.HeaderNames[kLines - 1], "Field 99999");
+  EXPECT_LT(elapsed.count(), 1000);
+}
+
+}  // namespace
+}  // namespace tabulon
