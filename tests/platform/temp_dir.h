@@ -2,11 +2,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -15,9 +15,13 @@ namespace tabulon::test {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tabulon-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    root_ = pattern;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
+      auto candidate = std::filesystem::temp_directory_path() /
+                       ("tabulon-test-" + std::to_string(random()) + std::to_string(attempt));
+      if (std::filesystem::create_directory(candidate)) root_ = candidate.string();
+    }
+    if (root_.empty()) ADD_FAILURE() << "no temporary directory";
   }
   ~TempDir() {
     std::error_code ignored;
