@@ -109,6 +109,27 @@ TEST_F(PosixTest, SharingConflictsGiveCode32AndLeaveTheFileUnchanged) {
   EXPECT_EQ(TryWrite(text), 0);  // released at close
 }
 
+TEST_F(PosixTest, ReadWholeFile) {
+  std::string big(200000, 'z');
+  big[0] = '\0';
+  std::string contents = "stale";
+  EXPECT_TRUE(ReadWholeFile(dir_.Write("big.txt", big).c_str(), contents));
+  EXPECT_EQ(contents, big);
+  EXPECT_TRUE(ReadWholeFile(dir_.Write("empty.txt", "").c_str(), contents));
+  EXPECT_EQ(contents, "");
+  EXPECT_TRUE(ReadWholeFile("/dev/null", contents));
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::write(fds[1], "X,1\r\n", 5), 5);
+  ::close(fds[1]);
+  EXPECT_TRUE(ReadWholeFile(("/dev/fd/" + std::to_string(fds[0])).c_str(), contents));
+  EXPECT_EQ(contents, "X,1\r\n");
+  ::close(fds[0]);
+  EXPECT_FALSE(ReadWholeFile(dir_.Path("missing.txt").c_str(), contents));
+  EXPECT_FALSE(ReadWholeFile(dir_.MakeDirectory("dir").c_str(), contents));
+  EXPECT_FALSE(ReadWholeFile(dir_.Path("p*.txt").c_str(), contents));
+}
+
 TEST_F(PosixTest, DevicesAreNeverLocked) {
   OpenResult first = OpenForWriting("/dev/null");
   ASSERT_EQ(first.code, 0);

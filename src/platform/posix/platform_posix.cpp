@@ -207,12 +207,12 @@ Handle StandardOutput() {
 }
 
 bool ReadWholeFile(const char* name, std::string& contents) {
+  contents.clear();
   OpenResult opened = OpenForReading(name);
   if (opened.code != 0) return false;
   int fd = static_cast<int>(opened.handle);
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0;
-  contents.clear();
   if (ok && S_ISREG(st.st_mode)) {
     // The size is known: read exactly that much; a short read is a failure.
     contents.resize(static_cast<std::size_t>(st.st_size));
