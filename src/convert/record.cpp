@@ -1,7 +1,10 @@
 #include "convert/record.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
+#include "convert/byte_scan.h"
 #include "convert/transforms.h"
 #include "textio/io_codes.h"
 
@@ -12,6 +15,8 @@ void AppendQuotedTo(LineFile& out, std::string_view value) {
   AppendQuoted(value, [&out](const char* data, std::size_t size) { AppendText(out, data, size); });
 }
 
+// The field text through AppendText, piece by piece: used when the output
+// buffer may not hold the field text in one piece.
 void AppendFieldText(LineFile& out, const FieldPlan& field, std::string_view value,
                      bool comma_mode) {
   std::string_view trimmed = TrimByCode(value, field.TrimCode);
@@ -31,11 +36,193 @@ void AppendFieldText(LineFile& out, const FieldPlan& field, std::string_view val
   }
 }
 
+// --- the direct path: field texts written straight into the output buffer ---
+
+// Where the next byte of one kind stands in the record. One search serves
+// every field before that byte, so a record without double quotes (or
+// commas) costs one memchr for all its fields instead of one per field.
+class NextByte {
+ public:
+  NextByte(const char* limit, char byte)
+      : from_(limit), found_(limit), limit_(limit), byte_(byte) {}
+
+  // True when the non-empty range [begin, end) holds the byte.
+  bool In(const char* begin, const char* end) {
+    if (begin < from_ || found_ < begin) {  // the last search does not cover begin
+      from_ = begin;
+      const void* hit = std::memchr(begin, byte_, static_cast<std::size_t>(limit_ - begin));
+      found_ = hit != nullptr ? static_cast<const char*>(hit) : limit_;
+    }
+    return found_ < end;
+  }
+
+ private:
+  const char* from_;   // the last search started here ...
+  const char* found_;  // ... and found the byte here (limit_: nowhere)
+  const char* limit_;
+  char byte_;
+};
+
+// Copies n bytes; short copies without a library call.
+inline char* CopyTo(char* out, const char* from, std::size_t n) {
+  if (n <= 16) {
+    if (n >= 8) {
+      std::memcpy(out, from, 8);
+      std::memcpy(out + n - 8, from + n - 8, 8);
+    } else if (n >= 4) {
+      std::memcpy(out, from, 4);
+      std::memcpy(out + n - 4, from + n - 4, 4);
+    } else {
+      for (std::size_t i = 0; i < n; ++i) out[i] = from[i];
+    }
+    return out + n;
+  }
+  std::memcpy(out, from, n);
+  return out + n;
+}
+
+// The output buffer keeps this many bytes of room beyond a field's longest
+// text, so that copies may run over in whole 16-byte blocks.
+constexpr std::size_t kCopySlack = 16;
+
+// Copies n bytes in 16-byte blocks when the source has them (may write up
+// to kCopySlack - 1 bytes beyond out + n; later text overwrites them).
+inline char* CopyBlocks(char* out, const char* from, std::size_t n, const char* source_end) {
+  if (static_cast<std::size_t>(source_end - from) < n + (kCopySlack - 1)) {
+    return CopyTo(out, from, n);
+  }
+  for (std::size_t i = 0; i < n; i += 16) std::memcpy(out + i, from + i, 16);
+  return out + n;
+}
+
+struct RecordScan {
+  const char* begin;  // the record: every scan may read anywhere inside it
+  const char* end;
+  bool comma_mode;
+  NextByte quotes;
+  NextByte commas;
+};
+
+// QuoteField of [begin, end): copied in one piece unless it holds a quote.
+inline char* QuoteTo(char* out, const char* begin, const char* end, RecordScan& scan) {
+  *out++ = '"';
+  if (begin != end && scan.quotes.In(begin, end)) {
+    for (;;) {
+      const void* hit = std::memchr(begin, '"', static_cast<std::size_t>(end - begin));
+      if (hit == nullptr) break;
+      const char* quote = static_cast<const char*>(hit);
+      out = CopyTo(out, begin, static_cast<std::size_t>(quote - begin) + 1);
+      *out++ = '"';  // every 0x22 byte doubled
+      begin = quote + 1;
+    }
+  }
+  out = CopyBlocks(out, begin, static_cast<std::size_t>(end - begin), scan.end);
+  *out++ = '"';
+  return out;
+}
+
+#if defined(__GNUC__)
+#define TABULON_INLINE inline __attribute__((always_inline))
+#else
+#define TABULON_INLINE inline
+#endif
+
+// The field text of the cut-out value [begin, end) for one combination of
+// trim and text; `out` has room for twice the value, plus three bytes, plus
+// kCopySlack.
+template <unsigned char kTrim, unsigned char kText>
+TABULON_INLINE char* FieldTextOf(char* out, const char* begin, const char* end, RecordScan& scan) {
+  const char* first = begin;
+  const char* last = end;
+  if constexpr (kTrim == kTrimLeft || kTrim == kTrimBoth || kTrim == kTrimLeftLow) {
+    first = scan::SkipLeadingBlanks(begin, end, scan.end);
+  }
+  if constexpr (kTrim == kTrimLeftLow) first = scan::SkipLeadingLow(first, end, scan.end);
+  if constexpr (kTrim == kTrimRight || kTrim == kTrimBoth) {
+    last = scan::SkipTrailingBlanks(first, end, scan.begin);
+  }
+  if constexpr (kText == kTextFormula) {
+    if (!scan.comma_mode || begin == end || !scan.commas.In(begin, end)) *out++ = '=';
+  }
+  if constexpr (kText == kTextPlain) {
+    return CopyBlocks(out, first, static_cast<std::size_t>(last - first), scan.end);
+  } else {
+    return QuoteTo(out, first, last, scan);
+  }
+}
+
+constexpr unsigned char OpOf(unsigned char trim, unsigned char text) {
+  return static_cast<unsigned char>(trim * 3 + text);
+}
+
+TABULON_INLINE char* FieldTextTo(char* out, const FieldPlan& field, const char* begin,
+                                 const char* end, RecordScan& scan) {
+#define TABULON_FIELD_CASE(trim, text) \
+  case OpOf(trim, text):               \
+    return FieldTextOf<trim, text>(out, begin, end, scan);
+#define TABULON_FIELD_CASES(trim)       \
+  TABULON_FIELD_CASE(trim, kTextPlain)  \
+  TABULON_FIELD_CASE(trim, kTextQuoted) \
+  TABULON_FIELD_CASE(trim, kTextFormula)
+  switch (field.Op) {
+    TABULON_FIELD_CASES(kTrimNone)
+    TABULON_FIELD_CASES(kTrimLeft)
+    TABULON_FIELD_CASES(kTrimRight)
+    TABULON_FIELD_CASES(kTrimBoth)
+    TABULON_FIELD_CASES(kTrimLeftLow)
+    default:
+      return out;  // every Op is one of the cases
+  }
+#undef TABULON_FIELD_CASES
+#undef TABULON_FIELD_CASE
+}
+
+[[gnu::noinline]] char* FieldTextOutOfLine(char* out, const FieldPlan& field, const char* begin,
+                                           const char* end, RecordScan& scan) {
+  return FieldTextTo(out, field, begin, end, scan);
+}
+
+// The cut-out value of `field` (CopyBytes of the record from Start, Width
+// bytes), as [begin, end).
+TABULON_INLINE void CutOut(const FieldPlan& field, const RecordScan& scan, std::size_t size,
+                           const char*& begin, const char*& end) {
+  std::size_t offset = std::min(field.Offset, size);
+  begin = scan.begin + offset;
+  end = begin + std::min(field.Length, size - offset);
+}
+
+unsigned char TrimOf(unsigned char trim_code) {
+  switch (trim_code) {
+    case 'L':
+      return kTrimLeft;
+    case 'R':
+      return kTrimRight;
+    case 'T':
+      return kTrimBoth;
+    case 'Z':
+      return kTrimLeftLow;
+    default:
+      return kTrimNone;
+  }
+}
+
+unsigned char TextOf(unsigned char type_code) {
+  switch (type_code) {
+    case 'E':
+      return kTextFormula;
+    case 'X':
+      return kTextQuoted;
+    default:
+      return kTextPlain;
+  }
+}
+
 }  // namespace
 
 std::vector<FieldPlan> MakePlan(const FieldTable& table) {
   std::size_t count = table.FieldCount > 0 ? static_cast<std::size_t>(table.FieldCount) : 1;
-  std::vector<FieldPlan> plan(count, FieldPlan{1, 0, 0, 0});
+  std::vector<FieldPlan> plan(count,
+                              FieldPlan{1, 0, 0, 0, OpOf(kTrimNone, kTextPlain), 0, 0, 0, 0});
   std::uint32_t start = 1;  // the running start position wraps like a 32-bit integer
   for (std::size_t i = 0; i < count; ++i) {
     FieldPlan& field = plan[i];
@@ -45,19 +232,77 @@ std::vector<FieldPlan> MakePlan(const FieldTable& table) {
       field.TypeCode = table.TypeCodes[i];
       field.TrimCode = table.TrimCodes[i];
     }
+    field.Op = OpOf(TrimOf(field.TrimCode), TextOf(field.TypeCode));
+    field.Offset = field.Start < 1 ? 0 : static_cast<std::size_t>(field.Start) - 1;
+    field.Length = field.Width > 0 ? static_cast<std::size_t>(field.Width) : 0;
     start += static_cast<std::uint32_t>(field.Width);
+  }
+  std::size_t reach = 0;
+  std::size_t bound = 0;
+  for (std::size_t i = count; i-- > 0;) {
+    reach = std::max(reach, plan[i].Offset + plan[i].Length);
+    bound += 2 * plan[i].Length + 4;  // separator, '=', two quotes; at most 2^33 per field
+    plan[i].Reach = reach;
+    plan[i].TextBound = bound;
   }
   return plan;
 }
 
 void AppendRecord(LineFile& out, std::string_view record, const std::vector<FieldPlan>& plan,
                   char separator) {
-  bool comma_mode = separator == ',';
-  for (std::size_t i = 0; i < plan.size(); ++i) {
-    const FieldPlan& field = plan[i];
-    if (i > 0) AppendByte(out, separator);
-    AppendFieldText(out, field, CopyBytes(record, field.Start, field.Width), comma_mode);
+  if (plan.empty()) return;
+  const char* data = record.data();
+  const std::size_t size = record.size();
+  // Searches for quotes and commas stop where the fields end: the bytes
+  // after the layout can be many.
+  const char* scan_limit = data + std::min(size, plan.front().Reach);
+  RecordScan scan{data, data + size, separator == ',', NextByte(scan_limit, '"'),
+                  NextByte(scan_limit, ',')};
+
+  // Field texts go straight into the output buffer while it has room for
+  // the longest text they can give; the buffer then never fills, as
+  // AppendText would not let it either.
+  char* const buffer = out.BufferRef;
+  char* const buffer_end = buffer + out.Capacity;
+  char* cursor = buffer + out.Position;
+  bool direct = out.State == StateWriting && !out.Dropping;
+  const char* begin;
+  const char* end;
+  if (direct &&
+      plan.front().TextBound + kCopySlack < static_cast<std::size_t>(buffer_end - cursor)) {
+    // The whole text fits: no check per field. A record that every field
+    // lies inside needs no clamping of the cut either.
+    const bool whole = size >= plan.front().Reach;
+    for (auto field = plan.begin(); field != plan.end(); ++field) {
+      if (field != plan.begin()) *cursor++ = separator;
+      if (whole) {
+        begin = data + field->Offset;
+        end = begin + field->Length;
+      } else {
+        CutOut(*field, scan, size, begin, end);
+      }
+      cursor = FieldTextTo(cursor, *field, begin, end, scan);
+    }
+    out.Position = static_cast<std::uint32_t>(cursor - buffer);
+    return;
   }
+  bool first = true;
+  for (const FieldPlan& field : plan) {
+    CutOut(field, scan, size, begin, end);
+    std::size_t longest = 2 * static_cast<std::size_t>(end - begin) + 4 + kCopySlack;
+    if (direct && longest < static_cast<std::size_t>(buffer_end - cursor)) {
+      if (!first) *cursor++ = separator;
+      cursor = FieldTextOutOfLine(cursor, field, begin, end, scan);
+    } else {  // piece by piece through AppendText, which writes full blocks out
+      out.Position = static_cast<std::uint32_t>(cursor - buffer);
+      if (!first) AppendByte(out, separator);
+      AppendFieldText(out, field, {begin, static_cast<std::size_t>(end - begin)}, scan.comma_mode);
+      cursor = buffer + out.Position;
+      direct = out.State == StateWriting && !out.Dropping;
+    }
+    first = false;
+  }
+  out.Position = static_cast<std::uint32_t>(cursor - buffer);
 }
 
 void AppendHeader(LineFile& out, const FieldTable& table, std::size_t field_count, char separator) {

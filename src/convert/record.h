@@ -2,6 +2,7 @@
 // field texts joined by the separator.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -17,7 +18,17 @@ struct FieldPlan {
   std::int32_t Width;
   unsigned char TypeCode;
   unsigned char TrimCode;
+  unsigned char Op;    // FieldTrim * 3 + FieldText of the two codes
+  std::size_t Offset;  // 0-based first byte: a start below 1 counts as 1
+  std::size_t Length;  // the width, or 0 when it is not positive
+  // For this field and every later one: the bytes of a record they reach,
+  // and the most output bytes they can give (every byte a doubled quote).
+  std::size_t Reach;
+  std::size_t TextBound;
 };
+
+enum FieldTrim : unsigned char { kTrimNone, kTrimLeft, kTrimRight, kTrimBoth, kTrimLeftLow };
+enum FieldText : unsigned char { kTextPlain, kTextQuoted, kTextFormula };
 
 // One plan entry per field; field 0 always exists, taken from a zeroed slot
 // when the table has none.

@@ -1,26 +1,8 @@
 #include "convert/transforms.h"
 
-#include "textio/cp932.h"
+#include "convert/byte_scan.h"
 
 namespace tabulon {
-namespace {
-
-bool IsWideBlank(std::string_view v, std::size_t i) {
-  return static_cast<unsigned char>(v[i]) == kWideBlankLead &&
-         static_cast<unsigned char>(v[i + 1]) == kWideBlankTrail;
-}
-
-// True when the byte at `i` starts a character of `v` read from its start by
-// the lead-byte rule. Walking back over the run of lead-range bytes before
-// `i` is enough: the byte before that run ends a character (it is a single
-// byte or a second byte), so the run pairs up from its first byte.
-bool StartsCharacter(std::string_view v, std::size_t i) {
-  std::size_t run = 0;
-  while (run < i && IsLeadByte(static_cast<unsigned char>(v[i - run - 1]))) ++run;
-  return run % 2 == 0;
-}
-
-}  // namespace
 
 std::string_view CopyBytes(std::string_view value, std::int32_t start, std::int32_t count) {
   if (value.empty()) return {};
@@ -31,34 +13,14 @@ std::string_view CopyBytes(std::string_view value, std::int32_t start, std::int3
 }
 
 std::string_view TrimLeftBlanks(std::string_view value) {
-  std::size_t n = value.size();
-  std::size_t p = 0;
-  // The last byte is never tested on its own: a trailing single blank stays.
-  while (p + 1 < n) {
-    if (value[p] == kBlank) {
-      ++p;
-    } else if (IsWideBlank(value, p)) {
-      p += 2;
-    } else {
-      break;
-    }
-  }
-  return p < n ? value.substr(p) : std::string_view();
+  const char* end = value.data() + value.size();
+  const char* p = scan::SkipLeadingBlanks(value.data(), end, end);
+  return {p, static_cast<std::size_t>(end - p)};
 }
 
 std::string_view TrimRightBlanks(std::string_view value) {
-  std::size_t q = value.size();  // bytes kept
-  // The first byte is never tested on its own: a leading single blank stays.
-  while (q > 1) {
-    if (value[q - 1] == kBlank) {
-      --q;
-    } else if (IsWideBlank(value, q - 2) && StartsCharacter(value, q - 2)) {
-      q -= 2;
-    } else {
-      break;
-    }
-  }
-  return value.substr(0, q);
+  const char* q = scan::SkipTrailingBlanks(value.data(), value.data() + value.size(), value.data());
+  return {value.data(), static_cast<std::size_t>(q - value.data())};
 }
 
 std::string_view TrimBothBlanks(std::string_view value) {
@@ -66,9 +28,9 @@ std::string_view TrimBothBlanks(std::string_view value) {
 }
 
 std::string_view StripLeadingLow(std::string_view value) {
-  std::size_t p = 0;
-  while (p < value.size() && static_cast<unsigned char>(value[p]) <= 0x30) ++p;
-  return value.substr(p);
+  const char* end = value.data() + value.size();
+  const char* p = scan::SkipLeadingLow(value.data(), end, end);
+  return {p, static_cast<std::size_t>(end - p)};
 }
 
 std::string_view TrimByCode(std::string_view value, unsigned char trim_code) {

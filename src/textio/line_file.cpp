@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <bit>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 #include "textio/io_codes.h"
 
 namespace tabulon {
@@ -131,8 +135,22 @@ int TakeByte(LineFile& file) {
   }
 }
 
-// The first LF, CR or Ctrl-Z in [p, end), or end. Eight bytes at a time.
+// The first LF, CR or Ctrl-Z in [p, end), or end. Sixteen bytes at a time
+// where SSE2 is there (every x86-64), eight at a time otherwise.
 const char* FindLineStop(const char* p, const char* end) {
+#if defined(__SSE2__) || defined(_M_X64)
+  const __m128i lf = _mm_set1_epi8(kLf);
+  const __m128i cr = _mm_set1_epi8(kCr);
+  const __m128i ctrl_z = _mm_set1_epi8(kCtrlZ);
+  while (end - p >= 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
+                                _mm_cmpeq_epi8(v, ctrl_z));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+    if (mask != 0) return p + std::countr_zero(mask);
+    p += 16;
+  }
+#endif
   constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
   constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
   auto zero_bytes = [](std::uint64_t x) { return (x - kOnes) & ~x; };

@@ -1,0 +1,311 @@
+// The record path's shortcuts (eight-byte blank scans, one quote/comma
+// search per record, field texts written straight into the output buffer,
+// block copies that run over) against the plain byte-by-byte rules, on
+// inputs made of the bytes that matter: blanks, both halves of the
+// full-width blank, lead bytes, low bytes, quotes and commas.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "convert/record.h"
+#include "convert/transforms.h"
+#include "params/field_table.h"
+#include "textio/line_file.h"
+
+namespace tabulon {
+namespace {
+
+// --- the plain rules, one byte at a time ------------------------------------
+
+bool Lead(unsigned char b) {
+  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+bool WideAt(const std::string& v, std::size_t i) {
+  return i + 1 < v.size() && static_cast<unsigned char>(v[i]) == 0x81 && v[i + 1] == 0x40;
+}
+
+std::string PlainLeft(const std::string& v) {
+  std::size_t p = 0;
+  while (p + 1 < v.size()) {
+    if (v[p] == ' ') {
+      p += 1;
+    } else if (WideAt(v, p)) {
+      p += 2;
+    } else {
+      break;
+    }
+  }
+  return p < v.size() ? v.substr(p) : std::string();
+}
+
+std::string PlainRight(const std::string& v) {
+  std::size_t q = v.size();
+  auto starts_character = [&](std::size_t at) {
+    std::size_t i = 0;
+    while (i < at) i += Lead(static_cast<unsigned char>(v[i])) ? 2 : 1;
+    return i == at;
+  };
+  while (q > 1) {
+    if (v[q - 1] == ' ') {
+      q -= 1;
+    } else if (WideAt(v, q - 2) && starts_character(q - 2)) {
+      q -= 2;
+    } else {
+      break;
+    }
+  }
+  return v.substr(0, q);
+}
+
+std::string PlainLow(const std::string& v) {
+  std::size_t p = 0;
+  while (p < v.size() && static_cast<unsigned char>(v[p]) <= 0x30) ++p;
+  return v.substr(p);
+}
+
+std::string PlainTrim(const std::string& v, unsigned char code) {
+  switch (code) {
+    case 'L':
+      return PlainLeft(v);
+    case 'R':
+      return PlainRight(v);
+    case 'T':
+      return PlainRight(PlainLeft(v));
+    case 'Z':
+      return PlainLow(PlainLeft(v));
+    default:
+      return v;
+  }
+}
+
+std::string PlainQuote(const std::string& v) {
+  std::string q = "\"";
+  for (char c : v) {
+    q += c;
+    if (c == '"') q += c;
+  }
+  q += '"';
+  return q;
+}
+
+std::string PlainCut(const std::string& record, std::int32_t start, std::int32_t width) {
+  std::int64_t from = start < 1 ? 1 : start;
+  if (record.empty() || width <= 0 || from > static_cast<std::int64_t>(record.size())) return {};
+  return record.substr(static_cast<std::size_t>(from - 1), static_cast<std::size_t>(width));
+}
+
+std::string PlainLine(const std::string& record, const FieldTable& table, char separator) {
+  std::string line;
+  std::uint32_t start = 1;
+  std::size_t count = table.FieldCount > 0 ? static_cast<std::size_t>(table.FieldCount) : 1;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::int32_t width = table.Widths[i];
+    std::string cut = PlainCut(record, static_cast<std::int32_t>(start), width);
+    std::string trimmed = PlainTrim(cut, table.TrimCodes[i]);
+    std::string text = trimmed;
+    if (table.TypeCodes[i] == 'X') text = PlainQuote(trimmed);
+    if (table.TypeCodes[i] == 'E') {
+      bool comma = separator == ',' && cut.find(',') != std::string::npos;
+      text = PlainQuote(trimmed);
+      if (!comma) text.insert(text.begin(), '=');
+    }
+    if (i > 0) line += separator;
+    line += text;
+    start += static_cast<std::uint32_t>(width);
+  }
+  return line;
+}
+
+// --- inputs -------------------------------------------------------------------
+
+// Bytes that steer the rules: blank, the full-width pair's halves (0x40 is
+// '@'), other lead bytes, low bytes, the quote, the comma and plain letters.
+constexpr char kAlphabet[] = {' ',    ' ',    '\x81', '@',    '\x81', '@', '\x83', '\xE0',
+                              '0',    '-',    '"',    ',',    'a',    'Z', '\x30', '\x31',
+                              '\x00', '\x9F', '\xFC', '\x40', ' ',    '1'};
+
+std::string RandomBytes(std::mt19937& rng, std::size_t length) {
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof kAlphabet - 1);
+  std::string v;
+  for (std::size_t i = 0; i < length; ++i) v += kAlphabet[pick(rng)];
+  return v;
+}
+
+// Runs of one or two kinds of blank around a short body: long runs cross
+// the eight-byte steps of the scans.
+std::string PaddedValue(std::mt19937& rng) {
+  auto run = [&](int n) {
+    std::string pad;
+    for (int i = 0; i < n; ++i) pad += rng() % 3 == 0 ? "\x81\x40" : " ";
+    return pad;
+  };
+  return run(static_cast<int>(rng() % 20)) + RandomBytes(rng, rng() % 4) +
+         run(static_cast<int>(rng() % 20));
+}
+
+// --- line file on memory ------------------------------------------------------
+
+std::string g_written;
+
+std::int32_t CollectOut(LineFile& file) {
+  g_written.append(file.BufferRef, file.Position);
+  file.Position = 0;
+  return 0;
+}
+
+std::unique_ptr<LineFile> MemoryWriter(std::uint32_t capacity) {
+  auto file = std::make_unique<LineFile>();
+  BindName(*file, "memory", capacity);
+  file->State = StateWriting;
+  file->TransferAction = CollectOut;
+  file->FlushAction = [](LineFile&) { return std::int32_t{0}; };
+  g_written.clear();
+  return file;
+}
+
+FieldTable RandomTable(std::mt19937& rng) {
+  static constexpr unsigned char kTypes[] = {'X', 'E', 'N', 0x19, 0};
+  static constexpr unsigned char kTrims[] = {'L', 'R', 'T', 'Z', ' ', 0};
+  FieldTable t;
+  int count = static_cast<int>(rng() % 8);
+  int slots = count == 0 ? 1 : count;
+  for (int i = 0; i < slots; ++i) {
+    t.TypeCodes.push_back(kTypes[rng() % 5]);
+    t.TrimCodes.push_back(kTrims[rng() % 6]);
+    int width = static_cast<int>(rng() % 30);
+    if (rng() % 8 == 0) width = -static_cast<int>(rng() % 12);
+    t.Widths.push_back(width);
+    t.HeaderNames.emplace_back();
+  }
+  t.FieldCount = count;
+  return t;
+}
+
+// --- tests ----------------------------------------------------------------------
+
+TEST(FastTrims, AgreeWithThePlainRulesOnTrickyValues) {
+  const std::vector<std::string> cases = {
+      "",
+      " ",
+      "  ",
+      "x",
+      std::string(9, ' '),
+      std::string(17, ' ') + "x",
+      "x" + std::string(17, ' '),
+      std::string(16, ' '),
+      "\x81\x40",
+      "\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40",
+      " \x81\x40",
+      "\x81\x40 ",
+      "        \x81\x40x",
+      "x\x81\x40        ",
+      "\x83\x81@",  // ME followed by '@': not a full-width blank
+      "\x83\x81@ ",
+      "\x83\x83\x81@",      // a lead run: the pair starts a character
+      "\x83\x83\x83\x81@",  // ... and here it does not
+      "ab\x81",             // a lone lead byte at the end
+      "\x81",
+      "\x81\x40\x81",
+      "        0000012",
+      "-0.50",
+      "0000000000000000",
+      "\x30\x30\x31",
+      std::string("\x00\x2F\x30\x31", 4),
+  };
+  for (const std::string& v : cases) {
+    EXPECT_EQ(std::string(TrimLeftBlanks(v)), PlainLeft(v)) << v;
+    EXPECT_EQ(std::string(TrimRightBlanks(v)), PlainRight(v)) << v;
+    EXPECT_EQ(std::string(TrimBothBlanks(v)), PlainRight(PlainLeft(v))) << v;
+    EXPECT_EQ(std::string(StripLeadingLow(v)), PlainLow(v)) << v;
+    EXPECT_EQ(QuoteField(v), PlainQuote(v)) << v;
+  }
+}
+
+TEST(FastTrims, AgreeWithThePlainRulesOnRandomValues) {
+  std::mt19937 rng(7);
+  for (int i = 0; i < 20000; ++i) {
+    std::string v = i % 2 == 0 ? RandomBytes(rng, rng() % 40) : PaddedValue(rng);
+    ASSERT_EQ(std::string(TrimLeftBlanks(v)), PlainLeft(v)) << v;
+    ASSERT_EQ(std::string(TrimRightBlanks(v)), PlainRight(v)) << v;
+    ASSERT_EQ(std::string(StripLeadingLow(v)), PlainLow(v)) << v;
+  }
+}
+
+// Records on random layouts, converted into output buffers of several sizes
+// and starting fill levels, so that the direct path, the per-field check and
+// the piece-by-piece fallback all run, and block copies run over near the
+// end of the record and of the buffer.
+TEST(FastRecordPath, AgreesWithThePlainRulesOnRandomLayouts) {
+  std::mt19937 rng(11);
+  const std::uint32_t capacities[] = {1, 2, 7, 64, 300, kFileCapacity};
+  for (int round = 0; round < 4000; ++round) {
+    FieldTable table = RandomTable(rng);
+    std::vector<FieldPlan> plan = MakePlan(table);
+    char separator = rng() % 2 == 0 ? ',' : '\t';
+    std::uint32_t capacity = capacities[rng() % 6];
+    auto out = MemoryWriter(capacity);
+    std::string expected;
+    for (int line = 0; line < 5; ++line) {
+      std::string record = line % 2 == 0 ? RandomBytes(rng, rng() % 70) : PaddedValue(rng);
+      // The record sits inside a larger string, as a line sits in the read
+      // buffer: the scans must not look at what lies around it either.
+      std::string around = RandomBytes(rng, 20) + record + RandomBytes(rng, 20);
+      std::string_view view(around.data() + 20, record.size());
+      BeginText(*out);
+      AppendRecord(*out, view, plan, separator);
+      WriteLineEnd(*out);
+      expected += PlainLine(record, table, separator) + "\r\n";
+    }
+    CollectOut(*out);  // the rest that waits in the buffer
+    ASSERT_EQ(g_written, expected) << "round " << round << " capacity " << capacity;
+  }
+}
+
+TEST(FastRecordPath, RecordsLongerAndShorterThanTheLayout) {
+  FieldTable table;
+  table.TypeCodes = {'X', 'E', 'N'};
+  table.TrimCodes = {'R', 'Z', 'T'};
+  table.Widths = {20, 8, 40};
+  table.HeaderNames = {"", "", ""};
+  table.FieldCount = 3;
+  std::vector<FieldPlan> plan = MakePlan(table);
+  std::mt19937 rng(3);
+  auto out = MemoryWriter(kFileCapacity);
+  std::string expected;
+  for (std::size_t length : {0u, 1u, 19u, 20u, 27u, 28u, 67u, 68u, 69u, 200u, 5000u}) {
+    std::string record = RandomBytes(rng, length);
+    BeginText(*out);
+    AppendRecord(*out, record, plan, ',');
+    WriteLineEnd(*out);
+    expected += PlainLine(record, table, ',') + "\r\n";
+  }
+  CollectOut(*out);
+  EXPECT_EQ(g_written, expected);
+}
+
+// A field far wider than the output buffer goes through AppendText piece by
+// piece; a quote in it must still be doubled across the block boundaries.
+TEST(FastRecordPath, FieldWiderThanTheBuffer) {
+  FieldTable table;
+  table.TypeCodes = {'X', 'E'};
+  table.TrimCodes = {'T', ' '};
+  table.Widths = {300000, 3};
+  table.HeaderNames = {"", ""};
+  table.FieldCount = 2;
+  std::vector<FieldPlan> plan = MakePlan(table);
+  std::string record = "  " + std::string(100000, 'a') + "\"" + std::string(199990, 'b') + "  ";
+  record += "1,2";
+  auto out = MemoryWriter(kFileCapacity);
+  BeginText(*out);
+  AppendRecord(*out, record, plan, ',');
+  WriteLineEnd(*out);
+  CollectOut(*out);
+  EXPECT_EQ(g_written, PlainLine(record, table, ',') + "\r\n");
+}
+
+}  // namespace
+}  // namespace tabulon

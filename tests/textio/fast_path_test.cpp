@@ -1,0 +1,113 @@
+// The line reader finds line stops sixteen (or eight) bytes at a time and
+// hands out lines as views into its buffer. Checked here against reading the
+// same bytes one at a time by the line rules, with every stop byte at every
+// offset inside a block and across refills of many buffer sizes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "textio/line_file.h"
+
+namespace tabulon {
+namespace {
+
+// LF or CR LF ends a line, any other CR is dropped, Ctrl-Z ends the data.
+std::vector<std::string> PlainLines(const std::string& data) {
+  std::vector<std::string> lines;
+  std::size_t i = 0;
+  auto at_end = [&] { return i >= data.size() || data[i] == '\x1A'; };
+  while (!at_end()) {
+    std::string line;
+    while (!at_end()) {
+      char c = data[i++];
+      if (c == '\n') break;
+      if (c == '\r') {
+        if (i < data.size() && data[i] == '\n') {
+          ++i;
+          break;
+        }
+        continue;
+      }
+      line += c;
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string g_source;
+std::size_t g_at = 0;
+
+std::int32_t RefillFromMemory(LineFile& file) {
+  std::size_t n = std::min<std::size_t>(file.Capacity, g_source.size() - g_at);
+  if (n != 0) std::memcpy(file.BufferRef, g_source.data() + g_at, n);
+  g_at += n;
+  file.Position = 0;
+  file.FillCount = static_cast<std::uint32_t>(n);
+  return 0;
+}
+
+std::vector<std::string> ReadAll(const std::string& data, std::uint32_t capacity) {
+  g_source = data;
+  g_at = 0;
+  auto file = std::make_unique<LineFile>();
+  BindName(*file, "memory", capacity);
+  file->State = StateReading;
+  file->TransferAction = RefillFromMemory;
+  std::vector<std::string> lines;
+  std::string spill;
+  while (!AtEndOfData(*file)) lines.emplace_back(ReadTextLine(*file, spill));
+  return lines;
+}
+
+// A line of `length` letters, then the stop: every stop byte lands at every
+// offset of a 16-byte block as the lengths run from 0 to 40.
+TEST(FastLineReader, EveryStopAtEveryOffset) {
+  const std::vector<std::string> stops = {"\n", "\r\n", "\rx\n", "\r", "\x1A"};
+  for (const std::string& stop : stops) {
+    for (std::size_t lead = 0; lead < 17; ++lead) {
+      for (std::size_t length = 0; length <= 40; ++length) {
+        std::string data = std::string(lead, 'p') + "\n" + std::string(length, 'a') + stop + "tail";
+        for (std::uint32_t capacity : {1u, 3u, 16u, 17u, 128u, kFileCapacity}) {
+          ASSERT_EQ(ReadAll(data, capacity), PlainLines(data))
+              << "stop " << static_cast<int>(stop[0]) << " lead " << lead << " length " << length
+              << " capacity " << capacity;
+        }
+      }
+    }
+  }
+}
+
+TEST(FastLineReader, RandomDataAtManyCapacities) {
+  std::mt19937 rng(5);
+  const char bytes[] = {'a', 'b', '\r', '\n', '\x81', '\0', ' '};
+  for (int round = 0; round < 300; ++round) {
+    std::string data;
+    std::size_t size = rng() % 2000;
+    for (std::size_t i = 0; i < size; ++i) {
+      // Mostly letters, so that lines are long enough to span blocks.
+      data += rng() % 8 == 0 ? bytes[rng() % 7] : static_cast<char>('c' + rng() % 20);
+    }
+    if (round % 10 == 0) data.insert(rng() % (data.size() + 1), 1, '\x1A');
+    for (std::uint32_t capacity : {1u, 2u, 15u, 64u, 1000u, kFileCapacity}) {
+      ASSERT_EQ(ReadAll(data, capacity), PlainLines(data))
+          << "round " << round << " capacity " << capacity;
+    }
+  }
+}
+
+// A line much longer than the buffer is gathered across refills whole.
+TEST(FastLineReader, LineLongerThanTheBuffer) {
+  std::string line(3 * kFileCapacity + 5, 'x');
+  line[kFileCapacity - 1] = '\r';  // a dropped CR right at a refill boundary
+  std::string data = line + "\r\nnext";
+  EXPECT_EQ(ReadAll(data, kFileCapacity), PlainLines(data));
+}
+
+}  // namespace
+}  // namespace tabulon
