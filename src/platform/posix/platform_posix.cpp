@@ -244,12 +244,14 @@ bool ReadWholeFile(const char* name, std::string& contents) {
 void ProtectFromWriting(const char* name) {
   // The file stays open for the rest of the run: an inode number is only
   // unique while the file exists, and a protected file that someone deletes
-  // must not make a new file that reuses its number unwritable.
+  // must not make a new file that reuses its number unwritable. Only regular
+  // files are protected (and opened: opening a device may have effects).
+  struct stat st {};
+  if (::stat(name, &st) != 0 || !S_ISREG(st.st_mode) || IsProtected(st)) return;
   int fd;
   do fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   while (fd < 0 && errno == EINTR);
   if (fd < 0) return;
-  struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !IsProtected(st)) {
     protected_files.push_back({st.st_dev, st.st_ino});
   } else {
