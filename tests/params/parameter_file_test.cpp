@@ -345,6 +345,7 @@ TEST(LoadParameterText, WidthThatIsNotANumberStopsLoadingWithFieldCountZero) {
   const std::pair<std::string, std::string> cases[] = {
       {",abc\r\n", "abc"},                   // after the item-1 diagnostic of the same line
       {"X\r\nX,1\r\nX,\" 1 \"\r\n", " 1 "},  // after an earlier diagnostic
+      {"X,\"1\"\"2\"\r\n", "1\"2"},          // the item as split: doubled quotes halved
   };
   for (const auto& [text, item] : cases) {
     FieldTable table;
