@@ -1,9 +1,23 @@
 #include "driver/failure_report.h"
 
+#include <cxxabi.h>
+#include <unwind.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
+#include <optional>
+#include <typeinfo>
 
 #include "platform/platform.h"
+#include "textio/io_codes.h"
+
+#if defined(__ELF__)
+// The start and the end of the executable's code, provided by the linker.
+extern "C" char __executable_start;  // NOLINT
+extern "C" char etext;               // NOLINT
+#endif
 
 namespace tabulon {
 namespace {
@@ -15,8 +29,6 @@ constexpr std::string_view kAtPiece = "\x20\x82\xcc\x20";
 constexpr std::string_view kOccurredPiece =
     "\x20\x82\xc5\x94\xad\x90\xb6\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x42";
 constexpr std::string_view kLineEnd = "\r\n";
-
-const EOutOfMemory out_of_memory(nullptr);
 
 // Appends to a fixed buffer, silently cutting at its end.
 class FixedText {
@@ -44,10 +56,74 @@ std::uint32_t LocationOf(const void* address) {
   return address ? static_cast<std::uint32_t>(platform::CodeOffset(address)) : 0;
 }
 
+bool InProgramCode(std::uintptr_t address) {
+#if defined(__ELF__)
+  return address >= reinterpret_cast<std::uintptr_t>(&__executable_start) &&
+         address < reinterpret_cast<std::uintptr_t>(&etext);
+#else
+  (void)address;
+  return false;
+#endif
+}
+
+// Finds where in the program a failure arose that was noticed in a library
+// (operator new, std::terminate): walking outwards from here, the first
+// frame of the program after the library's frames. Allocates nothing.
+struct FrameWalk {
+  bool left_program = false;
+  const void* found = nullptr;
+};
+
+_Unwind_Reason_Code VisitFrame(_Unwind_Context* context, void* state) {
+  FrameWalk& walk = *static_cast<FrameWalk*>(state);
+  std::uintptr_t ip = _Unwind_GetIP(context);
+  if (ip == 0) return _URC_END_OF_STACK;
+  if (!InProgramCode(ip)) {
+    walk.left_program = true;
+  } else if (walk.left_program) {
+    walk.found = reinterpret_cast<const void*>(ip);
+    return _URC_END_OF_STACK;
+  }
+  return _URC_NO_REASON;
+}
+
+[[gnu::noinline]] const void* FailureInProgram() noexcept {
+  FrameWalk walk;
+  _Unwind_Backtrace(VisitFrame, &walk);
+  return walk.found;
+}
+
+[[noreturn]] void OnTerminate() noexcept {
+  LastResortReport(kRuntimeErrorNumber, FailureInProgram());
+}
+
+// Made before any other static object, in this order, and kept until the
+// process ends: the last-resort report for a terminate, the out-of-memory
+// error, and the handler that raises it.
+struct InstallTerminateHandler {
+  InstallTerminateHandler() { std::set_terminate(OnTerminate); }
+};
+[[gnu::init_priority(101)]] InstallTerminateHandler install_terminate_handler;
+
+[[gnu::init_priority(101)]] EOutOfMemory out_of_memory(nullptr);
+
+// operator new calls this when memory runs out: the pre-made error notes
+// where, and the allocation fails with std::bad_alloc.
+void OnOutOfMemory() {
+  out_of_memory.RaisedAt(FailureInProgram());
+  throw std::bad_alloc();
+}
+
+struct InstallNewHandler {
+  InstallNewHandler() { std::set_new_handler(OnOutOfMemory); }
+};
+[[gnu::init_priority(101)]] InstallNewHandler install_new_handler;
+
 }  // namespace
 
-std::size_t FormatReport(char* buffer, std::string_view kind_name, std::string_view module,
-                         std::uint32_t location, std::string_view message) {
+std::size_t FormatReport(char (&buffer)[kReportLimit], std::string_view kind_name,
+                         std::string_view module, std::uint32_t location,
+                         std::string_view message) {
   char hex[8];
   Hex8(hex, location);
   FixedText text(buffer, kReportLimit);
@@ -64,16 +140,40 @@ std::size_t FormatReport(char* buffer, std::string_view kind_name, std::string_v
   return text.Size();
 }
 
-void ReportFailure(const Exception& error) {
+void ReportFailure(std::string_view kind_name, std::string_view message,
+                   const void* location) noexcept {
   char buffer[kReportLimit];
-  std::size_t size = FormatReport(buffer, error.KindName(), platform::ModuleName(),
-                                  LocationOf(error.Location()), error.Message());
+  std::size_t size =
+      FormatReport(buffer, kind_name, platform::ModuleName(), LocationOf(location), message);
   platform::Handle out = platform::StandardOutput();
   // The results are ignored: with standard output gone, the report is lost
   // and the status is still 1.
   platform::Write(out, buffer, size);
   platform::Write(out, kLineEnd.data(), kLineEnd.size());
   platform::ExitProcess(1);
+}
+
+void ReportFailure(const Exception& error) noexcept {
+  ReportFailure(error.KindName(), error.Message(), error.Location());
+}
+
+void ReportCurrentError() noexcept {
+  // A close that failed while the error was unwinding takes its place.
+  if (std::optional<EInOutError> replacement = TakeReplacementError()) ReportFailure(*replacement);
+  try {
+    throw;
+  } catch (const Exception& error) {
+    ReportFailure(error);
+  } catch (const std::bad_alloc&) {
+    ReportFailure(out_of_memory);
+  } catch (const std::exception& error) {
+    std::string_view kind = TypeBaseName(typeid(error).name());
+    ReportFailure(kind.empty() ? "Exception" : kind, error.what(), nullptr);
+  } catch (...) {
+    const std::type_info* type = abi::__cxa_current_exception_type();
+    std::string_view kind = type ? TypeBaseName(type->name()) : std::string_view();
+    ReportFailure(kind.empty() ? "Exception" : kind, "", nullptr);
+  }
 }
 
 void FormatLastResort(char (&line)[kLastResortSize], int number, std::uint32_t address) {
@@ -88,7 +188,7 @@ void FormatLastResort(char (&line)[kLastResortSize], int number, std::uint32_t a
   Hex8(line + 21, address);
 }
 
-void LastResortReport(int number, const void* address) {
+void LastResortReport(int number, const void* address) noexcept {
   char line[kLastResortSize];
   FormatLastResort(line, number, LocationOf(address));
   platform::Handle out = platform::StandardOutput();
@@ -99,6 +199,29 @@ void LastResortReport(int number, const void* address) {
 
 const EOutOfMemory& OutOfMemoryError() {
   return out_of_memory;
+}
+
+std::string_view TypeBaseName(const char* mangled_name) {
+  std::string_view rest = mangled_name;
+  if (rest.starts_with('*')) rest.remove_prefix(1);  // a type local to one file
+  bool nested = rest.starts_with('N');
+  if (nested) rest.remove_prefix(1);
+  if (rest.starts_with("St")) rest.remove_prefix(2);  // std::
+  std::string_view name;
+  // Each part is its length in decimal and its bytes; the last one is the
+  // class. Template arguments ('I') or an ABI tag ('B') end the walk.
+  while (!rest.empty() && rest[0] >= '0' && rest[0] <= '9') {
+    std::size_t length = 0;
+    while (!rest.empty() && rest[0] >= '0' && rest[0] <= '9') {
+      length = length * 10 + static_cast<std::size_t>(rest[0] - '0');
+      rest.remove_prefix(1);
+    }
+    if (length == 0 || length > rest.size()) return {};
+    name = rest.substr(0, length);
+    rest.remove_prefix(length);
+    if (!nested) break;
+  }
+  return name;
 }
 
 }  // namespace tabulon

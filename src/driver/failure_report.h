@@ -1,6 +1,10 @@
 // The failure report: the two lines written to standard output when an error
 // reaches the top of the run, and the shorter last-resort report for failures
 // outside the run (start-up, final clean-up, a terminate).
+//
+// Nothing on the way from a failure to the report allocates: the report is
+// built in a fixed buffer, and running out of memory reports an error made at
+// start-up.
 #pragma once
 
 #include <cstddef>
@@ -14,26 +18,44 @@ namespace tabulon {
 // The report text is cut after this many bytes.
 inline constexpr std::size_t kReportLimit = 1024;
 
-// Formats the report into `buffer` (kReportLimit bytes) without allocating:
+// Formats the report into `buffer`:
 // "<kind> がモジュール <module> の <location> で発生しました。" CR LF, then the
-// message with a '.' appended when its last byte is not '.', CR LF. Returns
+// message with a '.' appended when it is not empty and its last byte is not
+// '.', CR LF; everything after the first kReportLimit bytes is cut. Returns
 // the number of bytes.
-std::size_t FormatReport(char* buffer, std::string_view kind_name, std::string_view module,
-                         std::uint32_t location, std::string_view message);
+std::size_t FormatReport(char (&buffer)[kReportLimit], std::string_view kind_name,
+                         std::string_view module, std::uint32_t location, std::string_view message);
 
-// Writes the report of `error` (and one more CR LF) to standard output and
-// ends the process with status 1.
-[[noreturn]] void ReportFailure(const Exception& error);
+// Writes the report of an error (and one more CR LF) to standard output and
+// ends the process with status 1. Write failures are ignored.
+[[noreturn]] void ReportFailure(std::string_view kind_name, std::string_view message,
+                                const void* location) noexcept;
+[[noreturn]] void ReportFailure(const Exception& error) noexcept;
 
-// The 29-byte last-resort line: "Runtime error NNN at XXXXXXXX".
+// Reports the exception being handled; call it only inside a catch block.
+// The program's own errors are reported as they are (or by the error that
+// replaced them while files were being closed), std::bad_alloc as the
+// out-of-memory error, anything else by its own type name and message.
+[[noreturn]] void ReportCurrentError() noexcept;
+
+// The 29-byte last-resort line: "Runtime error NNN at XXXXXXXX", the
+// number's last digit at byte 17 and the address's last digit at byte 29.
 inline constexpr std::size_t kLastResortSize = 29;
 void FormatLastResort(char (&line)[kLastResortSize], int number, std::uint32_t address);
 
+// The number the last-resort report shows (and exits with) for a terminate.
+inline constexpr int kRuntimeErrorNumber = 217;
+
 // Writes the last-resort line and CR LF to standard output and ends the
-// process with `number` as its status.
-[[noreturn]] void LastResortReport(int number, const void* address);
+// process with `number` as its status, without any further clean-up.
+[[noreturn]] void LastResortReport(int number, const void* address) noexcept;
 
 // The error made at start-up that every out-of-memory failure reports.
 const EOutOfMemory& OutOfMemoryError();
+
+// A class's name without its namespaces or template arguments, read from its
+// mangled name without allocating ("St9bad_alloc" gives "bad_alloc"); empty
+// when the mangled name is not that of a class.
+std::string_view TypeBaseName(const char* mangled_name);
 
 }  // namespace tabulon

@@ -1,13 +1,6 @@
 #include "driver/run.h"
 
-#include <cxxabi.h>
-
-#include <cstdlib>
-#include <exception>
-#include <memory>
-#include <new>
 #include <string_view>
-#include <typeinfo>
 
 #include "convert/record.h"
 #include "driver/failure_report.h"
@@ -15,7 +8,6 @@
 #include "params/parameter_file.h"
 #include "platform/platform.h"
 #include "textio/error_stream.h"
-#include "textio/io_codes.h"
 
 namespace tabulon {
 namespace {
@@ -80,27 +72,6 @@ std::vector<std::string> Arguments(int argc, char** argv) {
   return arguments;
 }
 
-// The kind name of a foreign exception: its type's name without namespaces.
-std::string KindNameOf(const std::exception& error) {
-  const char* raw = typeid(error).name();
-  int status = 0;
-  std::unique_ptr<char, void (*)(void*)> demangled(
-      abi::__cxa_demangle(raw, nullptr, nullptr, &status), std::free);
-  std::string name = status == 0 && demangled ? demangled.get() : raw;
-  std::size_t colon = name.rfind("::");
-  return colon == std::string::npos ? name : name.substr(colon + 2);
-}
-
-// A failed close while an error was unwinding takes that error's place.
-[[noreturn]] void Report(const Exception& error) {
-  if (std::optional<EInOutError> replacement = TakeReplacementError()) ReportFailure(*replacement);
-  ReportFailure(error);
-}
-
-[[noreturn]] void OnTerminate() {
-  LastResortReport(217, TABULON_CALLER_ADDRESS());
-}
-
 }  // namespace
 
 void Run(const std::vector<std::string>& arguments) {
@@ -119,18 +90,11 @@ void Run(const std::vector<std::string>& arguments) {
 
 void RunProcess(int argc, char** argv) {
   platform::PrepareProcess();
-  std::set_terminate(OnTerminate);
   try {
     Run(Arguments(argc, argv));
-  } catch (const Exception& error) {
-    Report(error);
-  } catch (const std::bad_alloc&) {
-    Report(OutOfMemoryError());
-  } catch (const std::exception& error) {
-    // Anything else that escapes is reported in the same form.
-    Report(Exception(KindNameOf(error).c_str(), error.what(), nullptr));
   } catch (...) {
-    Report(Exception("Exception", "", nullptr));
+    // Every error that escapes a step, whatever its kind, is reported here.
+    ReportCurrentError();
   }
   platform::ExitProcess(0);
 }

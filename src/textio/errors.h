@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tabulon {
 
@@ -18,6 +19,9 @@ class Exception {
   const char* KindName() const { return kind_name_; }
   const std::string& Message() const { return message_; }
   const void* Location() const { return location_; }
+
+ protected:
+  void SetLocation(const void* location) { location_ = location; }
 
  private:
   const char* kind_name_;
@@ -47,9 +51,12 @@ class EConvertError : public Exception {
       : Exception("EConvertError", std::move(message), location) {}
 };
 
+// Made once at start-up: reporting exhausted memory must not need any. Each
+// failure records where it happened in that one error.
 class EOutOfMemory : public Exception {
  public:
   explicit EOutOfMemory(const void* location) : Exception("EOutOfMemory", kMessage, location) {}
+  void RaisedAt(const void* location) { SetLocation(location); }
   // "メモリが足りません"
   static constexpr const char* kMessage =
       "\x83\x81\x83\x82\x83\x8a\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1";

@@ -31,9 +31,10 @@ std::string IoMessage(std::int32_t code);
 // location is the caller's code address.
 [[noreturn]] void RaisePendingIo();
 
-// Raises EInOutError when a code is pending. Inline, so that the error's
-// location is the check itself and the check costs one test when nothing failed.
-inline void CheckIo() {
+// Raises EInOutError when a code is pending. Always inlined, also in an
+// unoptimised build, so that the error's location is the check itself and
+// the check costs one test when nothing failed.
+[[gnu::always_inline]] inline void CheckIo() {
   if (PendingIoCode != 0) RaisePendingIo();
 }
 
