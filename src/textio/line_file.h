@@ -87,7 +87,8 @@ inline void BeginText(LineFile& file) {
 void AppendTextSlow(LineFile& file, const char* data, std::size_t size);
 inline void AppendText(LineFile& file, const char* data, std::size_t size) {
   if (size < file.Capacity - file.Position && file.State == StateWriting && !file.Dropping) {
-    std::memcpy(file.BufferRef + file.Position, data, size);
+    // An empty view may carry a null pointer, which memcpy must not get even for 0 bytes.
+    if (size != 0) std::memcpy(file.BufferRef + file.Position, data, size);
     file.Position += static_cast<std::uint32_t>(size);
     return;
   }

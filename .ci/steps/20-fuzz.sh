@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Fuzz smoke run: builds the libFuzzer targets (clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs each one for a short while on its seed
+# corpus. Any crash, sanitizer report or broken property fails the step; the
+# input that did it is left in build/fuzz/artifacts/.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+seconds=${FUZZ_SECONDS:-20}
+
+missing=()
+command -v clang++ >/dev/null 2>&1 || missing+=(clang)
+compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
+  missing+=(libclang-rt-14-dev)
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j2
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+artifacts=build/fuzz/artifacts
+mkdir -p "$artifacts"
+
+for target in parameter_file line_reader convert; do
+  echo "-- fuzz_${target}: ${seconds} s"
+  mkdir -p "$work/$target"
+  # New inputs go to the scratch directory; the committed seeds stay as they are.
+  build/fuzz/fuzz/fuzz_${target} -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="$artifacts/${target}-" \
+    "$work/$target" "fuzz/corpus/$target" 2>"$work/$target.log" || {
+    tail -n 60 "$work/$target.log"
+    echo "fuzz_${target} failed; the input is in $artifacts/"
+    exit 1
+  }
+  grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units)' "$work/$target.log" || true
+done
+echo "fuzz smoke run passed"

@@ -1,0 +1,183 @@
+// Scale checks of the converter binary. Each check runs the program twice, on
+// a large input and on one a tenth of its size, and asserts that the CPU time
+// grows no more than linearly (with a wide margin for noise: a quadratic step
+// would grow a hundredfold) and that the peak memory stays bounded: by a small
+// constant where the program streams, and by a small multiple of the line
+// where one line must be held whole.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr bool kSanitized = TABULON_SCALE_SANITIZED;
+// The sanitizers make every byte cost several times more, and their
+// allocator keeps freed memory in quarantine: smaller inputs, looser bounds.
+constexpr std::int64_t kScale = kSanitized ? 2 : 1;
+constexpr std::int64_t kMiB = 1024 * 1024;
+
+struct RunResult {
+  int status = -1;        // exit status, or -1 when the child did not exit normally
+  double cpu = 0;         // user + system seconds
+  std::int64_t peak = 0;  // peak resident memory in bytes
+};
+
+// Runs the converter with `args`, its standard streams on /dev/null.
+RunResult RunConverter(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  std::string binary = TABULON_BINARY;
+  argv.push_back(binary.data());
+  std::vector<std::string> copies = args;
+  for (std::string& a : copies) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    std::freopen("/dev/null", "r", stdin);
+    std::freopen("/dev/null", "w", stdout);
+    std::freopen("/dev/null", "w", stderr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  RunResult result;
+  int status = 0;
+  struct rusage usage {};
+  if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid) return result;
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  result.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  result.peak = static_cast<std::int64_t>(usage.ru_maxrss) * 1024;
+  return result;
+}
+
+class ScaleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tabulon_scale_XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    for (const std::string& f : files_) ::unlink(f.c_str());
+    ::rmdir(dir_.c_str());
+  }
+
+  std::string Path(const char* name) {
+    std::string path = dir_ + "/" + name;
+    files_.push_back(path);
+    return path;
+  }
+
+  // Writes `count` copies of `piece`, then `tail`, in large blocks.
+  std::string Write(const char* name, const std::string& piece, std::int64_t count,
+                    const std::string& tail = "") {
+    std::string path = Path(name);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    EXPECT_NE(f, nullptr);
+    std::string block;
+    std::int64_t per_block =
+        std::max<std::int64_t>(1, (1 << 20) / std::max<std::size_t>(1, piece.size()));
+    for (std::int64_t i = 0; i < per_block; ++i) block += piece;
+    for (std::int64_t done = 0; done < count; done += per_block) {
+      std::int64_t n = std::min(per_block, count - done);
+      std::fwrite(block.data(), piece.size(), static_cast<std::size_t>(n), f);
+    }
+    std::fwrite(tail.data(), 1, tail.size(), f);
+    std::fclose(f);
+    return path;
+  }
+
+  std::int64_t SizeOf(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return -1;
+    std::fseek(f, 0, SEEK_END);
+    std::int64_t size = std::ftell(f);
+    std::fclose(f);
+    return size;
+  }
+
+  // Converts and checks the exit status and the output size.
+  RunResult Convert(const std::string& params, const std::string& text,
+                    std::int64_t expected_output) {
+    std::string out = Path("out.csv");
+    RunResult r = RunConverter({"-f", params, text, out});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(SizeOf(out), expected_output);
+    ::unlink(out.c_str());
+    return r;
+  }
+
+  std::string dir_;
+  std::vector<std::string> files_;
+};
+
+// Linear growth: ten times the input may cost at most thirty times the CPU
+// (plus a floor for start-up and timer noise on the small run).
+void ExpectLinear(const RunResult& small, const RunResult& large) {
+  std::printf("CPU %.2f s -> %.2f s, peak %.1f MiB -> %.1f MiB\n", small.cpu, large.cpu,
+              static_cast<double>(small.peak) / kMiB, static_cast<double>(large.peak) / kMiB);
+  EXPECT_LE(large.cpu, 30 * small.cpu + 0.5)
+      << "CPU seconds: small " << small.cpu << ", ten times larger " << large.cpu;
+}
+
+TEST_F(ScaleTest, OneHundredMegabyteLine) {
+  const std::int64_t size = 100 * kMiB / kScale;
+  std::string params = Write("p.txt", "", 0, "N," + std::to_string(size) + "\r\n");
+  std::string small_text = Write("small.txt", "0123456789", size / 100, "\r\n");
+  std::string text = Write("in.txt", "0123456789", size / 10, "\r\n");
+  RunResult small = Convert(params, small_text, size / 10 + 2);
+  RunResult large = Convert(params, text, size + 2);
+  ExpectLinear(small, large);
+  // The line is held whole once while it is read; the output streams.
+  EXPECT_LT(large.peak, (kSanitized ? 6 : 3) * size) << "peak bytes " << large.peak;
+}
+
+TEST_F(ScaleTest, OneHundredThousandFields) {
+  const std::int64_t fields = 100000;
+  const std::int64_t records = 200 / kScale;
+  // Quoted one-byte fields: each writes three bytes and a separator.
+  std::string params = Write("p.txt", "X,1\r\n", fields);
+  std::string small_params = Write("small.txt", "X,1\r\n", fields / 10);
+  std::string text = Write("in.txt", std::string(fields, 'a') + "\r\n", records);
+  RunResult small = Convert(small_params, text, records * (fields / 10 * 4 + 1));
+  RunResult large = Convert(params, text, records * (fields * 4 + 1));
+  ExpectLinear(small, large);
+  EXPECT_LT(large.peak, 64 * kMiB * kScale) << "peak bytes " << large.peak;
+}
+
+TEST_F(ScaleTest, OneHundredThousandLineParameterFile) {
+  const std::int64_t lines = 100000;
+  // Comment lines, field lines with all four items, and TAB-separated ones.
+  std::string piece = "# comment\r\nE,2,T,\"Code, part\"\r\nn\t$1\tz\r\n";
+  std::string params = Write("p.txt", piece, lines / 3);
+  std::string small_params = Write("small.txt", piece, lines / 30);
+  std::string text = Write("in.txt", std::string(lines, '0') + "\r\n", 1);
+  // Per pair of fields: ="00", a separator, 0 stripped to nothing, a separator
+  // (the last one dropped), then the line end.
+  RunResult small = Convert(small_params, text, lines / 30 * 7 - 1 + 2);
+  RunResult large = Convert(params, text, lines / 3 * 7 - 1 + 2);
+  ExpectLinear(small, large);
+  EXPECT_LT(large.peak, 64 * kMiB * kScale) << "peak bytes " << large.peak;
+}
+
+TEST_F(ScaleTest, TenMillionEmptyLines) {
+  const std::int64_t lines = 10000000 / kScale;
+  std::string params = Write("p.txt", "", 0, "X,5\r\n");
+  std::string small_text = Write("small.txt", "\r\n", lines / 10);
+  std::string text = Write("in.txt", "\r\n", lines);
+  // Every empty record gives "" and a line end.
+  RunResult small = Convert(params, small_text, lines / 10 * 4);
+  RunResult large = Convert(params, text, lines * 4);
+  ExpectLinear(small, large);
+  // Streaming: the peak does not grow with the number of lines.
+  EXPECT_LT(large.peak, small.peak + 8 * kMiB)
+      << "peak bytes: small " << small.peak << ", large " << large.peak;
+}
+
+}  // namespace
