@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# Throughput of tabulon against its peers on generated data.
+#
+#   bench/run.sh                  # peers: mixed, narrow and wide, 200 MB, 5 rounds
+#   bench/run.sh peers SIZE ROUNDS [SHAPE...]
+#   bench/run.sh scale            # tabulon alone: 1 MB to 1 GB, one 100 MB line, one record
+#
+# "peers" times, interleaved and repeated on the same file: tabulon; a plain
+# read/write copy (dd bs=128K, the ceiling); cut -b on the same columns; and
+# gawk with FIELDWIDTHS doing the same trims and quoting (on a slice of the
+# file, scaled by its size, as it is slow). It prints the median MB/s (by
+# wall clock and by CPU time), ratios and the peak RSS of each.
+#
+# Builds into $BUILD_DIR (default build/bench) and writes its data under
+# $WORK_DIR (default a fresh directory in /tmp, removed at the end; tabulon
+# takes no file name holding a "-", so neither may these paths).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+mode=${1:-peers}
+build=${BUILD_DIR:-$root/build/bench}
+work=${WORK_DIR:-$(mktemp -d /tmp/tabulon_bench.XXXXXX)}
+mkdir -p "$work"
+[[ -n ${WORK_DIR:-} ]] || trap 'rm -rf "$work"' EXIT
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTABULON_BENCH=ON -DTABULON_TESTS=OFF \
+  >/dev/null
+cmake --build "$build" -j2 --target tabulon tabulon_datagen tabulon_measure >/dev/null
+tabulon=$build/tabulon
+datagen=$build/bench/tabulon_datagen
+measure=$build/bench/tabulon_measure
+
+echo "# $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPU, $(grep -m1 'model name' /proc/cpuinfo |
+  cut -d: -f2 | sed 's/^ //'), load $(cut -d' ' -f1-3 /proc/loadavg)"
+
+# Prints "WALL USER SYS MAXRSS_KIB" of one run; the command's output goes to
+# $work/out, which is removed before the run so every tool starts alike.
+timed() {
+  rm -f "$work/out"
+  local result
+  result=$("$measure" -o "$work/stdout" "$@")
+  [[ ${result##* } == 0 ]] || { echo "failed: $*" >&2; exit 1; }
+  echo "${result% *}"
+}
+
+# The cut list, the gawk widths and codes of a parameter file
+# (type,width,trim,header lines; '#' starts a comment).
+layout() {
+  awk -F, '!/^#/ && NF >= 2 {
+      w = $2 + 0; cut = cut (cut ? "," : "") (pos + 1) "-" (pos + w); pos += w
+      fw = fw (fw ? " " : "") w; types = types (types ? " " : "") $1
+      trims = trims (trims ? " " : "") ($3 == "" ? "-" : $3)
+    } END { print cut; print fw; print types; print trims }' "$1"
+}
+
+gawk_program='
+BEGIN { RS = "\r\n"; ORS = "\r\n"; n = split(types, T, " "); split(trims, R, " ") }
+function quote(v) { gsub(/"/, "\"\"", v); return "\"" v "\"" }
+{
+  line = ""
+  for (i = 1; i <= n; i++) {
+    raw = v = $i
+    t = R[i]
+    if (t == "L" || t == "T" || t == "Z") sub(/^( |\201@)+/, "", v)
+    if (t == "R" || t == "T") sub(/( |\201@)+$/, "", v)
+    if (t == "Z") sub(/^[\001-0]+/, "", v)
+    if (T[i] == "X") v = quote(v)
+    else if (T[i] == "E") v = (sep == "," && index(raw, ",")) ? quote(v) : "=" quote(v)
+    line = line (i > 1 ? sep : "") v
+  }
+  print line
+}'
+
+median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
+
+peers() {
+  local size=${1:-200M} rounds=${2:-5}
+  shift 2 || true
+  local shapes=("$@")
+  ((${#shapes[@]})) || shapes=(mixed narrow wide)
+  local slice_target=$((8 << 20))
+  printf '%-7s %-8s %9s %9s %10s %9s\n' shape tool 'MB/s' 'cpu MB/s' 'x tabulon' 'RSS KiB'
+  for shape in "${shapes[@]}"; do
+    local params=$work/$shape.params text=$work/$shape.txt slice=$work/$shape.slice
+    "$datagen" "$shape" "$size" "$params" "$text"
+    local bytes record_len slice_bytes
+    bytes=$(stat -c %s "$text")
+    record_len=$(head -n1 "$text" | wc -c)
+    slice_bytes=$((slice_target / record_len * record_len))
+    head -c "$slice_bytes" "$text" >"$slice"
+    local cut_list fw types trims
+    { read -r cut_list; read -r fw; read -r types; read -r trims; } < <(layout "$params")
+    declare -A wall=() cpu=() rss=()
+    for ((r = 0; r < rounds; r++)); do
+      for tool in tabulon copy cut gawk; do
+        local t n
+        case $tool in
+          tabulon) t=$(timed "$tabulon" -f "$params" "$text" "$work/out"); n=$bytes ;;
+          copy) t=$(timed dd if="$text" of="$work/out" bs=128K status=none); n=$bytes ;;
+          cut) t=$(timed cut -b "$cut_list" --output-delimiter=, "$text"); n=$bytes ;;
+          gawk) t=$(timed env LC_ALL=C gawk -v FIELDWIDTHS="$fw" -v types="$types" \
+            -v trims="$trims" -v sep=, "$gawk_program" "$slice"); n=$slice_bytes ;;
+        esac
+        read -r w u s m <<<"$t"
+        wall[$tool]+="$(awk -v n="$n" -v w="$w" 'BEGIN { printf "%.1f", n / w / 1e6 }') "
+        cpu[$tool]+="$(awk -v n="$n" -v c="$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }')" \
+          'BEGIN { printf "%.1f", (c > 0 ? n / c / 1e6 : 0) }') "
+        rss[$tool]+="$m "
+      done
+    done
+    rm -f "$work/stdout" "$work/out"
+    local base
+    base=$(tr ' ' '\n' <<<"${wall[tabulon]}" | grep . | median)
+    for tool in tabulon copy cut gawk; do
+      local mw mc mr
+      mw=$(tr ' ' '\n' <<<"${wall[$tool]}" | grep . | median)
+      mc=$(tr ' ' '\n' <<<"${cpu[$tool]}" | grep . | median)
+      mr=$(tr ' ' '\n' <<<"${rss[$tool]}" | grep . | sort -n | tail -1)
+      printf '%-7s %-8s %9.1f %9.1f %10.2f %9d\n' "$shape" "$tool" "$mw" "$mc" \
+        "$(awk -v a="$base" -v b="$mw" 'BEGIN { print a / b }')" "$mr"
+    done
+    rm -f "$text" "$slice"
+  done
+}
+
+# tabulon alone: the same rate at every size, for one long line, and the
+# time of a one-record conversion.
+scale() {
+  printf '%-22s %9s %9s %9s\n' case 'MB/s' 'cpu MB/s' 'RSS KiB'
+  local params=$work/mixed.params text=$work/mixed.txt
+  for size in 1M 10M 100M 1G; do
+    "$datagen" mixed "$size" "$params" "$text"
+    local bytes best=""
+    bytes=$(stat -c %s "$text")
+    local walls="" cpus="" rss=0
+    for r in 1 2 3; do
+      read -r w u s m <<<"$(timed "$tabulon" -f "$params" "$text" "$work/out")"
+      walls+="$(awk -v n="$bytes" -v w="$w" 'BEGIN { print n / w / 1e6 }') "
+      cpus+="$(awk -v n="$bytes" -v c="$u" -v s="$s" 'BEGIN { print (c + s) > 0 ? n / (c + s) / 1e6 : 0 }') "
+      ((m > rss)) && rss=$m
+    done
+    printf '%-22s %9.1f %9.1f %9d\n' "mixed $size" "$(tr ' ' '\n' <<<"$walls" | grep . | median)" \
+      "$(tr ' ' '\n' <<<"$cpus" | grep . | median)" "$rss"
+  done
+  # One 100 MB line: the record of a single field of 100,000,000 bytes.
+  printf 'X,100000000,R,Long\n' >"$work/long.params"
+  head -c 100000000 "$text" | tr -d '\r\n' >"$work/long.txt"
+  local long_mb
+  long_mb=$(stat -c %s "$work/long.txt" | awk '{ print $1 / 1e6 }')
+  read -r w u s m <<<"$(timed "$tabulon" -f "$work/long.params" "$work/long.txt" "$work/out")"
+  printf '%-22s %9.1f %9.1f %9d\n' "one 100 MB line" \
+    "$(awk -v n="$long_mb" -v w="$w" 'BEGIN { print n / w }')" \
+    "$(awk -v n="$long_mb" -v u="$u" -v s="$s" 'BEGIN { print n / (u + s) }')" "$m"
+  rm -f "$text" "$work/long.txt" "$work/out"
+  "$datagen" mixed 120 "$params" "$work/one.txt"
+  local walls=""
+  for r in 1 2 3 4 5; do
+    read -r w u s m <<<"$(timed "$tabulon" -f "$params" "$work/one.txt" "$work/out")"
+    walls+="$w "
+  done
+  printf '%-22s %8.2f ms %18d\n' "one record" \
+    "$(tr ' ' '\n' <<<"$walls" | grep . | median | awk '{ print $1 * 1000 }')" "$m"
+}
+
+case $mode in
+  peers) shift || true; peers "$@" ;;
+  scale) scale ;;
+  *) echo "usage: bench/run.sh [peers [SIZE [ROUNDS [SHAPE...]]] | scale]" >&2; exit 2 ;;
+esac
