@@ -16,6 +16,12 @@ A case is a directory under cases/:
   expect/unchanged  names of input files that must be byte-identical afterwards
   skip_sanitized    present: the case is skipped when TABULON_SANITIZED is set
                     (memory limits cannot hold under AddressSanitizer)
+  posix_only        present: the case is skipped for a Windows build (it needs
+                    ulimit, flock, /dev/full or other POSIX behaviour)
+  windows_only      present: the case runs only for a Windows build
+
+The build is taken for Windows when the binary's name ends in .exe, or when
+TABULON_E2E_TARGET=windows is set (TABULON_E2E_TARGET=posix says the opposite).
 
 Any file whose name ends in .utf8 is written in UTF-8 with LF line ends for
 readability; it stands for the code page 932 bytes with CR LF line ends (the
@@ -92,8 +98,16 @@ def copy_inputs(source: Path, work: Path) -> dict[str, bytes]:
 SKIPPED = ["skipped"]
 
 
+def target_is_windows(binary: str) -> bool:
+    target = os.environ.get("TABULON_E2E_TARGET")
+    return target == "windows" if target else binary.lower().endswith(".exe")
+
+
 def run_case(case: Path, binary: str, wrapper: str) -> list[str]:
     if (case / "skip_sanitized").exists() and os.environ.get("TABULON_SANITIZED"):
+        return SKIPPED
+    windows = target_is_windows(binary)
+    if (case / ("windows_only" if not windows else "posix_only")).exists():
         return SKIPPED
     failures = []
     expect = case / "expect"

@@ -1,0 +1,254 @@
+// Win32 implementation of the OS layer. The only file that calls the system.
+//
+// Every file is opened with read sharing only: others may read a file that
+// the program holds open, but nobody may write it, and the program cannot
+// open for writing a file that somebody holds open. The system enforces this
+// itself, so a conflict arrives as ERROR_SHARING_VIOLATION (32). I/O codes are
+// the system's own error codes from GetLastError, unchanged.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "textio/cp932.h"
+
+namespace tabulon::platform {
+namespace {
+
+HANDLE ToHandle(Handle handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+Handle FromHandle(HANDLE handle) {
+  return reinterpret_cast<Handle>(handle);
+}
+
+std::int32_t LastCode() {
+  return static_cast<std::int32_t>(::GetLastError());
+}
+
+// Opens `name` with the program's one share mode: read sharing only.
+HANDLE CreateShared(const char* name, DWORD access, DWORD disposition) {
+  return ::CreateFileA(name, access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+OpenResult Open(const char* name, DWORD access, DWORD disposition) {
+  if (std::strlen(name) > kMaxNameLength) return {kInvalidHandle, ERROR_PATH_NOT_FOUND};
+  HANDLE handle = CreateShared(name, access, disposition);
+  if (handle == INVALID_HANDLE_VALUE) return {kInvalidHandle, LastCode()};
+  return {FromHandle(handle), 0};
+}
+
+// Closes a handle when the scope ends (the parameter file is read whole and
+// closed again at once, also when allocating its text fails).
+class ScopedHandle {
+ public:
+  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  ~ScopedHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+  }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+// The identity of a file: the volume and the file's index on it, the same
+// for every name and link that leads to it.
+struct FileId {
+  DWORD volume;
+  DWORD index_high;
+  DWORD index_low;
+  bool operator==(const FileId&) const = default;
+};
+std::vector<FileId> protected_files;  // files the output may never overwrite
+
+// The identity of the file `name` names now, without opening it for reading
+// or writing (no access rights: this open never conflicts with share modes).
+bool IdentityOf(const char* name, FileId& id) {
+  ScopedHandle file(::CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (file.get() == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(file.get(), &info)) {
+    return false;
+  }
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return true;
+}
+
+bool IsProtected(const char* name) {
+  FileId id{};
+  return !protected_files.empty() && IdentityOf(name, id) &&
+         std::find(protected_files.begin(), protected_files.end(), id) != protected_files.end();
+}
+
+// Where the file name begins in a full path: after the last '\', '/' or ':'
+// that is a character of its own (a double-byte character's second byte may
+// be 0x5C).
+std::size_t FileNameStart(const char* path, std::size_t length) {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    unsigned char b = static_cast<unsigned char>(path[i]);
+    if (IsLeadByte(b) && i + 1 < length) {
+      ++i;
+    } else if (b == '\\' || b == '/' || b == ':') {
+      start = i + 1;
+    }
+  }
+  return start;
+}
+
+char module_name[MAX_PATH] = "Tabulon.exe";
+
+}  // namespace
+
+OpenResult OpenForReading(const char* name) {
+  return Open(name, GENERIC_READ, OPEN_EXISTING);
+}
+
+OpenResult OpenForWriting(const char* name) {
+  // Checked before the open: CREATE_ALWAYS empties the file at once.
+  if (IsProtected(name)) return {kInvalidHandle, ERROR_SHARING_VIOLATION};
+  return Open(name, GENERIC_WRITE, CREATE_ALWAYS);
+}
+
+OpenResult OpenConsole() {
+  return Open("CONOUT$", GENERIC_WRITE, CREATE_ALWAYS);
+}
+
+FileKind KindOf(Handle handle) {
+  switch (::GetFileType(ToHandle(handle)) & ~FILE_TYPE_REMOTE) {
+    case FILE_TYPE_CHAR:
+      return FileKind::Char;
+    case FILE_TYPE_DISK:
+      return FileKind::Disk;
+    case FILE_TYPE_PIPE:
+      return FileKind::Pipe;
+    default:
+      return FileKind::Unknown;
+  }
+}
+
+std::int32_t Read(Handle handle, char* buffer, std::uint32_t capacity, std::uint32_t& count) {
+  DWORD done = 0;
+  BOOL ok = ::ReadFile(ToHandle(handle), buffer, capacity, &done, nullptr);
+  count = ok ? done : 0;
+  return ok ? 0 : LastCode();
+}
+
+std::int32_t Write(Handle handle, const char* data, std::size_t size) {
+  while (size > 0) {
+    DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 0x40000000));
+    DWORD done = 0;
+    if (!::WriteFile(ToHandle(handle), data, chunk, &done, nullptr)) return LastCode();
+    // A write that reports success but makes no progress would never end.
+    if (done == 0) return ERROR_WRITE_FAULT;
+    data += done;
+    size -= done;
+  }
+  return 0;
+}
+
+std::int32_t Close(Handle handle) {
+  return ::CloseHandle(ToHandle(handle)) ? 0 : LastCode();
+}
+
+Handle StandardError() {
+  return FromHandle(::GetStdHandle(STD_ERROR_HANDLE));
+}
+
+Handle StandardOutput() {
+  return FromHandle(::GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
+bool ReadWholeFile(const char* name, std::string& contents) {
+  contents.clear();
+  if (std::strlen(name) > kMaxNameLength) return false;
+  ScopedHandle file(CreateShared(name, GENERIC_READ, OPEN_EXISTING));
+  if (file.get() == INVALID_HANDLE_VALUE) return false;
+  // The size is where the end lies; the text is then read in one request,
+  // and a short read is a failure.
+  LONG high = 0;
+  DWORD size = ::SetFilePointer(file.get(), 0, &high, FILE_END);
+  if (size == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return false;
+  if (high != 0 || size > 0x7FFFFFFF) return false;
+  if (::SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+    return false;
+  }
+  contents.resize(size);
+  DWORD done = 0;
+  if (size > 0 &&
+      (!::ReadFile(file.get(), contents.data(), size, &done, nullptr) || done != size)) {
+    contents.clear();
+    return false;
+  }
+  return true;
+}
+
+void ProtectFromWriting(const char* name) {
+  FileId id{};
+  if (IdentityOf(name, id)) protected_files.push_back(id);
+}
+
+bool FileExists(const char* name) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA(name, &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  ::FindClose(search);
+  if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  // The MS-DOS date covers the years 1980 to 2107; a file dated outside it
+  // counts as missing. The year is checked as well: not every implementation
+  // of the conversion refuses the years after 2107 (Wine wraps them).
+  FILETIME local;
+  WORD date = 0;
+  WORD time = 0;
+  SYSTEMTIME when;
+  return ::FileTimeToLocalFileTime(&found.ftLastWriteTime, &local) &&
+         ::FileTimeToDosDateTime(&local, &date, &time) && ::FileTimeToSystemTime(&local, &when) &&
+         when.wYear <= 2107;
+}
+
+bool RawCommandLine(std::string& command_line) {
+  const char* line = ::GetCommandLineA();
+  command_line.assign(line ? line : "");
+  return true;
+}
+
+void PrepareProcess() {
+  // No dialog box may stop an unattended run (a drive without a medium).
+  ::SetErrorMode(SEM_FAILCRITICALERRORS);
+  char path[MAX_PATH];
+  DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
+  if (length == 0 || length >= sizeof path) return;
+  std::size_t start = FileNameStart(path, length);
+  std::memcpy(module_name, path + start, length - start);
+  module_name[length - start] = '\0';
+}
+
+std::string_view ModuleName() {
+  return module_name;
+}
+
+std::uintptr_t CodeOffset(const void* address) {
+  return reinterpret_cast<std::uintptr_t>(address) -
+         reinterpret_cast<std::uintptr_t>(::GetModuleHandleA(nullptr));
+}
+
+void ExitProcess(int status) {
+  // The runtime's exit runs the final clean-up (static destructors, atexit)
+  // and then ends the process through the system's ExitProcess.
+  std::exit(status);
+}
+
+}  // namespace tabulon::platform

@@ -1,0 +1,286 @@
+// The Win32 layer: the system's own codes for failed opens, the share modes
+// that keep a file being read from being overwritten (and the parameter file
+// from being overwritten at all), the kinds of opened objects, the codes of
+// broken pipes, the existence test and the process's module name.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace tabulon::platform {
+namespace {
+
+// A fresh directory under the temporary directory, removed afterwards.
+class Win32Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH];
+    ASSERT_GT(::GetTempPathA(sizeof temp, temp), 0u);
+    for (unsigned n = ::GetCurrentProcessId();; ++n) {
+      root_ = std::string(temp) + "tabulon-test-" + std::to_string(n);
+      if (::CreateDirectoryA(root_.c_str(), nullptr)) break;
+      ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    }
+  }
+  void TearDown() override { RemoveTree(root_); }
+
+  std::string Path(const std::string& name) const { return root_ + "\\" + name; }
+
+  std::string MakeFile(const std::string& name, const std::string& bytes) const {
+    std::string path = Path(name);
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
+    DWORD done = 0;
+    EXPECT_TRUE(::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr));
+    ::CloseHandle(file);
+    return path;
+  }
+
+  std::string MakeDirectory(const std::string& name) const {
+    std::string path = Path(name);
+    EXPECT_TRUE(::CreateDirectoryA(path.c_str(), nullptr)) << path;
+    return path;
+  }
+
+  static std::string Contents(const std::string& path) {
+    std::string contents;
+    EXPECT_TRUE(ReadWholeFile(path.c_str(), contents)) << path;
+    return contents;
+  }
+
+ private:
+  static void RemoveTree(const std::string& dir) {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = ::FindFirstFileA((dir + "\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        std::string name = entry.cFileName;
+        if (name == "." || name == "..") continue;
+        std::string path = dir + "\\" + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          RemoveTree(path);
+        } else {
+          ::DeleteFileA(path.c_str());
+        }
+      } while (::FindNextFileA(search, &entry));
+      ::FindClose(search);
+    }
+    ::RemoveDirectoryA(dir.c_str());
+  }
+
+  std::string root_;
+};
+
+// Opens and closes again; the code of the open.
+std::int32_t TryRead(const std::string& name) {
+  OpenResult r = OpenForReading(name.c_str());
+  if (r.code == 0) Close(r.handle);
+  return r.code;
+}
+std::int32_t TryWrite(const std::string& name) {
+  OpenResult r = OpenForWriting(name.c_str());
+  if (r.code == 0) Close(r.handle);
+  return r.code;
+}
+
+TEST_F(Win32Test, FailedOpensGiveTheSystemsCodes) {
+  MakeFile("data.txt", "x");
+  MakeDirectory("sub");
+  struct Row {
+    std::string name;
+    std::int32_t read_code;
+    std::int32_t write_code;
+  };
+  const Row rows[] = {
+      {Path("data.txt"), 0, 0},
+      {Path("missing.txt"), ERROR_FILE_NOT_FOUND, 0},
+      {Path("nodir\\x.txt"), ERROR_PATH_NOT_FOUND, ERROR_PATH_NOT_FOUND},
+      {Path("sub"), ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+      {Path("d*.txt"), ERROR_INVALID_NAME, ERROR_INVALID_NAME},
+      {Path("d?ta.txt"), ERROR_INVALID_NAME, ERROR_INVALID_NAME},
+      // Longer than a name may be: refused before the system sees it.
+      {Path(std::string(kMaxNameLength, 'n')), ERROR_PATH_NOT_FOUND, ERROR_PATH_NOT_FOUND},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(TryRead(row.name), row.read_code) << row.name;
+    EXPECT_EQ(TryWrite(row.name), row.write_code) << row.name;
+  }
+}
+
+TEST_F(Win32Test, OpenForWritingEmptiesAnExistingFile) {
+  std::string path = MakeFile("out.csv", "old contents");
+  OpenResult out = OpenForWriting(path.c_str());
+  ASSERT_EQ(out.code, 0);
+  EXPECT_EQ(Write(out.handle, "new", 3), 0);
+  EXPECT_EQ(Close(out.handle), 0);
+  EXPECT_EQ(Contents(path), "new");
+}
+
+// Read sharing only: a file being read may be read again but not written,
+// and a file being written may not be opened at all.
+TEST_F(Win32Test, ShareModesAllowReadersOnly) {
+  std::string path = MakeFile("data.txt", "line\r\n");
+  struct Row {
+    const char* held;
+    bool held_for_writing;
+    std::int32_t read_code;
+    std::int32_t write_code;
+    bool whole_read;
+  };
+  const Row rows[] = {
+      {"held for reading", false, 0, ERROR_SHARING_VIOLATION, true},
+      {"held for writing", true, ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION, false},
+  };
+  for (const Row& row : rows) {
+    OpenResult held =
+        row.held_for_writing ? OpenForWriting(path.c_str()) : OpenForReading(path.c_str());
+    ASSERT_EQ(held.code, 0) << row.held;
+    EXPECT_EQ(TryRead(path), row.read_code) << row.held;
+    EXPECT_EQ(TryWrite(path), row.write_code) << row.held;
+    std::string contents;
+    EXPECT_EQ(ReadWholeFile(path.c_str(), contents), row.whole_read) << row.held;
+    EXPECT_EQ(Close(held.handle), 0);
+  }
+  EXPECT_EQ(TryWrite(path), 0);  // nobody holds it any more
+}
+
+TEST_F(Win32Test, ProtectedFileIsRefusedUnderEverySpelling) {
+  std::string parameters = MakeFile("params.txt", "X,3\r\n");
+  std::string other = MakeFile("other.txt", "keep");
+  ProtectFromWriting(parameters.c_str());
+  for (const std::string& name : {parameters, Path("PARAMS.TXT"), Path("sub\\..\\params.txt"),
+                                  Path(".\\params.txt"), Path("params.txt.")}) {
+    EXPECT_EQ(TryWrite(name), ERROR_SHARING_VIOLATION) << name;
+  }
+  EXPECT_EQ(Contents(parameters), "X,3\r\n");
+  EXPECT_EQ(TryRead(parameters), 0);
+  EXPECT_EQ(TryWrite(other), 0);
+  EXPECT_EQ(TryWrite(Path("new.csv")), 0);
+}
+
+TEST_F(Win32Test, ReadWholeFileDeliversEveryByte) {
+  const std::string bytes("a\0b\x1a\r\n\x81\x40\xff", 9);
+  EXPECT_EQ(Contents(MakeFile("bytes.txt", bytes)), bytes);
+  EXPECT_EQ(Contents(MakeFile("empty.txt", "")), "");
+  std::string contents = "stale";
+  EXPECT_FALSE(ReadWholeFile(Path("missing.txt").c_str(), contents));
+  EXPECT_EQ(contents, "");
+  EXPECT_FALSE(ReadWholeFile(Path(std::string(kMaxNameLength, 'n')).c_str(), contents));
+}
+
+// A block larger than any single system request completes.
+TEST_F(Win32Test, WriteAndReadRoundTrip) {
+  std::string path = Path("big.txt");
+  std::string block(1 << 20, '\0');
+  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 7);
+  OpenResult out = OpenForWriting(path.c_str());
+  ASSERT_EQ(out.code, 0);
+  EXPECT_EQ(Write(out.handle, block.data(), block.size()), 0);
+  EXPECT_EQ(Close(out.handle), 0);
+
+  OpenResult in = OpenForReading(path.c_str());
+  ASSERT_EQ(in.code, 0);
+  std::string back;
+  char buffer[4096];
+  std::uint32_t count = 0;
+  while (Read(in.handle, buffer, sizeof buffer, count) == 0 && count > 0)
+    back.append(buffer, count);
+  EXPECT_EQ(Close(in.handle), 0);
+  EXPECT_EQ(back, block);
+}
+
+TEST(Win32Pipes, BrokenPipesGiveTheirCodes) {
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  ASSERT_TRUE(::CreatePipe(&read_end, &write_end, nullptr, 0));
+  EXPECT_EQ(KindOf(reinterpret_cast<Handle>(read_end)), FileKind::Pipe);
+  EXPECT_EQ(Write(reinterpret_cast<Handle>(write_end), "ab", 2), 0);
+  ::CloseHandle(write_end);
+  char buffer[8];
+  std::uint32_t count = 0;
+  EXPECT_EQ(Read(reinterpret_cast<Handle>(read_end), buffer, sizeof buffer, count), 0);
+  EXPECT_EQ(std::string(buffer, count), "ab");
+  // The writer has gone: the line file takes this code as the end of the data.
+  EXPECT_EQ(Read(reinterpret_cast<Handle>(read_end), buffer, sizeof buffer, count),
+            ERROR_BROKEN_PIPE);
+  EXPECT_EQ(count, 0u);
+  ::CloseHandle(read_end);
+
+  ASSERT_TRUE(::CreatePipe(&read_end, &write_end, nullptr, 0));
+  ::CloseHandle(read_end);
+  EXPECT_EQ(Write(reinterpret_cast<Handle>(write_end), "ab", 2), ERROR_NO_DATA);
+  ::CloseHandle(write_end);
+}
+
+TEST_F(Win32Test, KindsOfOpenedObjects) {
+  OpenResult disk = OpenForWriting(Path("out.csv").c_str());
+  ASSERT_EQ(disk.code, 0);
+  EXPECT_EQ(KindOf(disk.handle), FileKind::Disk);
+  Close(disk.handle);
+  OpenResult device = OpenForWriting("NUL");
+  ASSERT_EQ(device.code, 0);
+  EXPECT_EQ(KindOf(device.handle), FileKind::Char);
+  EXPECT_EQ(Write(device.handle, "gone", 4), 0);
+  Close(device.handle);
+  EXPECT_EQ(KindOf(reinterpret_cast<Handle>(nullptr)), FileKind::Unknown);
+  EXPECT_EQ(Close(reinterpret_cast<Handle>(nullptr)), ERROR_INVALID_HANDLE);
+}
+
+void SetWriteTime(const std::string& path, WORD year) {
+  SYSTEMTIME when{};
+  when.wYear = year;
+  when.wMonth = 6;
+  when.wDay = 15;
+  when.wHour = 12;
+  FILETIME time;
+  ASSERT_TRUE(::SystemTimeToFileTime(&when, &time));
+  HANDLE file = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(::SetFileTime(file, nullptr, nullptr, &time));
+  ::CloseHandle(file);
+}
+
+TEST_F(Win32Test, ExistenceTest) {
+  MakeFile("data.txt", "x");
+  SetWriteTime(MakeFile("y1979.txt", "x"), 1979);
+  SetWriteTime(MakeFile("y1980.txt", "x"), 1980);
+  SetWriteTime(MakeFile("y2107.txt", "x"), 2107);
+  SetWriteTime(MakeFile("y2108.txt", "x"), 2108);
+  MakeDirectory("adir");
+  struct Row {
+    std::string name;
+    bool exists;
+  };
+  const Row rows[] = {
+      {"data.txt", true},   {"DATA.TXT", true},  {"missing.txt", false}, {"adir", false},
+      {"y1979.txt", false}, {"y1980.txt", true}, {"y2107.txt", true},    {"y2108.txt", false},
+      {"d*.txt", true},     {"da?a.txt", true},  {"z*.txt", false},      {"nodir\\d*.txt", false},
+      {"a*", false},  // the first match is the directory
+  };
+  for (const Row& row : rows) EXPECT_EQ(FileExists(Path(row.name).c_str()), row.exists) << row.name;
+}
+
+TEST(Win32Process, ModuleNameAndCommandLine) {
+  PrepareProcess();
+  EXPECT_EQ(ModuleName(), "tabulon_tests.exe");
+  std::string line;
+  EXPECT_TRUE(RawCommandLine(line));
+  EXPECT_NE(line.find("tabulon_tests"), std::string::npos) << line;
+  // Code of this executable lies within its image.
+  std::uintptr_t offset = CodeOffset(reinterpret_cast<const void*>(&PrepareProcess));
+  EXPECT_GT(offset, 0u);
+  EXPECT_LT(offset, 0x10000000u);
+  EXPECT_EQ(StandardOutput(), reinterpret_cast<Handle>(::GetStdHandle(STD_OUTPUT_HANDLE)));
+  EXPECT_EQ(StandardError(), reinterpret_cast<Handle>(::GetStdHandle(STD_ERROR_HANDLE)));
+}
+
+}  // namespace
+}  // namespace tabulon::platform
