@@ -293,7 +293,27 @@ bool RawCommandLine(std::string&) {
   return false;
 }
 
+namespace {
+
+// A standard descriptor that is closed at start-up is filled with /dev/null
+// opened the wrong way round, so that the files of the run can never take its
+// slot (a message or report would otherwise land in the output file), while
+// writing to it still fails with EBADF (code 6) exactly as on a closed one.
+void FillClosedStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int filler = ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+    if (filler >= 0 && filler != fd) {
+      ::dup2(filler, fd);
+      ::close(filler);
+    }
+  }
+}
+
+}  // namespace
+
 void PrepareProcess() {
+  FillClosedStandardDescriptors();
   ::signal(SIGPIPE, SIG_IGN);
   ::signal(SIGXFSZ, SIG_IGN);
   char path[4096];
