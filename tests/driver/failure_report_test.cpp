@@ -144,6 +144,21 @@ TEST(RaiseSites, EachRecordsWhereItRaised) {
   EXPECT_NE(convert, open);
 }
 
+#if defined(__ELF__) && !defined(__SANITIZE_ADDRESS__)
+TEST(RaiseSites, RunningOutOfMemoryRecordsWhereInTheProgram) {
+  std::size_t huge = static_cast<std::size_t>(-1) / 4;
+  EXPECT_THROW(
+      {
+        volatile char* p = new char[huge];
+        p[0] = 0;
+      },
+      std::bad_alloc);
+  const EOutOfMemory& error = OutOfMemoryError();
+  EXPECT_NE(error.Location(), nullptr);
+  EXPECT_STREQ(error.KindName(), "EOutOfMemory");
+}
+#endif
+
 // A file for a child's standard output, one per test: tests may run in
 // parallel processes.
 std::string StdoutFile() {
