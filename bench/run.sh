@@ -79,7 +79,7 @@ peers() {
   local shapes=("$@")
   ((${#shapes[@]})) || shapes=(mixed narrow wide)
   local slice_target=$((8 << 20))
-  printf '%-7s %-8s %9s %9s %10s %9s\n' shape tool 'MB/s' 'cpu MB/s' 'x tabulon' 'RSS KiB'
+  printf '%-7s %-8s %9s %9s %10s %9s\n' shape tool 'MB/s' 'cpu MB/s' 'tab/tool' 'RSS KiB'
   for shape in "${shapes[@]}"; do
     local params=$work/$shape.params text=$work/$shape.txt slice=$work/$shape.slice
     "$datagen" "$shape" "$size" "$params" "$text"
@@ -136,7 +136,7 @@ scale() {
     for r in 1 2 3; do
       read -r w u s m <<<"$(timed "$tabulon" -f "$params" "$text" "$work/out")"
       walls+="$(awk -v n="$bytes" -v w="$w" 'BEGIN { print n / w / 1e6 }') "
-      cpus+="$(awk -v n="$bytes" -v c="$u" -v s="$s" 'BEGIN { print (c + s) > 0 ? n / (c + s) / 1e6 : 0 }') "
+      cpus+="$(awk -v n="$bytes" -v c="$u" -v s="$s" 'BEGIN { print ((c + s) > 0 ? n / (c + s) / 1e6 : 0) }') "
       ((m > rss)) && rss=$m
     done
     printf '%-22s %9.1f %9.1f %9d\n' "mixed $size" "$(tr ' ' '\n' <<<"$walls" | grep . | median)" \
