@@ -347,7 +347,9 @@ void ConvertFile(std::string_view text_name, std::string_view output_name, const
     bool ended = AtEndOfData(text);
     CheckIo();
     if (ended) break;
-    std::string_view record = ReadTextLine(text, spill);
+    // Bytes beyond the fields' reach are never looked at: not keeping them
+    // bounds the memory a huge line needs.
+    std::string_view record = ReadTextLine(text, spill, plan.front().Reach);
     CheckIo();
     BeginText(out);
     AppendRecord(out, record, plan, separator);

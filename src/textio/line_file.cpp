@@ -212,16 +212,22 @@ bool AtEndOfData(LineFile& file) {
   return false;
 }
 
-std::string_view ReadTextLine(LineFile& file, std::string& spill) {
+std::string_view ReadTextLine(LineFile& file, std::string& spill, std::size_t keep) {
   spill.clear();
   if (file.State != StateReading) {
     SetPendingIoCode(kCodeNotReading);
     return {};
   }
   bool spilled = false;
+  // Only the first `keep` bytes of the line are gathered; the rest is read
+  // and passed over, so a huge line costs no memory beyond what is kept.
+  auto gather = [&](const char* start, std::size_t size) {
+    spill.append(start, std::min(size, keep - spill.size()));
+    spilled = true;
+  };
   auto finish = [&](const char* start, std::size_t size) -> std::string_view {
-    if (!spilled) return {start, size};
-    spill.append(start, size);
+    if (!spilled) return {start, std::min(size, keep)};
+    gather(start, size);
     return spill;
   };
   for (;;) {
@@ -235,8 +241,7 @@ std::string_view ReadTextLine(LineFile& file, std::string& spill) {
     std::size_t size = static_cast<std::size_t>(stop - start);
     std::uint32_t at = static_cast<std::uint32_t>(stop - buffer);
     if (at == file.FillCount) {  // no line end in the buffer: keep the piece, refill
-      spill.append(start, size);
-      spilled = true;
+      gather(start, size);
       file.Position = at;
       continue;
     }
@@ -254,14 +259,12 @@ std::string_view ReadTextLine(LineFile& file, std::string& spill) {
         file.Position = at + 2;
         return finish(start, size);
       }
-      spill.append(start, size);
-      spilled = true;
+      gather(start, size);
       file.Position = at + 1;
       continue;
     }
     // The CR is the last byte in the buffer: decide on the next byte of the data.
-    spill.append(start, size);
-    spilled = true;
+    gather(start, size);
     file.Position = at + 1;
     int next = TakeByte(file);
     if (next == kEndMark) break;

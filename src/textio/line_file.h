@@ -71,7 +71,10 @@ bool AtEndOfData(LineFile& file);
 // The next line without its line end. The view points into the record's
 // buffer, or into `spill` when the line had to be gathered across refills or
 // around a dropped CR; it stays valid until the next operation on the record.
-std::string_view ReadTextLine(LineFile& file, std::string& spill);
+// Only the first `keep` bytes of the line are delivered (the converter keeps
+// no more than its fields reach); the whole line is consumed all the same.
+std::string_view ReadTextLine(LineFile& file, std::string& spill,
+                              std::size_t keep = static_cast<std::size_t>(-1));
 // The same, as an owned string.
 std::string ReadTextLine(LineFile& file);
 

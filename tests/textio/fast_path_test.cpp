@@ -52,7 +52,8 @@ std::int32_t RefillFromMemory(LineFile& file) {
   return 0;
 }
 
-std::vector<std::string> ReadAll(const std::string& data, std::uint32_t capacity) {
+std::vector<std::string> ReadAll(const std::string& data, std::uint32_t capacity,
+                                 std::size_t keep = static_cast<std::size_t>(-1)) {
   g_source = data;
   g_at = 0;
   auto file = std::make_unique<LineFile>();
@@ -61,7 +62,7 @@ std::vector<std::string> ReadAll(const std::string& data, std::uint32_t capacity
   file->TransferAction = RefillFromMemory;
   std::vector<std::string> lines;
   std::string spill;
-  while (!AtEndOfData(*file)) lines.emplace_back(ReadTextLine(*file, spill));
+  while (!AtEndOfData(*file)) lines.emplace_back(ReadTextLine(*file, spill, keep));
   return lines;
 }
 
@@ -107,6 +108,22 @@ TEST(FastLineReader, LineLongerThanTheBuffer) {
   line[kFileCapacity - 1] = '\r';  // a dropped CR right at a refill boundary
   std::string data = line + "\r\nnext";
   EXPECT_EQ(ReadAll(data, kFileCapacity), PlainLines(data));
+}
+
+// Keeping only the first bytes of each line delivers exactly those bytes and
+// still consumes every line whole, whatever the buffer size.
+TEST(FastLineReader, KeepsOnlyTheFirstBytesOfEachLine) {
+  std::string data = std::string(300, 'a') + "\r\n" + "bc\rd\n" +
+                     std::string(2 * kFileCapacity, 'e') + "\r" + "f\r\n\nlast";
+  std::vector<std::string> whole = PlainLines(data);
+  for (std::size_t keep : {0u, 1u, 2u, 5u, 299u, 300u, 70000u}) {
+    std::vector<std::string> expected;
+    for (const std::string& line : whole) expected.push_back(line.substr(0, keep));
+    for (std::uint32_t capacity : {1u, 2u, 3u, 128u, kFileCapacity}) {
+      ASSERT_EQ(ReadAll(data, capacity, keep), expected)
+          << "keep " << keep << " capacity " << capacity;
+    }
+  }
 }
 
 }  // namespace
