@@ -37,6 +37,6 @@ for target in parameter_file line_reader convert; do
     echo "fuzz_${target} failed; the input is in $artifacts/"
     exit 1
   }
-  grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units)' "$work/$target.log" || true
+  grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units)' "$work/$target.log" || true
 done
 echo "fuzz smoke run passed"
