@@ -146,8 +146,10 @@ class Generator {
 
   // Records never hold CR, LF or Ctrl-Z: those belong to the line reader.
   std::string Record() {
-    std::string r = Bytes(Below(4) == 0 ? 60 : 16);
-    return r;
+    // Now and then a record of tens of kilobytes, so that lines cross the
+    // reader's buffer refills.
+    int pieces = Below(300) == 0 ? 80000 : Below(4) == 0 ? 60 : 16;
+    return Bytes(pieces);
   }
 
  private:
