@@ -1,9 +1,11 @@
 // Fuzz target: reading lines from arbitrary bytes at many buffer capacities.
 //
 // The first input bytes choose two extra capacities (1 to 8 and 1 to 512) and
-// how lines are read; the rest is the file. At every capacity the lines read must be the same, must match the
-// line rules read independently, and the lines plus the line ends that were
-// removed must give back the data up to its first Ctrl-Z less the dropped CRs.
+// how lines are read; the rest is the file. A read that keeps only the first
+// bytes of each line must deliver exactly those and still consume the line. At every capacity the
+// lines read must be the same, must match the line rules read independently, and the lines plus the
+// line ends that were removed must give back the data up to its first Ctrl-Z less the dropped CRs.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -20,7 +22,7 @@ namespace {
 LineFile reader;  // static: the record holds its whole buffer
 
 std::vector<std::string> ReadAll(const std::string& name, std::uint32_t capacity,
-                                 std::uint8_t style) {
+                                 std::uint8_t style, std::size_t keep = std::size_t(-1)) {
   BindName(reader, name, capacity);
   OpenForReading(reader);
   FUZZ_CHECK(PendingIoCode == 0);
@@ -32,7 +34,7 @@ std::vector<std::string> ReadAll(const std::string& name, std::uint32_t capacity
     if ((style >> (lines.size() % 8)) & 1) {
       lines.emplace_back(ReadTextLine(reader));
     } else {
-      lines.emplace_back(ReadTextLine(reader, spill));
+      lines.emplace_back(ReadTextLine(reader, spill, keep));
     }
     FUZZ_CHECK(PendingIoCode == 0);
   }
@@ -73,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint32_t tiny = 1u + (choice & 7u);
   std::uint32_t extra = 1u + input.Byte() + ((choice >> 3) & 1u) * 256u;
   std::uint8_t style = input.Byte();
+  std::size_t keep = input.Byte();
   std::string_view text = input.Rest();
   file.Store(text);
 
@@ -81,5 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::uint32_t capacity : {tiny, 3u, 128u, 255u, kFileCapacity, extra}) {
     FUZZ_CHECK(ReadAll(file.Name(), capacity, style) == expected);
   }
+  std::vector<std::string> kept = expected;
+  for (std::string& line : kept) line.resize(std::min(line.size(), keep));
+  FUZZ_CHECK(ReadAll(file.Name(), extra, 0, keep) == kept);
+  FUZZ_CHECK(ReadAll(file.Name(), tiny, 0, keep) == kept);
   return 0;
 }
