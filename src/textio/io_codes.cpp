@@ -4,7 +4,7 @@
 
 namespace tabulon {
 
-thread_local std::int32_t PendingIoCode = 0;
+constinit thread_local std::int32_t PendingIoCode = 0;
 
 namespace {
 

@@ -18,7 +18,9 @@ inline constexpr std::int32_t kCodeNotReading = 104;
 inline constexpr std::int32_t kCodeNotWriting = 105;
 
 // The pending input/output code of this thread; 0 when nothing has failed.
-extern thread_local std::int32_t PendingIoCode;
+// constinit: no dynamic initialisation, so every access is a plain thread-local
+// load rather than a call through an initialisation wrapper.
+extern constinit thread_local std::int32_t PendingIoCode;
 
 inline void SetPendingIoCode(std::int32_t code) {
   if (code != 0) PendingIoCode = code;
