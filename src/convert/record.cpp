@@ -47,7 +47,7 @@ class NextByte {
       : from_(limit), found_(limit), limit_(limit), byte_(byte) {}
 
   // True when the non-empty range [begin, end) holds the byte.
-  bool In(const char* begin, const char* end) {
+  TABULON_SCAN_INLINE bool In(const char* begin, const char* end) {
     if (begin < from_ || found_ < begin) {  // the last search does not cover begin
       from_ = begin;
       const void* hit = std::memchr(begin, byte_, static_cast<std::size_t>(limit_ - begin));
@@ -101,6 +101,12 @@ inline char* CopyBlocks(char* out, const char* from, std::size_t n, const char* 
   return out + n;
 }
 
+#if defined(__GNUC__)
+#define TABULON_INLINE inline __attribute__((always_inline))
+#else
+#define TABULON_INLINE inline
+#endif
+
 struct RecordScan {
   const char* begin;  // the record: every scan may read anywhere inside it
   const char* end;
@@ -110,7 +116,7 @@ struct RecordScan {
 };
 
 // QuoteField of [begin, end): copied in one piece unless it holds a quote.
-inline char* QuoteTo(char* out, const char* begin, const char* end, RecordScan& scan) {
+TABULON_INLINE char* QuoteTo(char* out, const char* begin, const char* end, RecordScan& scan) {
   *out++ = '"';
   if (begin != end && scan.quotes.In(begin, end)) {
     for (;;) {
@@ -126,12 +132,6 @@ inline char* QuoteTo(char* out, const char* begin, const char* end, RecordScan& 
   *out++ = '"';
   return out;
 }
-
-#if defined(__GNUC__)
-#define TABULON_INLINE inline __attribute__((always_inline))
-#else
-#define TABULON_INLINE inline
-#endif
 
 // The field text of the cut-out value [begin, end) for one combination of
 // trim and text; `out` has room for twice the value, plus three bytes, plus

@@ -66,7 +66,13 @@ std::int32_t OpenForReading(LineFile& file);
 std::int32_t OpenForWriting(LineFile& file);
 
 // True when the data has ended before the next line.
-bool AtEndOfData(LineFile& file);
+bool AtEndOfDataSlow(LineFile& file);
+inline bool AtEndOfData(LineFile& file) {
+  if (file.State == StateReading && file.Position < file.FillCount) {
+    return file.BufferRef[file.Position] == 0x1A;  // a Ctrl-Z ends the data
+  }
+  return AtEndOfDataSlow(file);
+}
 
 // The next line without its line end. The view points into the record's
 // buffer, or into `spill` when the line had to be gathered across refills or
@@ -104,8 +110,23 @@ inline void AppendByte(LineFile& file, char byte) {
   AppendText(file, &byte, 1);
 }
 
+// The flush action of a file that is not a character device: does nothing.
+std::int32_t NoFlush(LineFile& file);
+
 // Appends CR LF and runs the flush action (write-out for a character device).
-void WriteLineEnd(LineFile& file);
+void WriteLineEndSlow(LineFile& file);
+inline void WriteLineEnd(LineFile& file) {
+  // The usual case in two stores: room in the buffer, nothing to flush.
+  if (file.State == StateWriting && file.FlushAction == NoFlush &&
+      file.Capacity - file.Position > 2) {
+    file.Dropping = false;
+    file.BufferRef[file.Position] = '\r';
+    file.BufferRef[file.Position + 1] = '\n';
+    file.Position += 2;
+    return;
+  }
+  WriteLineEndSlow(file);
+}
 
 // Writes out what waits in the buffer and closes the handle.
 void CloseLineFile(LineFile& file);

@@ -5,6 +5,7 @@
 // full-width blank, lead bytes, low bytes, quotes and commas.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -207,7 +208,19 @@ TEST(FastTrims, AgreeWithThePlainRulesOnTrickyValues) {
       "\x83\x81@ ",
       "\x83\x83\x81@",      // a lead run: the pair starts a character
       "\x83\x83\x83\x81@",  // ... and here it does not
-      "ab\x81",             // a lone lead byte at the end
+      // Full-width padding of four pairs and more, taken four at a time:
+      // where an odd lead run pairs up with the first 0x81, the run of
+      // blanks ends one pair later.
+      "x\x81@\x81@\x81@\x81@",
+      "\x83\x81@\x81@\x81@\x81@",
+      "\x83\x83\x81@\x81@\x81@\x81@",
+      "\x83\x83\x83\x81@\x81@\x81@\x81@\x81@",
+      "x\x83\x81@\x81@\x81@\x81@\x81@\x81@\x81@\x81@",
+      "ab \x81@\x81@\x81@\x81@ \x81@\x81@\x81@\x81@",
+      "\x81@\x81@\x81@\x81@\x81@\x81@\x81@\x81@ x",
+      "\x81@\x81@\x81@\x81@\x81@\x81@\x81@\x81@\x81",
+      " \x81@\x81@\x81@\x81@\x81@x",
+      "ab\x81",  // a lone lead byte at the end
       "\x81",
       "\x81\x40\x81",
       "        0000012",
@@ -285,6 +298,62 @@ TEST(FastRecordPath, RecordsLongerAndShorterThanTheLayout) {
   }
   CollectOut(*out);
   EXPECT_EQ(g_written, expected);
+}
+
+// Quotes and commas at every offset of records shorter and longer than the
+// bytes the fields reach, where the one search per record must serve every
+// field before the byte it found and none after it. The output file flushes
+// nothing, so the line end takes its short way too.
+TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
+  struct Layout {
+    std::vector<int> widths;
+  };
+  const Layout layouts[] = {
+      {{5, 11, 16}},              // reach 32
+      {{1, 62, 1}},               // reach 64
+      {{7, 20, 30, 40, 20, 11}},  // reach 128
+      {{64, 65}},                 // reach 129
+      {{3, 200}},
+  };
+  static constexpr unsigned char kTypes[] = {'X', 'E', 'N'};
+  static constexpr unsigned char kTrims[] = {'T', ' ', 'L', 'R', 'Z'};
+  std::mt19937 rng(5);
+  for (const Layout& layout : layouts) {
+    FieldTable table;
+    for (std::size_t i = 0; i < layout.widths.size(); ++i) {
+      table.TypeCodes.push_back(kTypes[i % 3]);
+      table.TrimCodes.push_back(kTrims[i % 5]);
+      table.Widths.push_back(layout.widths[i]);
+      table.HeaderNames.emplace_back();
+    }
+    table.FieldCount = static_cast<int>(layout.widths.size());
+    std::vector<FieldPlan> plan = MakePlan(table);
+    for (char separator : {',', '\t'}) {
+      for (std::size_t length :
+           {1u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 127u, 128u, 129u, 203u, 300u}) {
+        auto out = MemoryWriter(kFileCapacity);
+        out->FlushAction = NoFlush;
+        std::string expected;
+        for (std::size_t at = 0; at < length; ++at) {
+          for (const char* marks : {"\"", ",", "\",", ",\""}) {
+            std::string record(length, 'a');
+            if (rng() % 2 == 0) record = RandomBytes(rng, length);
+            std::replace(record.begin(), record.end(), '"', 'q');
+            std::replace(record.begin(), record.end(), ',', 'c');
+            record[at] = marks[0];
+            if (marks[1] != 0 && at + 1 < length) record[at + 1] = marks[1];
+            std::string around = "\",\"," + record + "\",\",";  // marks beyond the record
+            BeginText(*out);
+            AppendRecord(*out, std::string_view(around.data() + 4, length), plan, separator);
+            WriteLineEnd(*out);
+            expected += PlainLine(record, table, separator) + "\r\n";
+          }
+        }
+        CollectOut(*out);
+        ASSERT_EQ(g_written, expected) << "reach " << plan.front().Reach << " length " << length;
+      }
+    }
+  }
 }
 
 // A field far wider than the output buffer goes through AppendText piece by

@@ -1,4 +1,4 @@
-// The line reader finds line stops sixteen (or eight) bytes at a time and
+// The line reader finds line stops 32, 16 (or eight) bytes at a time and
 // hands out lines as views into its buffer. Checked here against reading the
 // same bytes one at a time by the line rules, with every stop byte at every
 // offset inside a block and across refills of many buffer sizes.
@@ -78,6 +78,24 @@ TEST(FastLineReader, EveryStopAtEveryOffset) {
           ASSERT_EQ(ReadAll(data, capacity), PlainLines(data))
               << "stop " << static_cast<int>(stop[0]) << " lead " << lead << " length " << length
               << " capacity " << capacity;
+        }
+      }
+    }
+  }
+}
+
+// The first pass over 32-byte blocks only looks for bytes at or below the
+// Ctrl-Z; other low bytes there (and 0x1B just above) must not stop the line.
+TEST(FastLineReader, LowBytesThatAreNoStops) {
+  for (char decoy : {'\0', '\t', '\x0B', '\x0C', '\x0E', '\x19', '\x1B'}) {
+    for (std::size_t length : {31u, 32u, 33u, 64u, 70u}) {
+      for (std::size_t at = 0; at < length; ++at) {
+        std::string line(length, 'a');
+        line[at] = decoy;
+        std::string data = line + "\r\n" + line + "\n" + line;
+        for (std::uint32_t capacity : {16u, 33u, kFileCapacity}) {
+          ASSERT_EQ(ReadAll(data, capacity), PlainLines(data))
+              << "decoy " << static_cast<int>(decoy) << " length " << length << " at " << at;
         }
       }
     }
