@@ -279,17 +279,19 @@ void AppendRecord(LineFile& out, std::string_view record, const std::vector<Fiel
     // The whole text fits: no check per field. A record that every field
     // lies inside needs no clamping of the cut either.
     const bool whole = size >= plan.front().Reach;
-    for (auto field = plan.begin(); field != plan.end(); ++field) {
-      if (field != plan.begin()) *cursor++ = separator;
+    // Every field text is followed by the separator, and the last one is
+    // taken back: the room check leaves space for it.
+    for (const FieldPlan& field : plan) {
       if (whole) {
-        begin = data + field->Offset;
-        end = begin + field->Length;
+        begin = data + field.Offset;
+        end = begin + field.Length;
       } else {
-        CutOut(*field, scan, size, begin, end);
+        CutOut(field, scan, size, begin, end);
       }
-      cursor = FieldTextTo(cursor, *field, begin, end, scan);
+      cursor = FieldTextTo(cursor, field, begin, end, scan);
+      *cursor++ = separator;
     }
-    out.Position = static_cast<std::uint32_t>(cursor - buffer);
+    out.Position = static_cast<std::uint32_t>(cursor - 1 - buffer);
     return;
   }
   bool first = true;
