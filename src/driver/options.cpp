@@ -5,14 +5,10 @@
 namespace tabulon {
 namespace {
 
-bool IsSpace(unsigned char b) {
-  return b >= 0x01 && b <= 0x20;
-}
-
 // Appends the character at `i` (one byte, or a lead byte and the byte after
 // it) to `out`; returns the position after it.
 std::size_t TakeCharacter(std::string_view s, std::size_t i, std::string& out) {
-  std::size_t length = IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+  std::size_t length = CharLength(s, i);
   out.append(s.substr(i, length));
   return i + length;
 }
@@ -26,7 +22,7 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
   std::size_t i = 0;
   for (;;) {
     for (;;) {
-      while (i < line.size() && IsSpace(static_cast<unsigned char>(line[i]))) ++i;
+      while (i < line.size() && IsSeparatorByte(static_cast<unsigned char>(line[i]))) ++i;
       if (i + 1 < line.size() && line[i] == '"' && line[i + 1] == '"') {
         i += 2;  // an empty pair of quotes at the start of an argument is dropped
         continue;
@@ -34,7 +30,7 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
       break;
     }
     std::string argument;
-    while (i < line.size() && !IsSpace(static_cast<unsigned char>(line[i]))) {
+    while (i < line.size() && !IsSeparatorByte(static_cast<unsigned char>(line[i]))) {
       if (line[i] != '"') {
         i = TakeCharacter(line, i, argument);
         continue;

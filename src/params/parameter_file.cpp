@@ -12,18 +12,8 @@ namespace {
 constexpr char kQuote = '"';
 constexpr char kComma = ',';
 
-bool IsSeparator(unsigned char b) {
-  return b >= 0x01 && b <= 0x20;
-}
-
-// The length of the character at `i`: a lead byte and the byte after it are
-// one character, unless the lead byte is the last byte.
-std::size_t CharLength(std::string_view s, std::size_t i) {
-  return IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
-}
-
 std::size_t SkipSeparators(std::string_view s, std::size_t i) {
-  while (i < s.size() && IsSeparator(static_cast<unsigned char>(s[i]))) ++i;
+  while (i < s.size() && IsSeparatorByte(static_cast<unsigned char>(s[i]))) ++i;
   return i;
 }
 
@@ -52,7 +42,7 @@ std::size_t TakeQuotedItem(std::string_view s, std::size_t i, std::string& item)
 
 std::size_t TakePlainItem(std::string_view s, std::size_t i, std::string& item) {
   std::size_t start = i;
-  while (i < s.size() && s[i] != kComma && !IsSeparator(static_cast<unsigned char>(s[i]))) {
+  while (i < s.size() && s[i] != kComma && !IsSeparatorByte(static_cast<unsigned char>(s[i]))) {
     i += CharLength(s, i);
   }
   item.assign(s.substr(start, i - start));
