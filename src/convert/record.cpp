@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "convert/byte_masks.h"
 #include "convert/byte_scan.h"
 #include "convert/transforms.h"
 #include "textio/io_codes.h"
@@ -183,10 +184,152 @@ TABULON_INLINE char* FieldTextTo(char* out, const FieldPlan& field, const char* 
 #undef TABULON_FIELD_CASE
 }
 
+#if TABULON_BYTE_MASKS
+// --- the masked path: values of up to 63 bytes trimmed by bit operations ---
+
+// Where the leading blanks of a value end. `blank` and `pairs` (the 0x81 of
+// each 0x81 0x40 inside the value) hold no bit beyond the value, whose bits
+// are `valid`. The blanks and pairs of a value take turns without overlap,
+// so the run of their bits from bit 0 is what the byte-by-byte trim skips,
+// except that the last byte is never taken on its own.
+TABULON_INLINE unsigned LeadingBlanksEnd(std::uint64_t blank, std::uint64_t pairs,
+                                         std::uint64_t valid) {
+  const std::uint64_t skip = blank | pairs | (pairs << 1);
+  const auto run = static_cast<unsigned>(std::countr_zero(~skip));
+  const bool last_is_blank = (blank & (valid ^ (valid >> 1))) != 0;
+  return run - static_cast<unsigned>(skip == valid && last_is_blank);
+}
+
+// Where the value [first, n) ends once its trailing blanks are gone. Within
+// the trailing run of blanks and pairs, every pair but the lowest follows a
+// blank or a 0x40 and so starts a character; the lowest one starts a
+// character when the lead-range bytes right before it are even in number.
+// The first byte is never taken on its own.
+TABULON_INLINE unsigned TrailingBlanksEnd(std::uint64_t blank, std::uint64_t pairs,
+                                          std::uint64_t lead, std::uint64_t valid, unsigned first) {
+  const std::uint64_t own_pairs = pairs & ~masks::Below(first);
+  const std::uint64_t skip = blank | own_pairs | (own_pairs << 1);
+  const std::uint64_t kept = valid & ~masks::Below(first) & ~skip;
+  const unsigned run = std::max(first, masks::TopEnd(kept));  // the trailing run starts here
+  const auto blank_there = static_cast<unsigned>(blank >> run) & 1;
+  const auto pair_there = static_cast<unsigned>(own_pairs >> run) & 1;
+  const std::uint64_t other = (~lead & valid) | masks::Below(first);
+  const unsigned lead_run = run - masks::TopEnd(other & masks::Below(run));
+  const unsigned pair_stays = pair_there & lead_run;
+  return run == first ? run + blank_there : run + 2 * pair_stays;
+}
+
+// Copies the `length` bytes at `from`, each 0x22 doubled; bit k of `quotes`
+// marks a quote at from[k].
+char* CopyDoublingQuotes(char* out, const char* from, std::uint64_t quotes, unsigned length) {
+  unsigned done = 0;
+  for (; quotes != 0; quotes &= quotes - 1) {
+    const unsigned after = static_cast<unsigned>(std::countr_zero(quotes)) + 1;
+    out = CopyTo(out, from + done, after - done);
+    *out++ = '"';
+    done = after;
+  }
+  return CopyTo(out, from + done, length - done);
+}
+
+// The field text of the n-byte value at `value` (n below 16 * kBlocks and
+// below 64). At least 32 bytes after the value's end are readable; `out`
+// has room for twice the value, plus three bytes, plus kCopySlack.
+template <unsigned char kTrim, unsigned char kText, int kBlocks>
+TABULON_INLINE char* MaskedFieldText(char* out, const char* value, unsigned n, bool comma_mode) {
+  const masks::ValueBytes<kBlocks> bytes(value);
+  const std::uint64_t valid = masks::Below(n);
+  unsigned first = 0;
+  unsigned last = n;
+  if constexpr (kTrim != kTrimNone) {
+    const std::uint64_t blank = bytes.Equal(kBlank) & valid;
+    const std::uint64_t pairs =
+        bytes.Equal(kWideBlankLead) & (bytes.Equal(kWideBlankTrail) >> 1) & (valid >> 1);
+    if constexpr (kTrim == kTrimLeft || kTrim == kTrimBoth || kTrim == kTrimLeftLow) {
+      first = LeadingBlanksEnd(blank, pairs, valid);
+    }
+    if constexpr (kTrim == kTrimLeftLow) {
+      const std::uint64_t low = bytes.AtMost(0x30) & valid;
+      first = static_cast<unsigned>(std::countr_zero(~(low | masks::Below(first))));
+    }
+    if constexpr (kTrim == kTrimRight || kTrim == kTrimBoth) {
+      last = TrailingBlanksEnd(blank, pairs, bytes.Lead(), valid, first);
+    }
+  }
+  const char* text = value + first;
+  const unsigned length = last - first;
+  if constexpr (kText == kTextFormula) {
+    // In comma mode a value holding a comma (before the trim) has no '='.
+    const bool comma = comma_mode && (bytes.Equal(',') & valid) != 0;
+    *out = '=';
+    out += comma ? 0 : 1;
+  }
+  if constexpr (kText != kTextPlain) {
+    *out++ = '"';
+    const std::uint64_t quotes = bytes.Equal('"') & masks::Below(last) & ~masks::Below(first);
+    if (quotes != 0) [[unlikely]] {
+      out = CopyDoublingQuotes(out, text, quotes >> first, length);
+      *out++ = '"';
+      return out;
+    }
+  }
+  // Whole blocks: the reads stay within 32 bytes after the value's end.
+  masks::CopyBlocks<kBlocks == 4 ? 0 : kBlocks>(out, text, length);
+  out += length;
+  if constexpr (kText != kTextPlain) *out++ = '"';
+  return out;
+}
+
+// The number of 16-byte blocks a value of `length` bytes is loaded in, or 0
+// when it is too long for the masked path.
+unsigned char MaskBlocksOf(std::size_t length) {
+  if (length <= 16) return 1;
+  if (length <= 32) return 2;
+  if (length <= 63) return 4;
+  return 0;
+}
+#endif
+
 [[gnu::noinline]] char* FieldTextOutOfLine(char* out, const FieldPlan& field, const char* begin,
                                            const char* end, RecordScan& scan) {
   return FieldTextTo(out, field, begin, end, scan);
 }
+
+#if TABULON_BYTE_MASKS
+constexpr unsigned char KernelOf(unsigned char op, unsigned char blocks) {
+  return static_cast<unsigned char>(op * 4 + (blocks == 4 ? 3 : blocks));
+}
+
+// The field text of a field that lies inside the record, which is followed
+// by at least 32 readable bytes.
+TABULON_INLINE char* MaskedFieldTextTo(char* out, const FieldPlan& field, const char* value,
+                                       RecordScan& scan) {
+  const auto n = static_cast<unsigned>(field.Length);
+#define TABULON_MASKED_CASE(trim, text, blocks) \
+  case KernelOf(OpOf(trim, text), blocks):      \
+    return MaskedFieldText<trim, text, blocks>(out, value, n, scan.comma_mode);
+#define TABULON_MASKED_TEXT(trim, text) \
+  TABULON_MASKED_CASE(trim, text, 1)    \
+  TABULON_MASKED_CASE(trim, text, 2)    \
+  TABULON_MASKED_CASE(trim, text, 4)
+#define TABULON_MASKED_TRIM(trim)        \
+  TABULON_MASKED_TEXT(trim, kTextPlain)  \
+  TABULON_MASKED_TEXT(trim, kTextQuoted) \
+  TABULON_MASKED_TEXT(trim, kTextFormula)
+  switch (field.Kernel) {
+    TABULON_MASKED_TRIM(kTrimNone)
+    TABULON_MASKED_TRIM(kTrimLeft)
+    TABULON_MASKED_TRIM(kTrimRight)
+    TABULON_MASKED_TRIM(kTrimBoth)
+    TABULON_MASKED_TRIM(kTrimLeftLow)
+    default:  // too long for the masks
+      return FieldTextOutOfLine(out, field, value, value + field.Length, scan);
+  }
+#undef TABULON_MASKED_TRIM
+#undef TABULON_MASKED_TEXT
+#undef TABULON_MASKED_CASE
+}
+#endif
 
 // The cut-out value of `field` (CopyBytes of the record from Start, Width
 // bytes), as [begin, end).
@@ -223,12 +366,21 @@ unsigned char TextOf(unsigned char type_code) {
   }
 }
 
+// The bytes of the read buffer after `record` (none when the record was
+// gathered elsewhere).
+std::size_t ReadableTail(const LineFile& text, std::string_view record) {
+  const auto begin = reinterpret_cast<std::uintptr_t>(text.BufferRef);
+  const auto end = begin + text.FillCount;
+  const auto record_end = reinterpret_cast<std::uintptr_t>(record.data()) + record.size();
+  return record_end >= begin && record_end <= end ? end - record_end : 0;
+}
+
 }  // namespace
 
 std::vector<FieldPlan> MakePlan(const FieldTable& table) {
   std::size_t count = table.FieldCount > 0 ? static_cast<std::size_t>(table.FieldCount) : 1;
   std::vector<FieldPlan> plan(count,
-                              FieldPlan{1, 0, 0, 0, OpOf(kTrimNone, kTextPlain), 0, 0, 0, 0});
+                              FieldPlan{1, 0, 0, 0, OpOf(kTrimNone, kTextPlain), 0, 0, 0, 0, 0});
   std::uint32_t start = 1;  // the running start position wraps like a 32-bit integer
   for (std::size_t i = 0; i < count; ++i) {
     FieldPlan& field = plan[i];
@@ -241,6 +393,9 @@ std::vector<FieldPlan> MakePlan(const FieldTable& table) {
     field.Op = OpOf(TrimOf(field.TrimCode), TextOf(field.TypeCode));
     field.Offset = field.Start < 1 ? 0 : static_cast<std::size_t>(field.Start) - 1;
     field.Length = field.Width > 0 ? static_cast<std::size_t>(field.Width) : 0;
+#if TABULON_BYTE_MASKS
+    field.Kernel = KernelOf(field.Op, MaskBlocksOf(field.Length));
+#endif
     start += static_cast<std::uint32_t>(field.Width);
   }
   std::size_t reach = 0;
@@ -255,7 +410,7 @@ std::vector<FieldPlan> MakePlan(const FieldTable& table) {
 }
 
 void AppendRecord(LineFile& out, std::string_view record, const std::vector<FieldPlan>& plan,
-                  char separator) {
+                  char separator, std::size_t tail) {
   if (plan.empty()) return;
   const char* data = record.data();
   const std::size_t size = record.size();
@@ -279,6 +434,18 @@ void AppendRecord(LineFile& out, std::string_view record, const std::vector<Fiel
     // The whole text fits: no check per field. A record that every field
     // lies inside needs no clamping of the cut either.
     const bool whole = size >= plan.front().Reach;
+#if TABULON_BYTE_MASKS
+    if (whole && tail >= kMaskedTail) {
+      for (const FieldPlan& field : plan) {
+        cursor = MaskedFieldTextTo(cursor, field, data + field.Offset, scan);
+        *cursor++ = separator;
+      }
+      out.Position = static_cast<std::uint32_t>(cursor - 1 - buffer);
+      return;
+    }
+#else
+    static_cast<void>(tail);
+#endif
     // Every field text is followed by the separator, and the last one is
     // taken back: the room check leaves space for it.
     for (const FieldPlan& field : plan) {
@@ -344,7 +511,7 @@ void ConvertFile(std::string_view text_name, std::string_view output_name, const
     CheckIo();
   }
 
-  std::string spill;
+  SpillBuffer spill;
   for (;;) {
     bool ended = AtEndOfData(text);
     CheckIo();
@@ -354,7 +521,7 @@ void ConvertFile(std::string_view text_name, std::string_view output_name, const
     std::string_view record = ReadTextLine(text, spill, plan.front().Reach);
     CheckIo();
     BeginText(out);
-    AppendRecord(out, record, plan, separator);
+    AppendRecord(out, record, plan, separator, ReadableTail(text, record));
     WriteLineEnd(out);
     CheckIo();
   }

@@ -25,6 +25,7 @@ struct FieldPlan {
   // and the most output bytes they can give (every byte a doubled quote).
   std::size_t Reach;
   std::size_t TextBound;
+  unsigned char Kernel;  // Op and the 16-byte blocks of the value, for the masked path
 };
 
 enum FieldTrim : unsigned char { kTrimNone, kTrimLeft, kTrimRight, kTrimBoth, kTrimLeftLow };
@@ -34,10 +35,15 @@ enum FieldText : unsigned char { kTextPlain, kTextQuoted, kTextFormula };
 // when the table has none.
 std::vector<FieldPlan> MakePlan(const FieldTable& table);
 
+// The readable bytes after a record that let every field of up to 63 bytes
+// be loaded and copied in whole 16-byte blocks.
+inline constexpr std::size_t kMaskedTail = 32;
+
 // Appends the field texts of `record`, joined by `separator`, to `out`
-// (between BeginText and WriteLineEnd).
+// (between BeginText and WriteLineEnd). `tail` is the number of bytes after
+// the record that may be read (never written); they do not change the text.
 void AppendRecord(LineFile& out, std::string_view record, const std::vector<FieldPlan>& plan,
-                  char separator);
+                  char separator, std::size_t tail = 0);
 
 // Appends the header line's text: every field's header name quoted.
 void AppendHeader(LineFile& out, const FieldTable& table, std::size_t field_count, char separator);

@@ -177,7 +177,7 @@ FieldTable RandomTable(std::mt19937& rng) {
   for (int i = 0; i < slots; ++i) {
     t.TypeCodes.push_back(kTypes[rng() % 5]);
     t.TrimCodes.push_back(kTrims[rng() % 6]);
-    int width = static_cast<int>(rng() % 30);
+    int width = static_cast<int>(rng() % 70);
     if (rng() % 8 == 0) width = -static_cast<int>(rng() % 12);
     t.Widths.push_back(width);
     t.HeaderNames.emplace_back();
@@ -266,10 +266,10 @@ TEST(FastRecordPath, AgreesWithThePlainRulesOnRandomLayouts) {
       std::string record = line % 2 == 0 ? RandomBytes(rng, rng() % 70) : PaddedValue(rng);
       // The record sits inside a larger string, as a line sits in the read
       // buffer: the scans must not look at what lies around it either.
-      std::string around = RandomBytes(rng, 20) + record + RandomBytes(rng, 20);
+      std::string around = RandomBytes(rng, 20) + record + RandomBytes(rng, kMaskedTail);
       std::string_view view(around.data() + 20, record.size());
       BeginText(*out);
-      AppendRecord(*out, view, plan, separator);
+      AppendRecord(*out, view, plan, separator, line % 3 == 0 ? 0 : kMaskedTail);
       WriteLineEnd(*out);
       expected += PlainLine(record, table, separator) + "\r\n";
     }
@@ -342,15 +342,55 @@ TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
             std::replace(record.begin(), record.end(), ',', 'c');
             record[at] = marks[0];
             if (marks[1] != 0 && at + 1 < length) record[at + 1] = marks[1];
-            std::string around = "\",\"," + record + "\",\",";  // marks beyond the record
+            // Marks beyond the record, and as many as the masked path may read.
+            std::string around = "\",\"," + record + std::string(kMaskedTail, '"');
             BeginText(*out);
-            AppendRecord(*out, std::string_view(around.data() + 4, length), plan, separator);
+            AppendRecord(*out, std::string_view(around.data() + 4, length), plan, separator,
+                         at % 2 == 0 ? kMaskedTail : 4);
             WriteLineEnd(*out);
             expected += PlainLine(record, table, separator) + "\r\n";
           }
         }
         CollectOut(*out);
         ASSERT_EQ(g_written, expected) << "reach " << plan.front().Reach << " length " << length;
+      }
+    }
+  }
+}
+
+// One field of every width around the 16-byte blocks of the masked path,
+// with every trim and type, on values of blanks, pairs, lead and low bytes;
+// the bytes after the record are blanks and pairs that must not count.
+TEST(FastRecordPath, MaskedFieldsOfEveryWidth) {
+  static constexpr unsigned char kTypes[] = {'X', 'E', 'N'};
+  static constexpr unsigned char kTrims[] = {'L', 'R', 'T', 'Z', ' '};
+  std::mt19937 rng(13);
+  for (int width = 0; width <= 66; ++width) {
+    for (unsigned char type : kTypes) {
+      for (unsigned char trim : kTrims) {
+        FieldTable table;
+        table.TypeCodes = {type};
+        table.TrimCodes = {trim};
+        table.Widths = {width};
+        table.HeaderNames = {""};
+        table.FieldCount = 1;
+        std::vector<FieldPlan> plan = MakePlan(table);
+        auto out = MemoryWriter(kFileCapacity);
+        std::string expected;
+        for (int round = 0; round < 40; ++round) {
+          std::string record =
+              round % 2 == 0 ? RandomBytes(rng, static_cast<std::size_t>(width)) : PaddedValue(rng);
+          record.resize(static_cast<std::size_t>(width), round % 4 == 1 ? ' ' : '\x81');
+          std::string around = record + " \x81\x40 \x81\x40" + std::string(kMaskedTail, ' ');
+          char separator = round % 3 == 0 ? '\t' : ',';
+          BeginText(*out);
+          AppendRecord(*out, std::string_view(around.data(), record.size()), plan, separator,
+                       kMaskedTail);
+          WriteLineEnd(*out);
+          expected += PlainLine(record, table, separator) + "\r\n";
+        }
+        CollectOut(*out);
+        ASSERT_EQ(g_written, expected) << "width " << width << " type " << type << " trim " << trim;
       }
     }
   }

@@ -1,0 +1,94 @@
+// Byte classes of a short value as bit masks: bit k stands for byte k.
+//
+// A value of up to 64 bytes is loaded once into 16-byte vector registers;
+// each class (a blank, a lead byte, a byte of 0x30 and below, ...) then
+// costs a compare and a move-mask per block, and the trims become a few bit
+// operations with no branch on the bytes themselves. Only built where SSE2
+// is part of the target (every x86-64 build); elsewhere the record path
+// keeps its eight-byte scans.
+#pragma once
+
+#if defined(__SSE2__) || defined(_M_X64)
+#define TABULON_BYTE_MASKS 1
+#include <emmintrin.h>
+
+#include <bit>
+#include <cstdint>
+
+namespace tabulon::masks {
+
+// The low k bits set (k below 64).
+inline std::uint64_t Below(unsigned k) {
+  return (std::uint64_t{1} << k) - 1;
+}
+
+// One past the highest set bit of m; 0 when m is 0.
+inline unsigned TopEnd(std::uint64_t m) {
+  return 64 - static_cast<unsigned>(std::countl_zero(m));
+}
+
+// 16 * kBlocks bytes from p, all readable.
+template <int kBlocks>
+class ValueBytes {
+ public:
+  explicit ValueBytes(const char* p) {
+    for (int i = 0; i < kBlocks; ++i) {
+      block_[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    }
+  }
+
+  std::uint64_t Equal(unsigned char c) const {
+    const __m128i k = _mm_set1_epi8(static_cast<char>(c));
+    return Collect([k](__m128i v) { return _mm_cmpeq_epi8(v, k); });
+  }
+
+  std::uint64_t AtMost(unsigned char c) const {
+    const __m128i k = _mm_set1_epi8(static_cast<char>(c));
+    return Collect([k](__m128i v) { return _mm_cmpeq_epi8(_mm_min_epu8(v, k), v); });
+  }
+
+  // Lead bytes of code page 932: 0x81 to 0x9F and 0xE0 to 0xFC.
+  std::uint64_t Lead() const {
+    return Collect(
+        [](__m128i v) { return _mm_or_si128(InRange(v, 0x81, 0x9F), InRange(v, 0xE0, 0xFC)); });
+  }
+
+ private:
+  static __m128i InRange(__m128i v, unsigned char low, unsigned char high) {
+    const __m128i clamped = _mm_min_epu8(_mm_max_epu8(v, _mm_set1_epi8(static_cast<char>(low))),
+                                         _mm_set1_epi8(static_cast<char>(high)));
+    return _mm_cmpeq_epi8(clamped, v);
+  }
+
+  template <typename Compare>
+  std::uint64_t Collect(Compare compare) const {
+    std::uint64_t m = 0;
+    for (int i = 0; i < kBlocks; ++i) {
+      auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(compare(block_[i])));
+      m |= std::uint64_t{bits} << (16 * i);
+    }
+    return m;
+  }
+
+  __m128i block_[kBlocks];
+};
+
+// Copies 16 * kBlocks bytes, or n rounded up to 16 when kBlocks is 0.
+template <int kBlocks>
+inline void CopyBlocks(char* out, const char* from, unsigned n) {
+  if constexpr (kBlocks > 0) {
+    for (int i = 0; i < kBlocks; ++i) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16 * i)));
+    }
+  } else {
+    for (unsigned i = 0; i < n; i += 16) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
+    }
+  }
+}
+
+}  // namespace tabulon::masks
+
+#endif
