@@ -132,7 +132,7 @@ void BM_ReadTextLine(benchmark::State& state) {
   g_source.data = LinesOf(static_cast<std::size_t>(state.range(0)));
   auto capacity = static_cast<std::uint32_t>(state.range(1));
   static LineFile file;
-  std::string spill;
+  SpillBuffer spill;
   std::size_t bytes = 0;
   for (auto _ : state) {
     OpenMemoryReader(file, capacity);

@@ -27,7 +27,7 @@ std::vector<std::string> ReadAll(const std::string& name, std::uint32_t capacity
   OpenForReading(reader);
   FUZZ_CHECK(PendingIoCode == 0);
   std::vector<std::string> lines;
-  std::string spill;
+  SpillBuffer spill;
   for (;;) {
     if (AtEndOfData(reader)) break;
     // Vary the calls between the view and the owned form of the read.

@@ -86,6 +86,14 @@ std::string_view ModuleName();
 // The offset of a code address from the executable's load address.
 std::uintptr_t CodeOffset(const void* address);
 
+// Memory for one block that grows (a line gathered across refills). Where the
+// system can, the block grows in place and is backed by large pages, so that
+// a block of hundreds of MB is neither copied on growth nor faulted in page
+// by page. ResizeBlock(nullptr, 0, n) makes a block; a null result means
+// memory ran out, and the old block then stays as it was.
+void* ResizeBlock(void* block, std::size_t old_size, std::size_t new_size);
+void FreeBlock(void* block, std::size_t size);
+
 // Ends the process with the status, running the program's final clean-up.
 [[noreturn]] void ExitProcess(int status);
 

@@ -222,7 +222,7 @@ bool AtEndOfDataSlow(LineFile& file) {
   return false;
 }
 
-std::string_view ReadTextLine(LineFile& file, std::string& spill, std::size_t keep) {
+std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill, std::size_t keep) {
   spill.clear();
   if (file.State != StateReading) {
     SetPendingIoCode(kCodeNotReading);
@@ -285,7 +285,7 @@ std::string_view ReadTextLine(LineFile& file, std::string& spill, std::size_t ke
 }
 
 std::string ReadTextLine(LineFile& file) {
-  std::string spill;
+  SpillBuffer spill;
   return std::string(ReadTextLine(file, spill));
 }
 

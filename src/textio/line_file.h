@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "textio/spill_buffer.h"
 
 namespace tabulon {
 
@@ -79,7 +80,7 @@ inline bool AtEndOfData(LineFile& file) {
 // around a dropped CR; it stays valid until the next operation on the record.
 // Only the first `keep` bytes of the line are delivered (the converter keeps
 // no more than its fields reach); the whole line is consumed all the same.
-std::string_view ReadTextLine(LineFile& file, std::string& spill,
+std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill,
                               std::size_t keep = static_cast<std::size_t>(-1));
 // The same, as an owned string.
 std::string ReadTextLine(LineFile& file);

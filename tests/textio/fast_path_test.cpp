@@ -61,7 +61,7 @@ std::vector<std::string> ReadAll(const std::string& data, std::uint32_t capacity
   file->State = StateReading;
   file->TransferAction = RefillFromMemory;
   std::vector<std::string> lines;
-  std::string spill;
+  SpillBuffer spill;
   while (!AtEndOfData(*file)) lines.emplace_back(ReadTextLine(*file, spill, keep));
   return lines;
 }

@@ -91,7 +91,7 @@ Lines ReadAll(const std::string& path, std::uint32_t capacity, bool owned) {
   BindName(*file, path, capacity);
   EXPECT_EQ(OpenForReading(*file), 0);
   Lines lines;
-  std::string spill;
+  SpillBuffer spill;
   while (!AtEndOfData(*file)) {
     if (lines.size() > 10000) break;  // a reader that never ends
     lines.push_back(owned ? ReadTextLine(*file) : std::string(ReadTextLine(*file, spill)));

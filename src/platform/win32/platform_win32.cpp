@@ -245,6 +245,14 @@ std::uintptr_t CodeOffset(const void* address) {
          reinterpret_cast<std::uintptr_t>(::GetModuleHandleA(nullptr));
 }
 
+void* ResizeBlock(void* block, std::size_t, std::size_t new_size) {
+  return std::realloc(block, new_size);
+}
+
+void FreeBlock(void* block, std::size_t) {
+  std::free(block);
+}
+
 void ExitProcess(int status) {
   // The runtime's exit runs the final clean-up (static destructors, atexit)
   // and then ends the process through the system's ExitProcess.

@@ -1,0 +1,36 @@
+// SpillBuffer: where a line is gathered when it does not lie in one piece in
+// the read buffer. It keeps its memory from line to line and grows by
+// doubling; the memory comes from platform::ResizeBlock, so a huge line grows
+// in place instead of being copied at every doubling.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace tabulon {
+
+class SpillBuffer {
+ public:
+  SpillBuffer() = default;
+  SpillBuffer(const SpillBuffer&) = delete;
+  SpillBuffer& operator=(const SpillBuffer&) = delete;
+  ~SpillBuffer();
+
+  void clear() { size_ = 0; }
+  // Raises std::bad_alloc (through the new-handler, as operator new does)
+  // when memory runs out; the bytes gathered so far stay.
+  void append(const char* data, std::size_t size);
+
+  const char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  operator std::string_view() const { return {data_, size_}; }
+
+ private:
+  void Grow(std::size_t needed);
+
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+}  // namespace tabulon
