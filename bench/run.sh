@@ -9,7 +9,10 @@
 # read/write copy (dd bs=128K, the ceiling); cut -b on the same columns; and
 # gawk with FIELDWIDTHS doing the same trims and quoting (on a slice of the
 # file, scaled by its size, as it is slow). It prints the median MB/s (by
-# wall clock and by CPU time), ratios and the peak RSS of each.
+# wall clock, by CPU time, and by user time alone, which leaves out the
+# kernel's share that varies most from run to run on a shared machine), the
+# ratio of wall-clock rates and the peak RSS of each. BENCH_TRACE=1 prints
+# every single run as well.
 #
 # Builds into $BUILD_DIR (default build/bench) and writes its data under
 # $WORK_DIR (default a fresh directory in /tmp, removed at the end; tabulon
@@ -34,12 +37,16 @@ echo "# $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPU, $(grep -m1 'model name' 
   cut -d: -f2 | sed 's/^ //'), load $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # Prints "WALL USER SYS MAXRSS_KIB" of one run; the command's output goes to
-# $work/out, which is removed before the run so every tool starts alike.
+# $work/out or to its standard output, $work/stdout. Both are removed before
+# the run, and the dirty pages of the last one written back (sync), so that
+# no tool pays for truncating or writing back another's output.
 timed() {
-  rm -f "$work/out"
+  rm -f "$work/out" "$work/stdout"
+  sync
   local result
   result=$("$measure" -o "$work/stdout" "$@")
   [[ ${result##* } == 0 ]] || { echo "failed: $*" >&2; exit 1; }
+  [[ -z ${BENCH_TRACE:-} ]] || echo "$1 $result" >&2
   echo "${result% *}"
 }
 
@@ -79,7 +86,8 @@ peers() {
   local shapes=("$@")
   ((${#shapes[@]})) || shapes=(mixed narrow wide)
   local slice_target=$((8 << 20))
-  printf '%-7s %-8s %9s %9s %10s %9s\n' shape tool 'MB/s' 'cpu MB/s' 'tab/tool' 'RSS KiB'
+  printf '%-7s %-8s %9s %9s %9s %10s %9s\n' shape tool 'MB/s' 'cpu MB/s' 'user MB/s' 'tab/tool' \
+    'RSS KiB'
   for shape in "${shapes[@]}"; do
     local params=$work/$shape.params text=$work/$shape.txt slice=$work/$shape.slice
     "$datagen" "$shape" "$size" "$params" "$text"
@@ -90,7 +98,7 @@ peers() {
     head -c "$slice_bytes" "$text" >"$slice"
     local cut_list fw types trims
     { read -r cut_list; read -r fw; read -r types; read -r trims; } < <(layout "$params")
-    declare -A wall=() cpu=() rss=()
+    declare -A wall=() cpu=() user=() rss=()
     for ((r = 0; r < rounds; r++)); do
       for tool in tabulon copy cut gawk; do
         local t n
@@ -105,6 +113,7 @@ peers() {
         wall[$tool]+="$(awk -v n="$n" -v w="$w" 'BEGIN { printf "%.1f", n / w / 1e6 }') "
         cpu[$tool]+="$(awk -v n="$n" -v c="$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }')" \
           'BEGIN { printf "%.1f", (c > 0 ? n / c / 1e6 : 0) }') "
+        user[$tool]+="$(awk -v n="$n" -v u="$u" 'BEGIN { printf "%.1f", (u > 0 ? n / u / 1e6 : 0) }') "
         rss[$tool]+="$m "
       done
     done
@@ -112,54 +121,73 @@ peers() {
     local base
     base=$(tr ' ' '\n' <<<"${wall[tabulon]}" | grep . | median)
     for tool in tabulon copy cut gawk; do
-      local mw mc mr
+      local mw mc mu mr
       mw=$(tr ' ' '\n' <<<"${wall[$tool]}" | grep . | median)
       mc=$(tr ' ' '\n' <<<"${cpu[$tool]}" | grep . | median)
+      mu=$(tr ' ' '\n' <<<"${user[$tool]}" | grep . | median)
       mr=$(tr ' ' '\n' <<<"${rss[$tool]}" | grep . | sort -n | tail -1)
-      printf '%-7s %-8s %9.1f %9.1f %10.2f %9d\n' "$shape" "$tool" "$mw" "$mc" \
+      printf '%-7s %-8s %9.1f %9.1f %9.1f %10.2f %9d\n' "$shape" "$tool" "$mw" "$mc" "$mu" \
         "$(awk -v a="$base" -v b="$mw" 'BEGIN { print a / b }')" "$mr"
     done
     rm -f "$text" "$slice"
   done
 }
 
+# The median MB/s (wall, CPU) and the peak RSS of ROUNDS runs of tabulon on
+# one parameter and text file, as one table row.
+rate_row() {
+  local label=$1 params=$2 text=$3 rounds=$4
+  local bytes walls="" cpus="" users="" rss=0
+  bytes=$(stat -c %s "$text")
+  for ((r = 0; r < rounds; r++)); do
+    read -r w u s m <<<"$(timed "$tabulon" -f "$params" "$text" "$work/out")"
+    walls+="$(awk -v n="$bytes" -v w="$w" 'BEGIN { print n / w / 1e6 }') "
+    cpus+="$(awk -v n="$bytes" -v c="$u" -v s="$s" 'BEGIN { print ((c + s) > 0 ? n / (c + s) / 1e6 : 0) }') "
+    users+="$(awk -v n="$bytes" -v u="$u" 'BEGIN { print (u > 0 ? n / u / 1e6 : 0) }') "
+    ((m > rss)) && rss=$m
+  done
+  printf '%-30s %9.1f %9.1f %9.1f %9d\n' "$label" "$(tr ' ' '\n' <<<"$walls" | grep . | median)" \
+    "$(tr ' ' '\n' <<<"$cpus" | grep . | median)" "$(tr ' ' '\n' <<<"$users" | grep . | median)" \
+    "$rss"
+}
+
 # tabulon alone: the same rate at every size, for one long line, and the
 # time of a one-record conversion.
 scale() {
-  printf '%-22s %9s %9s %9s\n' case 'MB/s' 'cpu MB/s' 'RSS KiB'
+  printf '%-30s %9s %9s %9s %9s\n' case 'MB/s' 'cpu MB/s' 'user MB/s' 'RSS KiB'
   local params=$work/mixed.params text=$work/mixed.txt
   for size in 1M 10M 100M 1G; do
     "$datagen" mixed "$size" "$params" "$text"
-    local bytes best=""
-    bytes=$(stat -c %s "$text")
-    local walls="" cpus="" rss=0
-    for r in 1 2 3; do
-      read -r w u s m <<<"$(timed "$tabulon" -f "$params" "$text" "$work/out")"
-      walls+="$(awk -v n="$bytes" -v w="$w" 'BEGIN { print n / w / 1e6 }') "
-      cpus+="$(awk -v n="$bytes" -v c="$u" -v s="$s" 'BEGIN { print ((c + s) > 0 ? n / (c + s) / 1e6 : 0) }') "
-      ((m > rss)) && rss=$m
-    done
-    printf '%-22s %9.1f %9.1f %9d\n' "mixed $size" "$(tr ' ' '\n' <<<"$walls" | grep . | median)" \
-      "$(tr ' ' '\n' <<<"$cpus" | grep . | median)" "$rss"
+    rate_row "mixed $size" "$params" "$text" 5
   done
-  # One 100 MB line: the record of a single field of 100,000,000 bytes.
-  printf 'X,100000000,R,Long\n' >"$work/long.params"
+  # One line of about 100 MB: one field covering all of it, and a layout
+  # that reaches only its first 30 bytes.
   head -c 100000000 "$text" | tr -d '\r\n' >"$work/long.txt"
-  local long_mb
-  long_mb=$(stat -c %s "$work/long.txt" | awk '{ print $1 / 1e6 }')
-  read -r w u s m <<<"$(timed "$tabulon" -f "$work/long.params" "$work/long.txt" "$work/out")"
-  printf '%-22s %9.1f %9.1f %9d\n' "one 100 MB line" \
-    "$(awk -v n="$long_mb" -v w="$w" 'BEGIN { print n / w }')" \
-    "$(awk -v n="$long_mb" -v u="$u" -v s="$s" 'BEGIN { print n / (u + s) }')" "$m"
-  rm -f "$text" "$work/long.txt" "$work/out"
+  rm -f "$text"
+  printf 'X,100000000,R,Long\n' >"$work/long.params"
+  rate_row "one 100 MB line, one field" "$work/long.params" "$work/long.txt" 3
+  printf 'X,10,T,A\nE,20,L,B\n' >"$work/short.params"
+  rate_row "one 100 MB line, 30-byte layout" "$work/short.params" "$work/long.txt" 3
+  rm -f "$work/long.txt" "$work/out"
+  # One record: process time (task clock) over 50 runs where perf can count
+  # it, next to /bin/true; otherwise the median wall time of 5 runs.
   "$datagen" mixed 120 "$params" "$work/one.txt"
-  local walls=""
-  for r in 1 2 3 4 5; do
-    read -r w u s m <<<"$(timed "$tabulon" -f "$params" "$work/one.txt" "$work/out")"
-    walls+="$w "
-  done
-  printf '%-22s %8.2f ms %18d\n' "one record" \
-    "$(tr ' ' '\n' <<<"$walls" | grep . | median | awk '{ print $1 * 1000 }')" "$m"
+  if perf stat -e task-clock true >/dev/null 2>&1; then
+    local ms
+    for command in "$tabulon -f $params $work/one.txt $work/out" /bin/true; do
+      ms=$(perf stat -r 50 -e task-clock -x, $command 2>&1 >/dev/null | awk -F, '/task-clock/ { print $1 }')
+      printf '%-30s %8.2f ms of CPU (perf task-clock, mean of 50)\n' \
+        "$([[ $command == /bin/true ]] && echo "/bin/true" || echo "one record")" "$ms"
+    done
+  else
+    local walls=""
+    for r in 1 2 3 4 5; do
+      read -r w u s m <<<"$(timed "$tabulon" -f "$params" "$work/one.txt" "$work/out")"
+      walls+="$w "
+    done
+    printf '%-30s %8.2f ms wall %13d\n' "one record" \
+      "$(tr ' ' '\n' <<<"$walls" | grep . | median | awk '{ print $1 * 1000 }')" "$m"
+  fi
 }
 
 case $mode in
