@@ -205,18 +205,21 @@ TABULON_INLINE unsigned LeadingBlanksEnd(std::uint64_t blank, std::uint64_t pair
 // blank or a 0x40 and so starts a character; the lowest one starts a
 // character when the lead-range bytes right before it are even in number.
 // The first byte is never taken on its own.
-TABULON_INLINE unsigned TrailingBlanksEnd(std::uint64_t blank, std::uint64_t pairs,
-                                          std::uint64_t lead, std::uint64_t valid, unsigned first) {
+template <int kBlocks>
+TABULON_INLINE unsigned TrailingBlanksEnd(const masks::ValueBytes<kBlocks>& bytes,
+                                          std::uint64_t blank, std::uint64_t pairs,
+                                          std::uint64_t valid, unsigned first) {
   const std::uint64_t own_pairs = pairs & ~masks::Below(first);
   const std::uint64_t skip = blank | own_pairs | (own_pairs << 1);
   const std::uint64_t kept = valid & ~masks::Below(first) & ~skip;
   const unsigned run = std::max(first, masks::TopEnd(kept));  // the trailing run starts here
-  const auto blank_there = static_cast<unsigned>(blank >> run) & 1;
-  const auto pair_there = static_cast<unsigned>(own_pairs >> run) & 1;
-  const std::uint64_t other = (~lead & valid) | masks::Below(first);
+  if (run == first) return run + (static_cast<unsigned>(blank >> run) & 1);
+  if (((own_pairs >> run) & 1) == 0) return run;
+  // The run starts with a pair. (Whether it does depends on the field more
+  // than on the record, so this branch is well foreseen.)
+  const std::uint64_t other = (~bytes.Lead() & valid) | masks::Below(first);
   const unsigned lead_run = run - masks::TopEnd(other & masks::Below(run));
-  const unsigned pair_stays = pair_there & lead_run;
-  return run == first ? run + blank_there : run + 2 * pair_stays;
+  return run + 2 * (lead_run & 1);
 }
 
 // Copies the `length` bytes at `from`, each 0x22 doubled; bit k of `quotes`
@@ -253,7 +256,7 @@ TABULON_INLINE char* MaskedFieldText(char* out, const char* value, unsigned n, b
       first = static_cast<unsigned>(std::countr_zero(~(low | masks::Below(first))));
     }
     if constexpr (kTrim == kTrimRight || kTrim == kTrimBoth) {
-      last = TrailingBlanksEnd(blank, pairs, bytes.Lead(), valid, first);
+      last = TrailingBlanksEnd(bytes, blank, pairs, valid, first);
     }
   }
   const char* text = value + first;
