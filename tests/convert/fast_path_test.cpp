@@ -177,7 +177,7 @@ FieldTable RandomTable(std::mt19937& rng) {
   for (int i = 0; i < slots; ++i) {
     t.TypeCodes.push_back(kTypes[rng() % 5]);
     t.TrimCodes.push_back(kTrims[rng() % 6]);
-    int width = static_cast<int>(rng() % 70);
+    int width = static_cast<int>(rng() % 140);
     if (rng() % 8 == 0) width = -static_cast<int>(rng() % 12);
     t.Widths.push_back(width);
     t.HeaderNames.emplace_back();
@@ -365,7 +365,7 @@ TEST(FastRecordPath, MaskedFieldsOfEveryWidth) {
   static constexpr unsigned char kTypes[] = {'X', 'E', 'N'};
   static constexpr unsigned char kTrims[] = {'L', 'R', 'T', 'Z', ' '};
   std::mt19937 rng(13);
-  for (int width = 0; width <= 66; ++width) {
+  for (int width = 0; width <= 130; ++width) {
     for (unsigned char type : kTypes) {
       for (unsigned char trim : kTrims) {
         FieldTable table;
