@@ -1,11 +1,6 @@
 #include "textio/line_file.h"
 
 #include <algorithm>
-#include <bit>
-
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#endif
 
 #include "textio/io_codes.h"
 
@@ -13,9 +8,6 @@ namespace tabulon {
 namespace {
 
 constexpr int kEndMark = -1;
-constexpr char kCtrlZ = 0x1A;
-constexpr char kCr = 0x0D;
-constexpr char kLf = 0x0A;
 
 // --- actions -------------------------------------------------------------
 
@@ -114,7 +106,7 @@ int TakeByte(LineFile& file) {
   for (;;) {
     if (file.Position < file.FillCount) {
       char b = file.BufferRef[file.Position];
-      if (b == kCtrlZ) return kEndMark;
+      if (b == kEndOfData) return kEndMark;
       ++file.Position;
       return static_cast<unsigned char>(b);
     }
@@ -124,55 +116,11 @@ int TakeByte(LineFile& file) {
       return kEndMark;
     }
     if (file.FillCount == 0) {
-      file.BufferRef[0] = kCtrlZ;
+      file.BufferRef[0] = kEndOfData;
       file.FillCount = 1;
       return kEndMark;
     }
   }
-}
-
-// The first LF, CR or Ctrl-Z in [p, end), or end. Sixteen bytes at a time
-// where SSE2 is there (every x86-64), eight at a time otherwise.
-const char* FindLineStop(const char* p, const char* end) {
-#if defined(__SSE2__) || defined(_M_X64)
-  const __m128i lf = _mm_set1_epi8(kLf);
-  const __m128i cr = _mm_set1_epi8(kCr);
-  const __m128i ctrl_z = _mm_set1_epi8(kCtrlZ);
-  // The three stop bytes are all at or below 0x1A: 32 bytes at a time pass
-  // over text without such low bytes, and the exact test below finds the stop.
-  while (end - p >= 32) {
-    __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-    __m128i low = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v0, ctrl_z), v0),
-                               _mm_cmpeq_epi8(_mm_min_epu8(v1, ctrl_z), v1));
-    if (_mm_movemask_epi8(low) != 0) break;
-    p += 32;
-  }
-  while (end - p >= 16) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
-                                _mm_cmpeq_epi8(v, ctrl_z));
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-    if (mask != 0) return p + std::countr_zero(mask);
-    p += 16;
-  }
-#endif
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-  auto zero_bytes = [](std::uint64_t x) { return (x - kOnes) & ~x; };
-  while (end - p >= 8) {
-    std::uint64_t v;
-    std::memcpy(&v, p, 8);
-    std::uint64_t hits = (zero_bytes(v ^ (kOnes * 0x0A)) | zero_bytes(v ^ (kOnes * 0x0D)) |
-                          zero_bytes(v ^ (kOnes * 0x1A))) &
-                         kHighs;
-    // The lowest flagged byte is always a true match (false flags only
-    // appear above a true one), so the first match is found exactly.
-    if (hits != 0) return p + (std::countr_zero(hits) >> 3);
-    p += 8;
-  }
-  while (p < end && *p != kLf && *p != kCr && *p != kCtrlZ) ++p;
-  return p;
 }
 
 }  // namespace
@@ -215,14 +163,14 @@ std::int32_t OpenForWriting(LineFile& file) {
 
 bool AtEndOfDataSlow(LineFile& file) {
   if (file.State == StateReading && file.Position < file.FillCount) {
-    return file.BufferRef[file.Position] == kCtrlZ;
+    return file.BufferRef[file.Position] == kEndOfData;
   }
   if (TakeByte(file) == kEndMark) return true;
   --file.Position;
   return false;
 }
 
-std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill, std::size_t keep) {
+std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_t keep) {
   spill.clear();
   if (file.State != StateReading) {
     SetPendingIoCode(kCodeNotReading);
@@ -255,17 +203,17 @@ std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill, std::size_t ke
       file.Position = at;
       continue;
     }
-    if (*stop == kLf) {
+    if (*stop == kLineFeed) {
       file.Position = at + 1;
       return finish(start, size);
     }
-    if (*stop == kCtrlZ) {  // ends the value and the data; not consumed
+    if (*stop == kEndOfData) {  // ends the value and the data; not consumed
       file.Position = at;
       return finish(start, size);
     }
     // A CR: with an LF after it, the pair ends the line; otherwise it is dropped.
     if (at + 1 < file.FillCount) {
-      if (buffer[at + 1] == kLf) {
+      if (buffer[at + 1] == kLineFeed) {
         file.Position = at + 2;
         return finish(start, size);
       }
@@ -278,7 +226,7 @@ std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill, std::size_t ke
     file.Position = at + 1;
     int next = TakeByte(file);
     if (next == kEndMark) break;
-    if (next == kLf) return spill;
+    if (next == kLineFeed) return spill;
     --file.Position;  // not an LF: the CR is dropped and gathering goes on
   }
   return spilled ? std::string_view(spill) : std::string_view();

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "textio/line_stop.h"
 #include "textio/spill_buffer.h"
 
 namespace tabulon {
@@ -80,8 +81,26 @@ inline bool AtEndOfData(LineFile& file) {
 // around a dropped CR; it stays valid until the next operation on the record.
 // Only the first `keep` bytes of the line are delivered (the converter keeps
 // no more than its fields reach); the whole line is consumed all the same.
-std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill,
-                              std::size_t keep = static_cast<std::size_t>(-1));
+std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_t keep);
+inline std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill,
+                                     std::size_t keep = static_cast<std::size_t>(-1)) {
+  // The usual case inline: the line and its LF or CR LF lie in the buffer.
+  if (file.State == StateReading && file.Position < file.FillCount) {
+    const char* start = file.BufferRef + file.Position;
+    const char* end = file.BufferRef + file.FillCount;
+    const char* stop = FindLineStop(start, end);
+    std::size_t size = static_cast<std::size_t>(stop - start);
+    if (stop != end && *stop == kLineFeed) {
+      file.Position += static_cast<std::uint32_t>(size + 1);
+      return {start, size < keep ? size : keep};
+    }
+    if (end - stop >= 2 && stop[0] == kCarriageReturn && stop[1] == kLineFeed) {
+      file.Position += static_cast<std::uint32_t>(size + 2);
+      return {start, size < keep ? size : keep};
+    }
+  }
+  return ReadTextLineSlow(file, spill, keep);
+}
 // The same, as an owned string.
 std::string ReadTextLine(LineFile& file);
 

@@ -1,0 +1,63 @@
+// Finding where a line stops: the first LF, CR or Ctrl-Z byte.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
+namespace tabulon {
+
+inline constexpr char kLineFeed = 0x0A;
+inline constexpr char kCarriageReturn = 0x0D;
+inline constexpr char kEndOfData = 0x1A;  // Ctrl-Z
+
+// The first LF, CR or Ctrl-Z in [p, end), or end. Sixteen bytes at a time
+// where SSE2 is there (every x86-64), eight at a time otherwise.
+inline const char* FindLineStop(const char* p, const char* end) {
+#if defined(__SSE2__) || defined(_M_X64)
+  const __m128i lf = _mm_set1_epi8(kLineFeed);
+  const __m128i cr = _mm_set1_epi8(kCarriageReturn);
+  const __m128i ctrl_z = _mm_set1_epi8(kEndOfData);
+  // The three stop bytes are all at or below 0x1A: 32 bytes at a time pass
+  // over text without such low bytes, and the exact test below finds the stop.
+  while (end - p >= 32) {
+    __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    __m128i low = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v0, ctrl_z), v0),
+                               _mm_cmpeq_epi8(_mm_min_epu8(v1, ctrl_z), v1));
+    if (_mm_movemask_epi8(low) != 0) break;
+    p += 32;
+  }
+  while (end - p >= 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)),
+                                _mm_cmpeq_epi8(v, ctrl_z));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+    if (mask != 0) return p + std::countr_zero(mask);
+    p += 16;
+  }
+#endif
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+  auto zero_bytes = [](std::uint64_t x) { return (x - kOnes) & ~x; };
+  while (end - p >= 8) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    std::uint64_t hits =
+        (zero_bytes(v ^ (kOnes * kLineFeed)) | zero_bytes(v ^ (kOnes * kCarriageReturn)) |
+         zero_bytes(v ^ (kOnes * kEndOfData))) &
+        kHighs;
+    // The lowest flagged byte is always a true match (false flags only
+    // appear above a true one), so the first match is found exactly.
+    if (hits != 0) return p + (std::countr_zero(hits) >> 3);
+    p += 8;
+  }
+  while (p < end && *p != kLineFeed && *p != kCarriageReturn && *p != kEndOfData) ++p;
+  return p;
+}
+
+}  // namespace tabulon
