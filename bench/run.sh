@@ -151,6 +151,21 @@ rate_row() {
     "$rss"
 }
 
+# The same for the plain copy (dd bs=128K) of a text file: at each size, the
+# share of the wall-clock rate that the kernel's reading and writing sets.
+copy_row() {
+  local label=$1 text=$2 rounds=$3
+  local bytes walls="" cpus=""
+  bytes=$(stat -c %s "$text")
+  for ((r = 0; r < rounds; r++)); do
+    read -r w u s m <<<"$(timed dd if="$text" of="$work/out" bs=128K status=none)"
+    walls+="$(awk -v n="$bytes" -v w="$w" 'BEGIN { print n / w / 1e6 }') "
+    cpus+="$(awk -v n="$bytes" -v c="$u" -v s="$s" 'BEGIN { print ((c + s) > 0 ? n / (c + s) / 1e6 : 0) }') "
+  done
+  printf '%-30s %9.1f %9.1f\n' "$label" "$(tr ' ' '\n' <<<"$walls" | grep . | median)" \
+    "$(tr ' ' '\n' <<<"$cpus" | grep . | median)"
+}
+
 # tabulon alone: the same rate at every size, for one long line, and the
 # time of a one-record conversion.
 scale() {
@@ -159,6 +174,7 @@ scale() {
   for size in 1M 10M 100M 1G; do
     "$datagen" mixed "$size" "$params" "$text"
     rate_row "mixed $size" "$params" "$text" 5
+    copy_row "copy (dd) $size" "$text" 3
   done
   # One line of about 100 MB: one field covering all of it, and a layout
   # that reaches only its first 30 bytes.
