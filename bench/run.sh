@@ -133,14 +133,14 @@ peers() {
   done
 }
 
-# The median MB/s (wall, CPU) and the peak RSS of ROUNDS runs of tabulon on
-# one parameter and text file, as one table row.
+# The median MB/s (wall, CPU, user) and the peak RSS of ROUNDS runs of a
+# command over a text file of BYTES bytes, as one table row.
 rate_row() {
-  local label=$1 params=$2 text=$3 rounds=$4
-  local bytes walls="" cpus="" users="" rss=0
-  bytes=$(stat -c %s "$text")
+  local label=$1 bytes=$2 rounds=$3
+  shift 3
+  local walls="" cpus="" users="" rss=0
   for ((r = 0; r < rounds; r++)); do
-    read -r w u s m <<<"$(timed "$tabulon" -f "$params" "$text" "$work/out")"
+    read -r w u s m <<<"$(timed "$@")"
     walls+="$(awk -v n="$bytes" -v w="$w" 'BEGIN { print n / w / 1e6 }') "
     cpus+="$(awk -v n="$bytes" -v c="$u" -v s="$s" 'BEGIN { print ((c + s) > 0 ? n / (c + s) / 1e6 : 0) }') "
     users+="$(awk -v n="$bytes" -v u="$u" 'BEGIN { print (u > 0 ? n / u / 1e6 : 0) }') "
@@ -151,21 +151,6 @@ rate_row() {
     "$rss"
 }
 
-# The same for the plain copy (dd bs=128K) of a text file: at each size, the
-# share of the wall-clock rate that the kernel's reading and writing sets.
-copy_row() {
-  local label=$1 text=$2 rounds=$3
-  local bytes walls="" cpus=""
-  bytes=$(stat -c %s "$text")
-  for ((r = 0; r < rounds; r++)); do
-    read -r w u s m <<<"$(timed dd if="$text" of="$work/out" bs=128K status=none)"
-    walls+="$(awk -v n="$bytes" -v w="$w" 'BEGIN { print n / w / 1e6 }') "
-    cpus+="$(awk -v n="$bytes" -v c="$u" -v s="$s" 'BEGIN { print ((c + s) > 0 ? n / (c + s) / 1e6 : 0) }') "
-  done
-  printf '%-30s %9.1f %9.1f\n' "$label" "$(tr ' ' '\n' <<<"$walls" | grep . | median)" \
-    "$(tr ' ' '\n' <<<"$cpus" | grep . | median)"
-}
-
 # tabulon alone: the same rate at every size, for one long line, and the
 # time of a one-record conversion.
 scale() {
@@ -173,17 +158,25 @@ scale() {
   local params=$work/mixed.params text=$work/mixed.txt
   for size in 1M 10M 100M 1G; do
     "$datagen" mixed "$size" "$params" "$text"
-    rate_row "mixed $size" "$params" "$text" 5
-    copy_row "copy (dd) $size" "$text" 3
+    # The plain copy at each size: the share of the wall-clock rate that the
+    # kernel's reading and writing sets.
+    local bytes
+    bytes=$(stat -c %s "$text")
+    rate_row "mixed $size" "$bytes" 5 "$tabulon" -f "$params" "$text" "$work/out"
+    rate_row "copy (dd) $size" "$bytes" 3 dd if="$text" of="$work/out" bs=128K status=none
   done
   # One line of about 100 MB: one field covering all of it, and a layout
   # that reaches only its first 30 bytes.
   head -c 100000000 "$text" | tr -d '\r\n' >"$work/long.txt"
   rm -f "$text"
   printf 'X,100000000,R,Long\n' >"$work/long.params"
-  rate_row "one 100 MB line, one field" "$work/long.params" "$work/long.txt" 3
+  local long_bytes
+  long_bytes=$(stat -c %s "$work/long.txt")
+  rate_row "one 100 MB line, one field" "$long_bytes" 3 \
+    "$tabulon" -f "$work/long.params" "$work/long.txt" "$work/out"
   printf 'X,10,T,A\nE,20,L,B\n' >"$work/short.params"
-  rate_row "one 100 MB line, 30-byte layout" "$work/short.params" "$work/long.txt" 3
+  rate_row "one 100 MB line, 30-byte layout" "$long_bytes" 3 \
+    "$tabulon" -f "$work/short.params" "$work/long.txt" "$work/out"
   rm -f "$work/long.txt" "$work/out"
   # One record: process time (task clock) over 50 runs where perf can count
   # it, next to /bin/true; otherwise the median wall time of 5 runs.

@@ -73,22 +73,6 @@ class ValueBytes {
   __m128i block_[kBlocks];
 };
 
-// Copies 16 * kBlocks bytes, or n rounded up to 16 when kBlocks is 0.
-template <int kBlocks>
-inline void CopyBlocks(char* out, const char* from, unsigned n) {
-  if constexpr (kBlocks > 0) {
-    for (int i = 0; i < kBlocks; ++i) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i),
-                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16 * i)));
-    }
-  } else {
-    for (unsigned i = 0; i < n; i += 16) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
-    }
-  }
-}
-
 }  // namespace tabulon::masks
 
 #endif

@@ -276,9 +276,15 @@ TABULON_INLINE char* MaskedFieldText(char* out, const char* value, unsigned n, b
       return out;
     }
   }
-  // Whole blocks: the reads stay within 32 bytes after the value's end.
-  masks::CopyBlocks<kBlocks == 4 ? 0 : kBlocks>(out, text, length);
-  out += length;
+  // Whole blocks: the 32 bytes after the value's end may be read. A value
+  // of one or two blocks takes as many 16-byte moves, whatever its length.
+  if constexpr (kBlocks <= 2) {
+    std::memcpy(out, text, 16);
+    if constexpr (kBlocks == 2) std::memcpy(out + 16, text + 16, 16);
+    out += length;
+  } else {
+    out = CopyBlocks(out, text, length, value + n + kMaskedTail);
+  }
   if constexpr (kText != kTextPlain) *out++ = '"';
   return out;
 }
