@@ -6,6 +6,7 @@
 
 #include "convert/byte_masks.h"
 #include "convert/byte_scan.h"
+#include "convert/pipeline.h"
 #include "convert/transforms.h"
 #include "textio/io_codes.h"
 
@@ -489,11 +490,41 @@ void AppendRecord(LineFile& out, std::string_view record, const std::vector<Fiel
   out.Position = static_cast<std::uint32_t>(cursor - buffer);
 }
 
+void WriteRecord(LineFile& out, const LineFile& text, std::string_view record,
+                 const std::vector<FieldPlan>& plan, char separator) {
+  BeginText(out);
+  AppendRecord(out, record, plan, separator, ReadableTail(text, record));
+  WriteLineEnd(out);
+}
+
 void AppendHeader(LineFile& out, const FieldTable& table, std::size_t field_count, char separator) {
   for (std::size_t i = 0; i < field_count; ++i) {
     if (i > 0) AppendByte(out, separator);
     AppendQuotedTo(out, i < table.HeaderNames.size() ? std::string_view(table.HeaderNames[i])
                                                      : std::string_view());
+  }
+}
+
+void ConvertLines(LineFile& text, LineFile& out, const std::vector<FieldPlan>& plan, char separator,
+                  unsigned cpus) {
+  SpillBuffer spill;
+  // A small text is done line by line before threads would pay.
+  std::size_t before_blocks = cpus > 1 ? kBlocksAfter : static_cast<std::size_t>(-1);
+  for (;;) {
+    bool ended = AtEndOfData(text);
+    CheckTextRead();
+    if (ended) break;
+    if (before_blocks == 0) {
+      if (ConvertInBlocks(text, out, spill, plan, separator, BlockShapeFor(cpus))) break;
+      before_blocks = static_cast<std::size_t>(-1);
+    }
+    // Bytes beyond the fields' reach are never looked at: not keeping them
+    // bounds the memory a huge line needs.
+    std::string_view record = ReadTextLine(text, spill, plan.front().Reach);
+    CheckTextRead();
+    WriteRecord(out, text, record, plan, separator);
+    CheckLineWritten();
+    before_blocks -= std::min(before_blocks, record.size() + 2);
   }
 }
 
@@ -520,20 +551,10 @@ void ConvertFile(std::string_view text_name, std::string_view output_name, const
     CheckIo();
   }
 
-  SpillBuffer spill;
-  for (;;) {
-    bool ended = AtEndOfData(text);
-    CheckIo();
-    if (ended) break;
-    // Bytes beyond the fields' reach are never looked at: not keeping them
-    // bounds the memory a huge line needs.
-    std::string_view record = ReadTextLine(text, spill, plan.front().Reach);
-    CheckIo();
-    BeginText(out);
-    AppendRecord(out, record, plan, separator, ReadableTail(text, record));
-    WriteLineEnd(out);
-    CheckIo();
-  }
+  // A large text goes on in blocks on every CPU the run may use; output to
+  // a device that is written at every line end goes line by line.
+  ConvertLines(text, out, plan, separator,
+               out.FlushAction == NoFlush ? platform::UsableCpuCount() : 1);
 
   out_closer.Close();
   text_closer.Close();

@@ -45,8 +45,18 @@ inline constexpr std::size_t kMaskedTail = 32;
 void AppendRecord(LineFile& out, std::string_view record, const std::vector<FieldPlan>& plan,
                   char separator, std::size_t tail = 0);
 
+// Writes the line of one record: its field texts and CR LF. `text` is the
+// line file the record was read from.
+void WriteRecord(LineFile& out, const LineFile& text, std::string_view record,
+                 const std::vector<FieldPlan>& plan, char separator);
+
 // Appends the header line's text: every field's header name quoted.
 void AppendHeader(LineFile& out, const FieldTable& table, std::size_t field_count, char separator);
+
+// Converts every line of `text` into `out` (both open). With more than one
+// CPU a large text goes on in blocks on `cpus` threads, with the same result.
+void ConvertLines(LineFile& text, LineFile& out, const std::vector<FieldPlan>& plan, char separator,
+                  unsigned cpus);
 
 // Converts the text file into the output file. The output is created (or
 // emptied) only after the text file opened. Raises EInOutError on any failed
