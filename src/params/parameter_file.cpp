@@ -211,7 +211,6 @@ std::string LoadParameterFile(std::string_view name, FieldTable& table) {
   std::string path(name);
   std::string text;
   if (!platform::ReadWholeFile(path.c_str(), text)) RaiseFOpenError(name);
-  platform::ProtectFromWriting(path.c_str());
   return LoadParameterText(text, table);
 }
 
