@@ -12,6 +12,7 @@
 #include <optional>
 #include <typeinfo>
 
+#include "base/messages.h"
 #include "platform/platform.h"
 #include "textio/io_codes.h"
 
@@ -24,12 +25,6 @@ extern "C" char etext;               // NOLINT
 namespace tabulon {
 namespace {
 
-// "%s がモジュール %s の %p で発生しました。", cut into its pieces.
-constexpr std::string_view kModulePiece =
-    "\x20\x82\xaa\x83\x82\x83\x57\x83\x85\x81\x5b\x83\x8b\x20";
-constexpr std::string_view kAtPiece = "\x20\x82\xcc\x20";
-constexpr std::string_view kOccurredPiece =
-    "\x20\x82\xc5\x94\xad\x90\xb6\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x42";
 constexpr std::string_view kLineEnd = "\r\n";
 
 // Appends to a fixed buffer, silently cutting at its end.
@@ -169,11 +164,11 @@ std::size_t FormatReport(char (&buffer)[kReportLimit], std::string_view kind_nam
   Hex8(hex, location);
   FixedText text(buffer, kReportLimit);
   text.Append(kind_name);
-  text.Append(kModulePiece);
+  text.Append(messages::kReportModule.cp932);
   text.Append(module);
-  text.Append(kAtPiece);
+  text.Append(messages::kReportAt.cp932);
   text.Append(std::string_view(hex, sizeof hex));
-  text.Append(kOccurredPiece);
+  text.Append(messages::kReportOccurred.cp932);
   text.Append(kLineEnd);
   text.Append(message);
   if (!message.empty() && message.back() != '.') text.Append(".");
@@ -221,7 +216,8 @@ void ReportCurrentError() noexcept {
 }
 
 void FormatLastResort(char (&line)[kLastResortSize], int number, std::uint32_t address) {
-  std::memcpy(line, "Runtime error     at 00000000", kLastResortSize);
+  static_assert(messages::kLastResort.cp932.size() == kLastResortSize);
+  std::memcpy(line, messages::kLastResort.cp932.data(), kLastResortSize);
   // The number's last digit is byte 17, the address's last digit byte 29.
   unsigned value = static_cast<unsigned>(number) % 1000;
   std::size_t at = 16;
