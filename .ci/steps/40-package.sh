@@ -30,8 +30,8 @@ fail() {
 }
 
 echo "-- the manual page renders without warnings"
-warnings=$(groff -ww -man -Tutf8 doc/tabulon.1 2>&1 >/dev/null)
-[[ -z $warnings ]] || fail "groff warnings in doc/tabulon.1:"$'\n'"$warnings"
+warnings=$(groff -ww -man -Tutf8 docs/tabulon.1 2>&1 >/dev/null)
+[[ -z $warnings ]] || fail "groff warnings in docs/tabulon.1:"$'\n'"$warnings"
 
 echo "-- building the package"
 build=build/ci-package
