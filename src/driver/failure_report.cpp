@@ -3,9 +3,11 @@
 #include <cxxabi.h>
 #include <unwind.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <new>
 #include <optional>
 #include <typeinfo>
@@ -90,15 +92,51 @@ bool InProgramCode(std::uintptr_t address) {
 // Finds where in the program a failure arose that was noticed in a library
 // (operator new, std::terminate): walking outwards from here, the first
 // frame of the program after the library's frames. Allocates nothing.
+//
+// In a static executable the library is linked into the program's own code
+// range, so that rule finds nothing there. For exhausted memory the walk
+// also notes the frame that called operator new (the code that asked for
+// memory, or the library routine that asked for it on the program's behalf),
+// found by the start of the handler's function and of operator new's.
 struct FrameWalk {
+  std::uintptr_t handler = 0;  // start of the new-handler, when walking for it
+  bool after_handler = false;  // the handler's own frame has been passed
   bool left_program = false;
   const void* found = nullptr;
+  const void* allocation_caller = nullptr;
 };
+
+bool IsOperatorNew(std::uintptr_t start) {
+  using Plain = void* (*)(std::size_t);
+  using NoThrow = void* (*)(std::size_t, const std::nothrow_t&) noexcept;
+  static const std::uintptr_t kStarts[] = {
+      reinterpret_cast<std::uintptr_t>(static_cast<Plain>(&::operator new)),
+      reinterpret_cast<std::uintptr_t>(static_cast<Plain>(&::operator new[])),
+      reinterpret_cast<std::uintptr_t>(static_cast<NoThrow>(&::operator new)),
+      reinterpret_cast<std::uintptr_t>(static_cast<NoThrow>(&::operator new[])),
+  };
+  return std::find(std::begin(kStarts), std::end(kStarts), start) != std::end(kStarts);
+}
+
+void NoteAllocationCaller(FrameWalk& walk, _Unwind_Context* context, std::uintptr_t ip) {
+  std::uintptr_t start = _Unwind_GetRegionStart(context);
+  if (!walk.after_handler) {
+    walk.after_handler = start == walk.handler;
+    return;
+  }
+  // The handler is called by operator new (operator new[] and the nothrow
+  // forms call it in turn), or directly by a block that could not grow: the
+  // first frame that is none of them asked for the memory.
+  if (walk.allocation_caller == nullptr && !IsOperatorNew(start)) {
+    walk.allocation_caller = reinterpret_cast<const void*>(ip);
+  }
+}
 
 _Unwind_Reason_Code VisitFrame(_Unwind_Context* context, void* state) {
   FrameWalk& walk = *static_cast<FrameWalk*>(state);
   std::uintptr_t ip = _Unwind_GetIP(context);
   if (ip == 0) return _URC_END_OF_STACK;
+  if (walk.handler != 0) NoteAllocationCaller(walk, context, ip);
   if (!InProgramCode(ip)) {
     walk.left_program = true;
   } else if (walk.left_program) {
@@ -108,10 +146,13 @@ _Unwind_Reason_Code VisitFrame(_Unwind_Context* context, void* state) {
   return _URC_NO_REASON;
 }
 
-[[gnu::noinline]] const void* FailureInProgram() noexcept {
+// `handler`: the start of the new-handler when the walk is for exhausted
+// memory, 0 otherwise.
+[[gnu::noinline]] const void* FailureInProgram(std::uintptr_t handler = 0) noexcept {
   FrameWalk walk;
+  walk.handler = handler;
   _Unwind_Backtrace(VisitFrame, &walk);
-  return walk.found;
+  return walk.found != nullptr ? walk.found : walk.allocation_caller;
 }
 
 [[noreturn]] void OnTerminate() noexcept {
@@ -131,7 +172,7 @@ struct InstallTerminateHandler {
 // operator new calls this when memory runs out: the pre-made error notes
 // where, and the allocation fails with std::bad_alloc.
 void OnOutOfMemory() {
-  out_of_memory.RaisedAt(FailureInProgram());
+  out_of_memory.RaisedAt(FailureInProgram(reinterpret_cast<std::uintptr_t>(&OnOutOfMemory)));
   throw std::bad_alloc();
 }
 
@@ -171,9 +212,12 @@ namespace {
   std::size_t size = FormatReport(buffer, report, ChosenTextForms.report);
   platform::Handle out = platform::StandardOutput();
   // The results are ignored: with standard output gone, the report is lost
-  // and the status is still 1.
-  platform::Write(out, buffer, size);
-  platform::Write(out, kLineEnd.data(), kLineEnd.size());
+  // and the status is still 1. Nor is it ever written into one of the run's
+  // inputs (standard output appending to the text file).
+  if (!platform::IsRunInput(out)) {
+    platform::Write(out, buffer, size);
+    platform::Write(out, kLineEnd.data(), kLineEnd.size());
+  }
   platform::ExitProcess(1);
 }
 
@@ -233,8 +277,10 @@ void LastResortReport(int number, const void* address) noexcept {
   char line[kLastResortSize];
   FormatLastResort(line, number, LocationOf(address));
   platform::Handle out = platform::StandardOutput();
-  platform::Write(out, line, sizeof line);
-  platform::Write(out, kLineEnd.data(), kLineEnd.size());
+  if (!platform::IsRunInput(out)) {
+    platform::Write(out, line, sizeof line);
+    platform::Write(out, kLineEnd.data(), kLineEnd.size());
+  }
   std::_Exit(number);
 }
 

@@ -195,7 +195,6 @@ std::string LoadParameterFile(std::string_view name, FieldTable& table, TextForm
   std::string path(name);
   std::string text;
   if (!platform::ReadWholeFile(path.c_str(), text)) RaiseFOpenError(name);
-  platform::ProtectFromWriting(path.c_str());
   return LoadParameterText(text, table, form);
 }
 
