@@ -8,6 +8,7 @@
 #include <new>
 #include <string_view>
 
+#include "convert/block_copy.h"
 #include "platform/platform.h"
 #include "textio/line_blocks.h"
 
@@ -27,9 +28,8 @@ namespace {
 constexpr std::size_t kInFlightBudget = 16 << 20;
 constexpr std::size_t kLargestBlock = 256 << 10;
 constexpr std::size_t kSmallestBlock = 64 << 10;
-// The room a converter keeps beyond a record's longest text: the record
-// path's copy slack and the line end.
-constexpr std::size_t kLineRoom = 64;
+// CR LF, and one byte more: a line file's buffer is never filled to its end.
+constexpr std::size_t kLineEndRoom = 3;
 
 std::size_t JobsFor(unsigned converters) {
   return 2 * static_cast<std::size_t>(converters) + 2;
@@ -61,7 +61,7 @@ struct Ring {
   std::size_t taken = 0;
   bool stop = false;
 
-  const std::vector<FieldPlan>* plan = nullptr;
+  const RecordPlan* plan = nullptr;
   char separator = ',';
   std::size_t output_capacity = 0;
 
@@ -76,27 +76,28 @@ struct Converter {
   platform::Thread thread;
 };
 
-// The most bytes the text of `record` can take, with its line end.
-std::size_t LongestText(const std::vector<FieldPlan>& plan, std::size_t record_size) {
-  const std::size_t by_fields = plan.size() * (2 * record_size + 4);
-  return std::min(plan.front().TextBound, by_fields) + 2 + kLineRoom;
+// The room a record needs in an output block: its longest text (no field
+// cuts more than the record's bytes), the copy slack and the line end.
+std::size_t RoomFor(const RecordPlan& plan, std::size_t record_size) {
+  const std::size_t by_fields = plan.Fields.size() * LongestFieldText(record_size);
+  return std::min(plan.LongestText, by_fields) + kCopySlack + kLineEndRoom;
 }
 
 void ConvertJob(Converter& self, Job& job) {
   const Ring& ring = *self.ring;
-  const std::vector<FieldPlan>& plan = *ring.plan;
+  const RecordPlan& plan = *ring.plan;
   BindBlockReader(self.reader, job.text, job.size);
   BindBlockWriter(self.sink, job.output, ring.output_capacity);
   job.rest = job.size;
   try {
     while (!AtEndOfData(self.reader)) {
       std::size_t start = BlockOffset(self.reader);
-      std::string_view record = ReadTextLine(self.reader, self.spill, plan.front().Reach);
-      if (LongestText(plan, record.size()) >= BlockRoom(self.sink)) {
+      std::string_view record = ReadTextLine(self.reader, self.spill, plan.BytesReached);
+      if (RoomFor(plan, record.size()) >= BlockRoom(self.sink)) {
         job.rest = start;
         break;
       }
-      WriteRecord(self.sink, self.reader, record, plan, ring.separator);
+      WriteRecordLine(self.sink, self.reader, record, plan, ring.separator);
     }
     CheckIo();
   } catch (...) {
@@ -177,7 +178,7 @@ class Blocks {
   }
 
   // Starts the converters; false when not even one could be had.
-  bool Start(const std::vector<FieldPlan>& plan, char separator) {
+  bool Start(const RecordPlan& plan, char separator) {
     if (memory_ == nullptr) return false;
     ring_.plan = &plan;
     ring_.separator = separator;
@@ -217,8 +218,8 @@ enum class Fill {
 // converters and writes their output in order.
 class Feeder {
  public:
-  Feeder(Blocks& blocks, LineFile& text, LineFile& out, SpillBuffer& spill,
-         const std::vector<FieldPlan>& plan, char separator, std::size_t block_bytes)
+  Feeder(Blocks& blocks, LineFile& text, LineFile& out, SpillBuffer& spill, const RecordPlan& plan,
+         char separator, std::size_t block_bytes)
       : blocks_(blocks),
         ring_(blocks.ring()),
         text_(text),
@@ -336,8 +337,8 @@ class Feeder {
       LineFile& reader = blocks_.rest_reader();
       BindBlockReader(reader, job.text + job.rest, job.size - job.rest);
       while (!AtEndOfData(reader)) {
-        std::string_view record = ReadTextLine(reader, spill_, plan_.front().Reach);
-        WriteRecord(out_, reader, record, plan_, separator_);
+        std::string_view record = ReadTextLine(reader, spill_, plan_.BytesReached);
+        WriteRecordLine(out_, reader, record, plan_, separator_);
         CheckLineWritten();
       }
     }
@@ -354,9 +355,9 @@ class Feeder {
       bool ended = AtEndOfData(text_);
       CheckTextRead();
       if (!ended) {
-        std::string_view record = ReadTextLine(text_, spill_, plan_.front().Reach);
+        std::string_view record = ReadTextLine(text_, spill_, plan_.BytesReached);
         CheckTextRead();
-        WriteRecord(out_, text_, record, plan_, separator_);
+        WriteRecordLine(out_, text_, record, plan_, separator_);
         CheckLineWritten();
       }
       rest = lent.RestSize();
@@ -371,7 +372,7 @@ class Feeder {
   LineFile& text_;
   LineFile& out_;
   SpillBuffer& spill_;
-  const std::vector<FieldPlan>& plan_;
+  const RecordPlan& plan_;
   char separator_;
   std::size_t block_bytes_;
   std::size_t carry_ = 0;             // bytes of a line begun, for the next job's text ...
@@ -395,9 +396,8 @@ BlockShape BlockShapeFor(unsigned cpus) {
   return shape;
 }
 
-bool ConvertInBlocks(LineFile& text, LineFile& out, SpillBuffer& spill,
-                     const std::vector<FieldPlan>& plan, char separator, const BlockShape& shape) {
-  if (plan.empty()) return false;
+bool ConvertInBlocks(LineFile& text, LineFile& out, SpillBuffer& spill, const RecordPlan& plan,
+                     char separator, const BlockShape& shape) {
   Blocks blocks(shape, text.Capacity);
   if (!blocks.Start(plan, separator)) return false;
   Feeder(blocks, text, out, spill, plan, separator, shape.BlockBytes).Run();

@@ -36,8 +36,8 @@ inline constexpr std::size_t kBlocksAfter = 512 * 1024;
 // the calling thread converts itself). Returns true at the end of the data;
 // false, with nothing read or written, when the threads or their memory
 // cannot be had. Raises as the line-by-line loop does.
-bool ConvertInBlocks(LineFile& text, LineFile& out, SpillBuffer& spill,
-                     const std::vector<FieldPlan>& plan, char separator, const BlockShape& shape);
+bool ConvertInBlocks(LineFile& text, LineFile& out, SpillBuffer& spill, const RecordPlan& plan,
+                     char separator, const BlockShape& shape);
 
 // The checks of the file loop, after reading a line and after writing one.
 // The error they raise is made out of line, so that it carries the same

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/convert_file.h"
 #include "convert/record.h"
 #include "params/parameter_file.h"
 #include "platform/temp_dir.h"
@@ -44,7 +45,7 @@ Outcome Convert(const test::TempDir& dir, const std::string& parameters, bool in
                 Failing failing, int transfers) {
   FieldTable table;
   EXPECT_EQ(LoadParameterText(parameters, table), "");
-  const std::vector<FieldPlan> plan = MakePlan(table);
+  const RecordPlan plan = MakePlan(table);
   auto text = std::make_unique<LineFile>();
   auto out = std::make_unique<LineFile>();
   BindName(*text, dir.Path("in.txt"), 5);
@@ -82,7 +83,7 @@ TEST(ConvertInBlocks, FailuresLeaveWhatTheLineByLineLoopLeaves) {
   std::string text;
   for (int i = 0; i < 40; ++i) {
     text += std::to_string(i * 7919) + (i % 3 ? " \"q\" ab" : "") + (i % 5 ? "\r\n" : "\n");
-    if (i % 9 == 4) text += "x\ry" + std::string(i, '"') + "\r\n";
+    if (i % 9 == 4) text += "x\ry" + std::string(static_cast<std::size_t>(i), '"') + "\r\n";
     if (i == 17) text += std::string(100, 'L') + "\r\n";
   }
   text += "tail";

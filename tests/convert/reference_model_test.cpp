@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/convert_file.h"
 #include "convert/pipeline.h"
 #include "convert/record.h"
 #include "textio/errors.h"
@@ -301,7 +302,7 @@ TEST_F(ReferenceModelTest, BlocksOfAFewBytesMatchTheModel) {
   Generator gen(seed);
   for (std::uint64_t n = 0; n < cases; ++n) {
     Table model = gen.MakeTable();
-    std::vector<FieldPlan> plan = MakePlan(ToFieldTable(model));
+    const RecordPlan plan = MakePlan(ToFieldTable(model));
     std::string text;
     for (int r = gen.Below(40); r > 0; --r) {
       std::string record = gen.Record();
