@@ -75,14 +75,38 @@ LentBuffer::~LentBuffer() {
   file_.FillCount = 0;
 }
 
+namespace {
+
+// Writes out the `file.Capacity` bytes at `data` as the write-out of a full
+// buffer holding them would, without copying them into the buffer first.
+void WriteOutInPlace(LineFile& file, const char* data) {
+  char* own = file.BufferRef;
+  file.BufferRef = const_cast<char*>(data);  // only read by a write-out
+  file.Position = file.Capacity;
+  std::int32_t code = file.TransferAction(file);
+  file.BufferRef = own;
+  file.Position = 0;
+  if (code != 0) {
+    SetPendingIoCode(code);
+    file.Dropping = true;
+  }
+}
+
+}  // namespace
+
 void AppendLines(LineFile& file, const char* data, std::size_t size) {
   // Pieces that end where the buffer fills: a failed write-out is then known
   // to have come at the end of the piece, inside the line that holds its
-  // last byte.
+  // last byte. A piece that fills the whole buffer is written from where it
+  // lies.
   BeginText(file);
   while (size > 0) {
     std::size_t piece = std::min<std::size_t>(size, file.Capacity - file.Position);
-    AppendText(file, data, piece);
+    if (piece == file.Capacity && file.State == StateWriting) {
+      WriteOutInPlace(file, data);
+    } else {
+      AppendText(file, data, piece);
+    }
     data += piece;
     size -= piece;
     if (PendingIoCode != 0) {
