@@ -31,8 +31,11 @@ constexpr std::size_t kSmallestBlock = 64 << 10;
 // CR LF, and one byte more: a line file's buffer is never filled to its end.
 constexpr std::size_t kLineEndRoom = 3;
 
+// One job converting per converter, one being filled and one written, and a
+// few more for the converters that finish early to go on with: past a few
+// converters, more jobs would only make the blocks smaller.
 std::size_t JobsFor(unsigned converters) {
-  return 2 * static_cast<std::size_t>(converters) + 2;
+  return static_cast<std::size_t>(converters) + 2 + std::min(converters, 4u);
 }
 
 // One block: its text, cut after a line end, and what the converter made.
