@@ -237,7 +237,10 @@ class Feeder {
     carry_from_ = ring_.JobAt(0).text;
     bool ended = false;
     for (;;) {
-      while (!ended && ring_.filled - written_ < ring_.job_count) {
+      // Output ready is written before the next read, which may wait on a
+      // pipe: the output keeps up with the text as it comes.
+      while (written_ < ring_.filled && IsDone(ring_.JobAt(written_))) WriteNext();
+      if (!ended && ring_.filled - written_ < ring_.job_count) {
         Job& job = ring_.JobAt(ring_.filled);
         switch (FillJob(job)) {
           case Fill::LongLine:
@@ -251,6 +254,7 @@ class Feeder {
             break;
         }
         Publish(job);
+        continue;
       }
       if (written_ == ring_.filled) break;
       WriteNext();
@@ -320,6 +324,11 @@ class Feeder {
       ++ring_.filled;
     }
     ring_.work.notify_one();
+  }
+
+  bool IsDone(const Job& job) {
+    std::lock_guard<std::mutex> hold(ring_.lock);
+    return job.done;
   }
 
   void WriteAllFilled() {
