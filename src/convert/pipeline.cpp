@@ -31,54 +31,6 @@ constexpr std::size_t kSmallestBlock = 64 << 10;
 // CR LF, and one byte more: a line file's buffer is never filled to its end.
 constexpr std::size_t kLineEndRoom = 3;
 
-// One job converting per converter, one being filled and one written, and a
-// few more for the converters that finish early to go on with: past a few
-// converters, more jobs would only make the blocks smaller.
-std::size_t JobsFor(unsigned converters) {
-  return static_cast<std::size_t>(converters) + 2 + std::min(converters, 4u);
-}
-
-// One block: its text, cut after a line end, and what the converter made.
-struct Job {
-  char* text = nullptr;
-  std::size_t size = 0;
-  char* output = nullptr;
-  std::size_t output_size = 0;
-  std::size_t rest = 0;  // lines from here on did not fit the output block
-  std::exception_ptr error;
-  bool done = false;
-};
-
-struct Converter;
-
-// What the threads share. Jobs go round a ring: the calling thread fills job
-// `filled`, converters take them in order, and the calling thread writes
-// job `written` once it is done.
-struct Ring {
-  std::mutex lock;
-  std::condition_variable work;      // a job was filled, or stop
-  std::condition_variable finished;  // a job was converted
-  Job* jobs = nullptr;
-  std::size_t job_count = 0;
-  std::size_t filled = 0;
-  std::size_t taken = 0;
-  bool stop = false;
-
-  const RecordPlan* plan = nullptr;
-  char separator = ',';
-  std::size_t output_capacity = 0;
-
-  Job& JobAt(std::size_t index) { return jobs[index % job_count]; }
-};
-
-struct Converter {
-  Ring* ring = nullptr;
-  LineFile reader;
-  LineFile sink;
-  SpillBuffer spill;
-  platform::Thread thread;
-};
-
 // The room a record needs in an output block: its longest text (no field
 // cuts more than the record's bytes), the copy slack and the line end.
 std::size_t RoomFor(const RecordPlan& plan, std::size_t record_size) {
@@ -86,78 +38,71 @@ std::size_t RoomFor(const RecordPlan& plan, std::size_t record_size) {
   return std::min(plan.LongestText, by_fields) + kCopySlack + kLineEndRoom;
 }
 
-void ConvertJob(Converter& self, Job& job) {
-  const Ring& ring = *self.ring;
-  const RecordPlan& plan = *ring.plan;
-  BindBlockReader(self.reader, job.text, job.size);
-  BindBlockWriter(self.sink, job.output, ring.output_capacity);
-  job.rest = job.size;
-  try {
-    while (!AtEndOfData(self.reader)) {
-      std::size_t start = BlockOffset(self.reader);
-      std::string_view record = ReadTextLine(self.reader, self.spill, plan.BytesReached);
-      if (RoomFor(plan, record.size()) >= BlockRoom(self.sink)) {
-        job.rest = start;
-        break;
-      }
-      WriteRecordLine(self.sink, self.reader, record, plan, ring.separator);
-    }
-    CheckIo();
-  } catch (...) {
-    job.error = std::current_exception();
-  }
-  job.output_size = self.sink.Position;
-}
+// How the reading of a block ended.
+enum class Fill {
+  Lines,     // whole lines, and the data goes on
+  LongLine,  // the block holds part of one line only
+  End,       // the data has ended (at its end, a Ctrl-Z or a failed read)
+};
 
-void RunConverter(void* argument) {
-  Converter& self = *static_cast<Converter*>(argument);
-  Ring& ring = *self.ring;
-  std::unique_lock<std::mutex> hold(ring.lock);
-  for (;;) {
-    ring.work.wait(hold, [&ring] { return ring.stop || ring.taken < ring.filled; });
-    if (ring.stop) return;
-    Job& job = ring.JobAt(ring.taken++);
-    hold.unlock();
-    ConvertJob(self, job);
-    hold.lock();
-    job.done = true;
-    ring.finished.notify_one();
-  }
-}
+// One block of the text and its output, owned by one worker from the read
+// to the write.
+struct Job {
+  std::size_t index = 0;  // its place in the text
+  char* text = nullptr;
+  std::size_t size = 0;  // bytes of whole lines (the last job: up to the end)
+  char* output = nullptr;
+  std::size_t output_size = 0;
+  std::size_t rest = 0;           // lines from here on did not fit the output block
+  std::int32_t read_failure = 0;  // a read failed after this job's lines
+  std::exception_ptr error;       // converting failed after the output made
+};
 
-// The memory of a run in blocks, taken from the system in one piece: the
-// ring's jobs and buffers, the converters, and the calling thread's reader
-// for the lines a converter left.
+// A thread that converts: it reads a block when the text is its turn,
+// converts it, and writes the output when the output is its turn. Worker 0
+// is the calling thread.
+struct Worker {
+  Job job;
+  LineFile reader;
+  LineFile sink;
+  SpillBuffer spill;
+  platform::Thread thread;
+  class Blocks* blocks = nullptr;
+};
+
+// The memory and the threads of a run in blocks, and the turns that keep the
+// reads of the text and the writes of the output in order.
 class Blocks {
  public:
-  Blocks(const BlockShape& shape, std::size_t read_capacity) : shape_(shape) {
-    text_capacity_ = shape.BlockBytes + read_capacity;
-    ring_.job_count = JobsFor(shape.Converters);
-    ring_.output_capacity = shape.OutputBytes;
-    size_ = Align(ring_.job_count * sizeof(Job)) + Align(shape.Converters * sizeof(Converter)) +
-            Align(sizeof(LineFile)) + ring_.job_count * (text_capacity_ + ring_.output_capacity);
+  Blocks(LineFile& text, LineFile& out, SpillBuffer& spill, const RecordPlan& plan, char separator,
+         const BlockShape& shape)
+      : text_(text),
+        out_(out),
+        spill_(spill),
+        plan_(plan),
+        separator_(separator),
+        shape_(shape),
+        worker_count_(std::max(shape.Converters, 1u)) {
+    text_capacity_ = shape.BlockBytes + text.Capacity;
+    const std::size_t per_worker = Align(sizeof(Worker)) + text_capacity_ + shape.OutputBytes;
+    size_ = Align(sizeof(LineFile)) + text.Capacity + worker_count_ * per_worker;
     memory_ = static_cast<char*>(platform::ResizeBlock(nullptr, 0, size_));
     if (memory_ == nullptr) return;
-    char* next = memory_;
-    ring_.jobs = reinterpret_cast<Job*>(next);
-    next += Align(ring_.job_count * sizeof(Job));
-    converters_ = reinterpret_cast<Converter*>(next);
-    next += Align(shape.Converters * sizeof(Converter));
-    rest_reader_ = new (next) LineFile;
-    next += Align(sizeof(LineFile));
-    for (std::size_t i = 0; i < ring_.job_count; ++i) {
-      Job* job = new (&ring_.jobs[i]) Job;
-      job->text = next;
-      job->output = next + text_capacity_;
-      next += text_capacity_ + ring_.output_capacity;
-    }
-    // A line of a block is never longer than the block: the converters'
-    // spill buffers never grow once they hold that much.
-    for (; made_ < shape.Converters; ++made_) {
-      Converter* converter = new (&converters_[made_]) Converter;
-      converter->ring = &ring_;
-      if (!converter->spill.Reserve(text_capacity_)) {
-        converter->~Converter();
+    rest_reader_ = new (memory_) LineFile;
+    first_carry_ = memory_ + Align(sizeof(LineFile));
+    char* next = first_carry_ + text.Capacity;
+    workers_ = reinterpret_cast<Worker*>(next);
+    next += worker_count_ * Align(sizeof(Worker));
+    // A line of a block is never longer than the block: the workers' spill
+    // buffers never grow once they hold that much.
+    for (; made_ < worker_count_; ++made_) {
+      Worker* worker = new (&workers_[made_]) Worker;
+      worker->blocks = this;
+      worker->job.text = next;
+      worker->job.output = next + text_capacity_;
+      next += text_capacity_ + shape.OutputBytes;
+      if (!worker->spill.Reserve(text_capacity_)) {
+        worker->~Worker();
         break;
       }
     }
@@ -167,122 +112,127 @@ class Blocks {
   Blocks& operator=(const Blocks&) = delete;
 
   ~Blocks() {
-    {
-      std::lock_guard<std::mutex> hold(ring_.lock);
-      ring_.stop = true;
-    }
-    ring_.work.notify_all();
-    for (unsigned i = 0; i < started_; ++i) platform::JoinThread(converters_[i].thread);
-    for (unsigned i = 0; i < made_; ++i) converters_[i].~Converter();
+    Stop(nullptr);
+    for (unsigned i = 1; i < started_; ++i) platform::JoinThread(workers_[i].thread);
+    for (unsigned i = 0; i < made_; ++i) workers_[i].~Worker();
     if (memory_ == nullptr) return;
-    for (std::size_t i = 0; i < ring_.job_count; ++i) ring_.jobs[i].~Job();
     rest_reader_->~LineFile();
     platform::FreeBlock(memory_, size_);
   }
 
-  // Starts the converters; false when not even one could be had.
-  bool Start(const RecordPlan& plan, char separator) {
-    if (memory_ == nullptr) return false;
-    ring_.plan = &plan;
-    ring_.separator = separator;
-    while (started_ < made_ && platform::StartThread(converters_[started_].thread, RunConverter,
-                                                     &converters_[started_])) {
+  // Converts the rest of the text on the calling thread and the workers
+  // that start; false, with nothing read, when none could be had.
+  bool Run() {
+    if (made_ == 0) return false;
+    carry_ = TakeBuffered(text_, first_carry_);
+    carry_from_ = first_carry_;
+    started_ = 1;
+    while (started_ < made_ &&
+           platform::StartThread(workers_[started_].thread, RunWorker, &workers_[started_])) {
       ++started_;
     }
-    return started_ > 0;
+    Work(workers_[0]);
+    for (unsigned i = 1; i < started_; ++i) platform::JoinThread(workers_[i].thread);
+    started_ = 1;
+    if (error_) std::rethrow_exception(error_);
+    return true;
   }
-
-  Ring& ring() { return ring_; }
-  std::size_t text_capacity() const { return text_capacity_; }
-  LineFile& rest_reader() { return *rest_reader_; }
 
  private:
   static std::size_t Align(std::size_t size) { return (size + 63) / 64 * 64; }
 
-  BlockShape shape_;
-  Ring ring_;
-  std::size_t text_capacity_ = 0;
-  std::size_t size_ = 0;
-  char* memory_ = nullptr;
-  Converter* converters_ = nullptr;
-  LineFile* rest_reader_ = nullptr;
-  unsigned made_ = 0;
-  unsigned started_ = 0;
-};
-
-// How the filling of a block ended.
-enum class Fill {
-  Lines,     // whole lines, and the data goes on
-  LongLine,  // the block holds part of one line only
-  End,       // the data has ended (at its end, a Ctrl-Z or a failed read)
-};
-
-// The calling thread's side: reads the text into blocks, hands them to the
-// converters and writes their output in order.
-class Feeder {
- public:
-  Feeder(Blocks& blocks, LineFile& text, LineFile& out, SpillBuffer& spill, const RecordPlan& plan,
-         char separator, std::size_t block_bytes)
-      : blocks_(blocks),
-        ring_(blocks.ring()),
-        text_(text),
-        out_(out),
-        spill_(spill),
-        plan_(plan),
-        separator_(separator),
-        block_bytes_(block_bytes) {}
-
-  void Run() {
-    carry_ = TakeBuffered(text_, ring_.JobAt(0).text);
-    carry_from_ = ring_.JobAt(0).text;
-    bool ended = false;
-    for (;;) {
-      // Output ready is written before the next read, which may wait on a
-      // pipe: the output keeps up with the text as it comes.
-      while (written_ < ring_.filled && IsDone(ring_.JobAt(written_))) WriteNext();
-      if (!ended && ring_.filled - written_ < ring_.job_count) {
-        Job& job = ring_.JobAt(ring_.filled);
-        switch (FillJob(job)) {
-          case Fill::LongLine:
-            WriteAllFilled();
-            ConvertLongLine(job);
-            continue;
-          case Fill::End:
-            ended = true;
-            break;
-          case Fill::Lines:
-            break;
-        }
-        Publish(job);
-        continue;
-      }
-      if (written_ == ring_.filled) break;
-      WriteNext();
-    }
-    // A failed read comes after every line read before it.
-    SetPendingIoCode(read_failure_);
-    CheckTextRead();
+  static void RunWorker(void* argument) {
+    Worker& self = *static_cast<Worker*>(argument);
+    self.blocks->Work(self);
   }
 
- private:
-  // Fills the next job from the carried bytes (already at the start of its
-  // text) and the file: pieces of the file's own size, as its refills would
-  // ask for, while a piece still fits.
+  // The loop of every worker; an error ends every worker's loop and is
+  // raised by the calling thread.
+  void Work(Worker& self) {
+    try {
+      while (TakeReadTurn(self.job)) {
+        Fill fill = FillJob(self.job);
+        while (fill == Fill::LongLine) {
+          if (!WaitWriteTurn(self.job)) return;
+          ConvertLongLine(self.job);
+          fill = FillJob(self.job);
+        }
+        GiveReadTurn(fill == Fill::End);
+        ConvertJob(self);
+        if (!WaitWriteTurn(self.job)) return;
+        WriteJob(self.job);
+        GiveWriteTurn();
+      }
+    } catch (...) {
+      Stop(std::current_exception());
+    }
+  }
+
+  // --- the turns ----------------------------------------------------------
+
+  bool TakeReadTurn(Job& job) {
+    std::unique_lock<std::mutex> hold(lock_);
+    turns_.wait(hold, [this] { return stop_ || ended_ || !reading_; });
+    if (stop_ || ended_) return false;
+    reading_ = true;
+    job.index = next_read_++;
+    return true;
+  }
+
+  void GiveReadTurn(bool ended) {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      reading_ = false;
+      ended_ = ended_ || ended;
+    }
+    turns_.notify_all();
+  }
+
+  // Waits until the output of every job before `job` is written; false when
+  // the run stops instead.
+  bool WaitWriteTurn(const Job& job) {
+    std::unique_lock<std::mutex> hold(lock_);
+    turns_.wait(hold, [this, &job] { return stop_ || next_write_ == job.index; });
+    return !stop_;
+  }
+
+  void GiveWriteTurn() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      ++next_write_;
+    }
+    turns_.notify_all();
+  }
+
+  void Stop(std::exception_ptr error) {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (error && !error_) error_ = error;
+      stop_ = true;
+    }
+    turns_.notify_all();
+  }
+
+  // --- reading (with the read turn) ---------------------------------------
+
+  // Fills the job from the carried bytes and the file: pieces of the file's
+  // own size, as its refills would ask for, while a piece still fits.
   Fill FillJob(Job& job) {
     char* text = job.text;
     std::size_t fill = carry_;
-    if (carry_from_ != text) std::memcpy(text, carry_from_, fill);
+    std::memmove(text, carry_from_, fill);
     carry_ = 0;
+    job.read_failure = 0;
     if (const void* stop = std::memchr(text, kEndOfData, fill)) {
       job.size = static_cast<std::size_t>(static_cast<const char*>(stop) - text);
       return Fill::End;
     }
-    while (fill <= block_bytes_) {
+    while (fill <= shape_.BlockBytes) {
       std::size_t count = ReadPiece(text_, text + fill);
       if (PendingIoCode != 0) {
         // The lines read in full before the failure are converted; the
         // part of a line after the last line end is not.
-        read_failure_ = PendingIoCode;
+        job.read_failure = PendingIoCode;
         PendingIoCode = 0;
         job.size = LinesEnd(text, fill);
         return Fill::End;
@@ -298,16 +248,10 @@ class Feeder {
       fill += count;
     }
     job.size = LinesEnd(text, fill);
-    if (job.size == 0) {
-      carry_ = fill;
-      carry_from_ = text;
-      return Fill::LongLine;
-    }
-    // The next job starts with the part of a line after the last line end
-    // (copied once that job's memory is free).
+    // The part of a line after the last line end starts the next job.
     carry_ = fill - job.size;
     carry_from_ = text + job.size;
-    return Fill::Lines;
+    return job.size == 0 ? Fill::LongLine : Fill::Lines;
   }
 
   // The end of the last whole line in [text, text + size), or 0.
@@ -316,37 +260,58 @@ class Feeder {
     return end == std::string_view::npos ? 0 : end + 1;
   }
 
-  void Publish(Job& job) {
-    job.done = false;
+  // A line longer than a block (with both turns): read and converted as the
+  // line-by-line loop would, the text file reading on in the job's memory.
+  void ConvertLongLine(Job& job) {
+    LentBuffer lent(text_, job.text, carry_);
+    bool ended = AtEndOfData(text_);
+    CheckTextRead();
+    if (!ended) {
+      std::string_view record = ReadTextLine(text_, spill_, plan_.BytesReached);
+      CheckTextRead();
+      WriteRecordLine(out_, text_, record, plan_, separator_);
+      CheckLineWritten();
+    }
+    carry_ = lent.RestSize();
+    std::memmove(job.text, lent.RestData(), carry_);
+    carry_from_ = job.text;
+  }
+
+  // --- converting (no turn) -----------------------------------------------
+
+  // An error is raised when the job's output is written, after the lines
+  // converted before it.
+  void ConvertJob(Worker& self) {
+    Job& job = self.job;
+    BindBlockReader(self.reader, job.text, job.size);
+    BindBlockWriter(self.sink, job.output, shape_.OutputBytes);
+    job.rest = job.size;
     job.error = nullptr;
-    {
-      std::lock_guard<std::mutex> hold(ring_.lock);
-      ++ring_.filled;
+    try {
+      while (!AtEndOfData(self.reader)) {
+        std::size_t start = BlockOffset(self.reader);
+        std::string_view record = ReadTextLine(self.reader, self.spill, plan_.BytesReached);
+        if (RoomFor(plan_, record.size()) >= BlockRoom(self.sink)) {
+          job.rest = start;
+          break;
+        }
+        WriteRecordLine(self.sink, self.reader, record, plan_, separator_);
+      }
+      CheckIo();
+    } catch (...) {
+      job.error = std::current_exception();
     }
-    ring_.work.notify_one();
+    job.output_size = self.sink.Position;
   }
 
-  bool IsDone(const Job& job) {
-    std::lock_guard<std::mutex> hold(ring_.lock);
-    return job.done;
-  }
+  // --- writing (with the write turn) --------------------------------------
 
-  void WriteAllFilled() {
-    while (written_ < ring_.filled) WriteNext();
-  }
-
-  // Waits for the oldest job and writes it.
-  void WriteNext() {
-    Job& job = ring_.JobAt(written_);
-    {
-      std::unique_lock<std::mutex> hold(ring_.lock);
-      ring_.finished.wait(hold, [&job] { return job.done; });
-    }
+  void WriteJob(Job& job) {
     AppendLines(out_, job.output, job.output_size);
     CheckLineWritten();
     if (job.error) std::rethrow_exception(job.error);
     if (job.rest < job.size) {
-      LineFile& reader = blocks_.rest_reader();
+      LineFile& reader = *rest_reader_;
       BindBlockReader(reader, job.text + job.rest, job.size - job.rest);
       while (!AtEndOfData(reader)) {
         std::string_view record = ReadTextLine(reader, spill_, plan_.BytesReached);
@@ -354,43 +319,41 @@ class Feeder {
         CheckLineWritten();
       }
     }
-    ++written_;
+    // A failed read comes after every line read before it.
+    SetPendingIoCode(job.read_failure);
+    CheckTextRead();
   }
 
-  // A line longer than a block: every earlier line is written, and this one
-  // is read and converted as the line-by-line loop would, with the text
-  // file reading on in the job's memory. Its first bytes are in the job.
-  void ConvertLongLine(Job& job) {
-    std::size_t rest;
-    {
-      LentBuffer lent(text_, job.text, carry_);
-      bool ended = AtEndOfData(text_);
-      CheckTextRead();
-      if (!ended) {
-        std::string_view record = ReadTextLine(text_, spill_, plan_.BytesReached);
-        CheckTextRead();
-        WriteRecordLine(out_, text_, record, plan_, separator_);
-        CheckLineWritten();
-      }
-      rest = lent.RestSize();
-      std::memmove(job.text, lent.RestData(), rest);
-    }
-    carry_ = rest;
-    carry_from_ = job.text;
-  }
-
-  Blocks& blocks_;
-  Ring& ring_;
   LineFile& text_;
   LineFile& out_;
-  SpillBuffer& spill_;
+  SpillBuffer& spill_;  // for the lines converted with a turn held
   const RecordPlan& plan_;
   char separator_;
-  std::size_t block_bytes_;
-  std::size_t carry_ = 0;             // bytes of a line begun, for the next job's text ...
-  const char* carry_from_ = nullptr;  // ... where they are now
-  std::size_t written_ = 0;
-  std::int32_t read_failure_ = 0;
+  BlockShape shape_;
+  unsigned worker_count_;
+  std::size_t text_capacity_ = 0;
+  std::size_t size_ = 0;
+  char* memory_ = nullptr;
+  char* first_carry_ = nullptr;
+  LineFile* rest_reader_ = nullptr;  // for the lines an output block had no room for
+  Worker* workers_ = nullptr;
+  unsigned made_ = 0;
+  unsigned started_ = 0;
+
+  // The turns.
+  std::mutex lock_;
+  std::condition_variable turns_;
+  std::size_t next_read_ = 0;
+  std::size_t next_write_ = 0;
+  bool reading_ = false;
+  bool ended_ = false;
+  bool stop_ = false;
+  std::exception_ptr error_;
+
+  // With the read turn: the bytes of a line begun, for the next job, and
+  // where they are now.
+  std::size_t carry_ = 0;
+  const char* carry_from_ = nullptr;
 };
 
 }  // namespace
@@ -398,10 +361,13 @@ class Feeder {
 BlockShape BlockShapeFor(unsigned cpus) {
   BlockShape shape;
   shape.Converters = std::max(cpus, 1u);
-  const std::size_t per_job = kInFlightBudget / JobsFor(shape.Converters);
-  // A job holds its text block and an output block of twice that.
-  std::size_t block = per_job / 3 / kSmallestBlock * kSmallestBlock;
-  shape.BlockBytes = std::clamp(block, kSmallestBlock, kLargestBlock);
+  // A worker holds a text block (and one read beyond it) and an output
+  // block of twice that.
+  const std::size_t per_worker = kInFlightBudget / shape.Converters;
+  const std::size_t block =
+      per_worker > 2 * kSmallestBlock ? (per_worker - 2 * kSmallestBlock) / 3 : 0;
+  shape.BlockBytes =
+      std::clamp(block / kSmallestBlock * kSmallestBlock, kSmallestBlock, kLargestBlock);
   // A record's text is at most twice its bytes plus four per field: only
   // blocks of short records with many quoted fields fill twice their size.
   shape.OutputBytes = 2 * shape.BlockBytes + kSmallestBlock;
@@ -410,10 +376,7 @@ BlockShape BlockShapeFor(unsigned cpus) {
 
 bool ConvertInBlocks(LineFile& text, LineFile& out, SpillBuffer& spill, const RecordPlan& plan,
                      char separator, const BlockShape& shape) {
-  Blocks blocks(shape, text.Capacity);
-  if (!blocks.Start(plan, separator)) return false;
-  Feeder(blocks, text, out, spill, plan, separator, shape.BlockBytes).Run();
-  return true;
+  return Blocks(text, out, spill, plan, separator, shape).Run();
 }
 
 }  // namespace tabulon

@@ -1,9 +1,13 @@
-// Converting a large text on several threads: the text is cut into blocks of
-// whole lines, converter threads turn blocks into output blocks with the
-// record path, and the calling thread reads the text and writes the output
-// blocks in order. Everything observable is what converting line by line on
-// one thread gives: the output bytes, the requests to the system on both
-// files, and every error with its location, at the same point of the output.
+// Converting a large text on several threads. Each thread (the calling one
+// among them) takes its turn to read the next block of whole lines from the
+// text, converts it with the record path into its own output block, and
+// takes its turn to write that block out: reads and writes stay in the
+// order of the text, each block stays in the cache of the core that reads,
+// converts and writes it, and the reading of one block and the writing of
+// another run side by side. Everything observable is what converting line
+// by line on one thread gives: the output bytes, the requests to the system
+// on both files, and every error with its location, at the same point of
+// the output.
 #pragma once
 
 #include <cstddef>
@@ -17,15 +21,15 @@
 namespace tabulon {
 
 struct BlockShape {
-  unsigned Converters = 1;     // converter threads
+  unsigned Converters = 1;     // threads converting, the calling one among them
   std::size_t BlockBytes = 0;  // text bytes a block is filled to before it is cut
   // Room for a block's output. The lines that do not fit are converted by
   // the writing thread.
   std::size_t OutputBytes = 0;
 };
 
-// The shape for `cpus` CPUs: one converter each, blocks small enough that
-// all the memory in flight stays within a fixed budget.
+// The shape for `cpus` CPUs: a thread each, blocks small enough that all
+// the memory in flight stays within a fixed budget.
 BlockShape BlockShapeFor(unsigned cpus);
 
 // Text bytes the file loop converts line by line before it hands the rest
@@ -33,7 +37,8 @@ BlockShape BlockShapeFor(unsigned cpus);
 inline constexpr std::size_t kBlocksAfter = 512 * 1024;
 
 // Converts the rest of `text` into `out` in blocks (`spill` serves the lines
-// the calling thread converts itself). Returns true at the end of the data;
+// converted straight into `out`: longer than a block, or without room in an
+// output block). Returns true at the end of the data;
 // false, with nothing read or written, when the threads or their memory
 // cannot be had. Raises as the line-by-line loop does.
 bool ConvertInBlocks(LineFile& text, LineFile& out, SpillBuffer& spill, const RecordPlan& plan,
