@@ -85,12 +85,12 @@ class Blocks {
         worker_count_(std::max(shape.Converters, 1u)) {
     text_capacity_ = shape.BlockBytes + text.Capacity;
     const std::size_t per_worker = Align(sizeof(Worker)) + text_capacity_ + shape.OutputBytes;
-    size_ = Align(sizeof(LineFile)) + text.Capacity + worker_count_ * per_worker;
+    size_ = Align(sizeof(LineFile)) + Align(text.Capacity) + worker_count_ * per_worker;
     memory_ = static_cast<char*>(platform::ResizeBlock(nullptr, 0, size_));
     if (memory_ == nullptr) return;
     rest_reader_ = new (memory_) LineFile;
     first_carry_ = memory_ + Align(sizeof(LineFile));
-    char* next = first_carry_ + text.Capacity;
+    char* next = first_carry_ + Align(text.Capacity);
     workers_ = reinterpret_cast<Worker*>(next);
     next += worker_count_ * Align(sizeof(Worker));
     // A line of a block is never longer than the block: the workers' spill
