@@ -211,6 +211,12 @@ threads() {
   local size=${1:-200M} rounds=${2:-7} files=${3:-8}
   local cpus
   cpus=$(nproc)
+  # How much of the machine is free: the CPU seconds that one busy loop per
+  # CPU gets in a second of wall time (other sessions on a shared host take
+  # the rest).
+  local loops
+  loops=$("$measure" sh -c 'for i in $(seq '"$cpus"'); do timeout 1 sh -c "while :; do :; done" & done; wait')
+  printf '# CPUs free to a run: %.2f of %s\n' "$(awk '{ print ($2 + $3) / $1 }' <<<"$loops")" "$cpus"
   printf '%-7s %9s %9s %9s %9s %9s %9s %9s\n' shape '1 CPU' "$cpus CPU" 'cat>out' 'dd' \
     'all/1' 'all/cat' 'RSS KiB'
   for shape in mixed narrow wide; do
