@@ -1,7 +1,6 @@
 #include "convert/pipeline.h"
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <exception>
@@ -31,16 +30,6 @@ constexpr std::size_t kLargestBlock = 256 << 10;
 constexpr std::size_t kSmallestBlock = 64 << 10;
 // CR LF, and one byte more: a line file's buffer is never filled to its end.
 constexpr std::size_t kLineEndRoom = 3;
-// Some microseconds of polling before a worker sleeps on its turn, and the
-// waits that sleep at once after a poll that did not see the turn come.
-constexpr int kSpins = 1000;
-constexpr int kSpinSkips = 16;
-
-inline void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-}
 
 // The room a record needs in an output block: its longest text (no field
 // cuts more than the record's bytes), the copy slack and the line end.
@@ -181,26 +170,7 @@ class Blocks {
 
   // --- the turns ----------------------------------------------------------
 
-  // A turn handed over within a few microseconds is waited for without
-  // sleeping: waking a sleeping thread costs more than the wait. A worker
-  // whose last wait was longer (its CPU is wanted elsewhere, or the other
-  // turn is slow) sleeps at once the next few times.
-  template <typename Ready>
-  static void SpinFor(Ready ready) {
-    thread_local int skip = 0;
-    if (skip > 0) {
-      --skip;
-      return;
-    }
-    for (int i = 0; i < kSpins; ++i) {
-      if (ready()) return;
-      CpuRelax();
-    }
-    skip = kSpinSkips;
-  }
-
   bool TakeReadTurn(Job& job) {
-    SpinFor([this] { return !reading_.load(std::memory_order_relaxed); });
     std::unique_lock<std::mutex> hold(lock_);
     turns_.wait(hold, [this] { return stop_ || ended_ || !reading_; });
     if (stop_ || ended_) return false;
@@ -221,7 +191,6 @@ class Blocks {
   // Waits until the output of every job before `job` is written; false when
   // the run stops instead.
   bool WaitWriteTurn(const Job& job) {
-    SpinFor([this, &job] { return next_write_.load(std::memory_order_relaxed) == job.index; });
     std::unique_lock<std::mutex> hold(lock_);
     turns_.wait(hold, [this, &job] { return stop_ || next_write_ == job.index; });
     return !stop_;
@@ -375,8 +344,8 @@ class Blocks {
   std::mutex lock_;
   std::condition_variable turns_;
   std::size_t next_read_ = 0;
-  std::atomic<std::size_t> next_write_{0};  // also read, without the lock, to spin
-  std::atomic<bool> reading_{false};
+  std::size_t next_write_ = 0;
+  bool reading_ = false;
   bool ended_ = false;
   bool stop_ = false;
   std::exception_ptr error_;
