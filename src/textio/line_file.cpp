@@ -41,7 +41,7 @@ std::int32_t OpenWith(LineFile& file, platform::OpenResult (*opener)(const char*
   bool reading = file.State == StateReading;
   file.TransferAction = reading ? Refill : WriteOut;
   file.CloseAction = CloseHandleAction;
-  file.FlushAction = NoFlush;
+  SetFlushAction(file, NoFlush);
   if (file.NameTooLong) {
     file.State = StateClosed;
     return 3;
@@ -59,7 +59,7 @@ std::int32_t OpenWith(LineFile& file, platform::OpenResult (*opener)(const char*
       file.State = StateClosed;
       return kCodeNotWriting;
     case platform::FileKind::Char:
-      file.FlushAction = WriteOut;
+      SetFlushAction(file, WriteOut);
       break;
     default:
       break;
@@ -135,6 +135,7 @@ void BindName(LineFile& file, std::string_view name, std::uint32_t capacity) {
   file.FillCount = 0;
   file.TransferAction = nullptr;
   file.FlushAction = nullptr;
+  file.FlushesEachLine = false;
   file.CloseAction = nullptr;
   file.Dropping = false;
   file.BufferRef = file.OwnBuffer;
