@@ -16,7 +16,7 @@
 #include "convert/record.h"
 #include "convert/reference_model.h"
 #include "fuzz_support.h"
-#include "textio/errors.h"
+#include "base/errors.h"
 #include "textio/io_codes.h"
 #include "textio/memory_device.h"
 

@@ -12,6 +12,7 @@
 #include <optional>
 #include <typeinfo>
 
+#include "base/exit_status.h"
 #include "base/messages.h"
 #include "platform/platform.h"
 #include "textio/io_codes.h"
@@ -189,7 +190,7 @@ void ReportFailure(std::string_view kind_name, std::string_view message,
     platform::Write(out, buffer, size);
     platform::Write(out, kLineEnd.data(), kLineEnd.size());
   }
-  platform::ExitProcess(1);
+  platform::ExitProcess(kExitFailure);
 }
 
 void ReportFailure(const Exception& error) noexcept {

@@ -16,7 +16,7 @@ std::int32_t Refill(LineFile& file) {
   file.FillCount = 0;
   std::uint32_t count = 0;
   std::int32_t code = platform::Read(file.OsHandle, file.BufferRef, file.Capacity, count);
-  if (code == 109) return 0;  // the writer of a pipe has gone: the data has ended
+  if (code == kIoBrokenPipe) return 0;  // the writer of a pipe has gone: the data has ended
   if (code != 0) return code;
   file.FillCount = count;
   return 0;
@@ -44,7 +44,7 @@ std::int32_t OpenWith(LineFile& file, platform::OpenResult (*opener)(const char*
   SetFlushAction(file, NoFlush);
   if (file.NameTooLong) {
     file.State = StateClosed;
-    return 3;
+    return kIoPathNotFound;
   }
   platform::OpenResult opened = opener(file.FileName);
   if (opened.code != 0) {
