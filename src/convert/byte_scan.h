@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "convert/inline.h"
-#include "textio/cp932.h"
+#include "base/cp932.h"
 
 namespace tabulon::scan {
 

@@ -12,6 +12,7 @@
 #include <optional>
 #include <typeinfo>
 
+#include "base/exit_status.h"
 #include "base/messages.h"
 #include "platform/platform.h"
 #include "textio/io_codes.h"
@@ -218,7 +219,7 @@ namespace {
     platform::Write(out, buffer, size);
     platform::Write(out, kLineEnd.data(), kLineEnd.size());
   }
-  platform::ExitProcess(1);
+  platform::ExitProcess(kExitFailure);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "base/exit_status.h"
 #include "base/messages.h"
 #include "convert/convert_file.h"
 #include "driver/failure_report.h"
@@ -79,7 +80,7 @@ void RunProcess(int argc, char** argv) {
     // Every error that escapes a step, whatever its kind, is reported here.
     ReportCurrentError();
   }
-  platform::ExitProcess(0);
+  platform::ExitProcess(kExitSuccess);
 }
 
 }  // namespace tabulon

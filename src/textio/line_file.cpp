@@ -16,7 +16,7 @@ std::int32_t Refill(LineFile& file) {
   file.FillCount = 0;
   std::uint32_t count = 0;
   std::int32_t code = platform::Read(file.OsHandle, file.BufferRef, file.Capacity, count);
-  if (code == 109) return 0;  // the writer of a pipe has gone: the data has ended
+  if (code == kIoBrokenPipe) return 0;  // the writer of a pipe has gone: the data has ended
   if (code != 0) return code;
   file.FillCount = count;
   return 0;
@@ -41,10 +41,10 @@ std::int32_t OpenWith(LineFile& file, platform::OpenResult (*opener)(const char*
   bool reading = file.State == StateReading;
   file.TransferAction = reading ? Refill : WriteOut;
   file.CloseAction = CloseHandleAction;
-  file.FlushAction = NoFlush;
+  SetFlushAction(file, NoFlush);
   if (file.NameTooLong) {
     file.State = StateClosed;
-    return 3;
+    return kIoPathNotFound;
   }
   platform::OpenResult opened = opener(file.FileName);
   if (opened.code != 0) {
@@ -59,7 +59,7 @@ std::int32_t OpenWith(LineFile& file, platform::OpenResult (*opener)(const char*
       file.State = StateClosed;
       return kCodeNotWriting;
     case platform::FileKind::Char:
-      file.FlushAction = WriteOut;
+      SetFlushAction(file, WriteOut);
       break;
     default:
       break;
@@ -135,6 +135,7 @@ void BindName(LineFile& file, std::string_view name, std::uint32_t capacity) {
   file.FillCount = 0;
   file.TransferAction = nullptr;
   file.FlushAction = nullptr;
+  file.FlushesEachLine = false;
   file.CloseAction = nullptr;
   file.Dropping = false;
   file.BufferRef = file.OwnBuffer;

@@ -50,8 +50,9 @@ struct LineFile {
   LineFileAction TransferAction = nullptr;  // refill or write-out
   LineFileAction FlushAction = nullptr;     // after each line end
   LineFileAction CloseAction = nullptr;
-  bool Dropping = false;     // a write-out failed: the rest of the current text is dropped
-  bool NameTooLong = false;  // the bound name did not fit FileName: opening gives code 3
+  bool Dropping = false;         // a write-out failed: the rest of the current text is dropped
+  bool FlushesEachLine = false;  // set at open: FlushAction does something after a line end
+  bool NameTooLong = false;      // the bound name did not fit FileName: opening gives code 3
   char FileName[platform::kMaxNameLength + 1] = {};
   char
       OwnBuffer[kFileCapacity];  // left uninitialised: only bytes below FillCount/Position are read
@@ -158,12 +159,17 @@ inline void CommitWritten(LineFile& file, const char* end) {
 // The flush action of a file that is not a character device: does nothing.
 std::int32_t NoFlush(LineFile& file);
 
+// Sets the flush action, and whether the line end must run it.
+inline void SetFlushAction(LineFile& file, LineFileAction action) {
+  file.FlushAction = action;
+  file.FlushesEachLine = action != NoFlush;
+}
+
 // Appends CR LF and runs the flush action (write-out for a character device).
 void WriteLineEndSlow(LineFile& file);
 inline void WriteLineEnd(LineFile& file) {
   // The usual case in two stores: room in the buffer, nothing to flush.
-  if (file.State == StateWriting && file.FlushAction == NoFlush &&
-      file.Capacity - file.Position > 2) {
+  if (file.State == StateWriting && !file.FlushesEachLine && file.Capacity - file.Position > 2) {
     file.Dropping = false;
     file.BufferRef[file.Position] = '\r';
     file.BufferRef[file.Position + 1] = '\n';

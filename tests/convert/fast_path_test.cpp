@@ -16,6 +16,7 @@
 #include "convert/transforms.h"
 #include "params/field_table.h"
 #include "textio/line_file.h"
+#include "textio/memory_device.h"
 
 namespace tabulon {
 namespace {
@@ -150,22 +151,18 @@ std::string PaddedValue(std::mt19937& rng) {
 
 // --- line file on memory ------------------------------------------------------
 
-std::string g_written;
-
-std::int32_t CollectOut(LineFile& file) {
-  g_written.append(file.BufferRef, file.Position);
-  file.Position = 0;
-  return 0;
-}
+MemoryDevice g_device;
+const std::string& g_written = g_device.Written;
 
 std::unique_ptr<LineFile> MemoryWriter(std::uint32_t capacity) {
   auto file = std::make_unique<LineFile>();
-  BindName(*file, "memory", capacity);
-  file->State = StateWriting;
-  file->TransferAction = CollectOut;
-  file->FlushAction = [](LineFile&) { return std::int32_t{0}; };
-  g_written.clear();
+  OpenMemoryWriter(*file, g_device, capacity);
   return file;
+}
+
+// Writes out what waits in the buffer.
+void CollectOut(LineFile& file) {
+  WrittenSoFar(file, g_device);
 }
 
 FieldTable RandomTable(std::mt19937& rng) {
@@ -332,7 +329,6 @@ TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
       for (std::size_t length :
            {1u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 127u, 128u, 129u, 203u, 300u}) {
         auto out = MemoryWriter(kFileCapacity);
-        out->FlushAction = NoFlush;
         std::string expected;
         for (std::size_t at = 0; at < length; ++at) {
           for (const char* marks : {"\"", ",", "\",", ",\""}) {

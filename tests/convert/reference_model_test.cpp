@@ -21,7 +21,7 @@
 
 #include "convert/convert_file.h"
 #include "convert/record.h"
-#include "textio/errors.h"
+#include "base/errors.h"
 
 namespace tabulon {
 namespace {

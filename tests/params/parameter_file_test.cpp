@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "textio/errors.h"
+#include "base/errors.h"
 
 namespace tabulon {
 namespace {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "textio/line_file.h"
+#include "textio/memory_device.h"
 
 namespace tabulon {
 namespace {
@@ -40,26 +41,12 @@ std::vector<std::string> PlainLines(const std::string& data) {
   return lines;
 }
 
-std::string g_source;
-std::size_t g_at = 0;
-
-std::int32_t RefillFromMemory(LineFile& file) {
-  std::size_t n = std::min<std::size_t>(file.Capacity, g_source.size() - g_at);
-  if (n != 0) std::memcpy(file.BufferRef, g_source.data() + g_at, n);
-  g_at += n;
-  file.Position = 0;
-  file.FillCount = static_cast<std::uint32_t>(n);
-  return 0;
-}
-
 std::vector<std::string> ReadAll(const std::string& data, std::uint32_t capacity,
                                  std::size_t keep = static_cast<std::size_t>(-1)) {
-  g_source = data;
-  g_at = 0;
+  MemoryDevice device;
+  device.Source = data;
   auto file = std::make_unique<LineFile>();
-  BindName(*file, "memory", capacity);
-  file->State = StateReading;
-  file->TransferAction = RefillFromMemory;
+  OpenMemoryReader(*file, device, capacity);
   std::vector<std::string> lines;
   SpillBuffer spill;
   while (!AtEndOfData(*file)) lines.emplace_back(ReadTextLine(*file, spill, keep));

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "base/io_code.h"
 #include "platform/platform.h"
 #include "platform/wildcard.h"
 
@@ -42,38 +43,38 @@ std::int32_t CodeOf(int err, const char* name) {
   switch (err) {
     case ENOENT: {
       std::string_view path = name ? name : "";
-      if (HasWildcard(LastComponent(path))) return 123;
-      return DirectoryExists(std::string(DirectoryPart(path))) ? 2 : 3;
+      if (HasWildcard(LastComponent(path))) return kIoInvalidName;
+      return DirectoryExists(std::string(DirectoryPart(path))) ? kIoFileNotFound : kIoPathNotFound;
     }
     case ENOTDIR:
     case ENAMETOOLONG:
-      return 3;
+      return kIoPathNotFound;
     case EMFILE:
     case ENFILE:
-      return 4;
+      return kIoTooManyOpenFiles;
     case EACCES:
     case EPERM:
     case EISDIR:
     case EROFS:
-      return 5;
+      return kIoAccessDenied;
     case EBADF:
-      return 6;
+      return kIoInvalidHandle;
     case EBUSY:
     case ETXTBSY:
-      return 32;
+      return kIoSharingViolation;
     case EINVAL:
-      return 87;
+      return kIoInvalidParameter;
     case EPIPE:
-      return 109;
+      return kIoBrokenPipe;
     case ENOSPC:
     case EDQUOT:
-      return 112;
+      return kIoDiskFull;
     case EFBIG:
-      return 223;
+      return kIoFileTooLarge;
     case EIO:
-      return 1117;
+      return kIoDeviceError;
     default:
-      return 31;
+      return kIoGeneralFailure;
   }
 }
 
@@ -81,10 +82,10 @@ std::int32_t CodeOf(int err, const char* name) {
 // wildcard in its last component, which no file can be opened by (123).
 std::int32_t CheckName(const char* name) {
   std::string_view path = name;
-  if (path.size() > kMaxNameLength) return 3;
-  if (path.empty()) return 2;
-  if (HasWildcard(LastComponent(path))) return 123;
-  return 0;
+  if (path.size() > kMaxNameLength) return kIoPathNotFound;
+  if (path.empty()) return kIoFileNotFound;
+  if (HasWildcard(LastComponent(path))) return kIoInvalidName;
+  return kIoSuccess;
 }
 
 // Takes the advisory lock that emulates the sharing rules. Returns 0, or 32
@@ -92,11 +93,11 @@ std::int32_t CheckName(const char* name) {
 // support is used without the lock.
 std::int32_t TakeLock(int fd, int operation) {
   for (;;) {
-    if (::flock(fd, operation | LOCK_NB) == 0) return 0;
+    if (::flock(fd, operation | LOCK_NB) == 0) return kIoSuccess;
     int err = errno;
     if (err == EINTR) continue;
-    if (err == EWOULDBLOCK) return 32;
-    if (err == ENOLCK || err == EOPNOTSUPP || err == EINVAL) return 0;
+    if (err == EWOULDBLOCK) return kIoSharingViolation;
+    if (err == ENOLCK || err == EOPNOTSUPP || err == EINVAL) return kIoSuccess;
     return CodeOf(err, nullptr);
   }
 }
@@ -238,7 +239,7 @@ std::int32_t Write(Handle handle, const char* data, std::size_t size) {
       if (errno == EINTR) continue;
       return CodeOf(errno, nullptr);
     }
-    if (n == 0) return 31;
+    if (n == 0) return kIoGeneralFailure;
     data += n;
     size -= static_cast<std::size_t>(n);
   }
