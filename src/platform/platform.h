@@ -108,6 +108,21 @@ std::uintptr_t CodeOffset(const void* address);
 void* ResizeBlock(void* block, std::size_t old_size, std::size_t new_size);
 void FreeBlock(void* block, std::size_t size);
 
+// The number of CPUs this process may run on (its affinity mask), at least 1.
+unsigned UsableCpuCount();
+
+// A thread of the program. StartThread runs body(argument) on a new thread
+// with a small stack and returns false when the system gives no thread; the
+// record must stay in place until JoinThread has waited for the thread.
+using ThreadBody = void (*)(void* argument);
+struct Thread {
+  void* native = nullptr;
+  ThreadBody body = nullptr;
+  void* argument = nullptr;
+};
+bool StartThread(Thread& thread, ThreadBody body, void* argument);
+void JoinThread(Thread& thread);
+
 // Ends the process with the status, running the program's final clean-up.
 [[noreturn]] void ExitProcess(int status);
 

@@ -25,6 +25,15 @@ void SpillBuffer::append(const char* data, std::size_t size) {
   size_ += size;
 }
 
+bool SpillBuffer::Reserve(std::size_t size) {
+  if (size <= capacity_) return true;
+  void* grown = platform::ResizeBlock(data_, capacity_, size);
+  if (grown == nullptr) return false;
+  data_ = static_cast<char*>(grown);
+  capacity_ = size;
+  return true;
+}
+
 void SpillBuffer::Grow(std::size_t needed) {
   if (needed > static_cast<std::size_t>(-1) / 2 - size_) throw std::bad_alloc();
   std::size_t capacity = std::max(capacity_ == 0 ? kFirstCapacity : capacity_ * 2, size_ + needed);

@@ -5,6 +5,8 @@
 // file that is being read can never be overwritten by a second open.
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -428,6 +430,48 @@ void* ResizeBlock(void* block, std::size_t old_size, std::size_t new_size) {
 
 void FreeBlock(void* block, std::size_t size) {
   if (block != nullptr) ::munmap(block, size);
+}
+
+unsigned UsableCpuCount() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  int count = CPU_COUNT(&set);
+  return count > 0 ? static_cast<unsigned>(count) : 1;
+}
+
+namespace {
+
+// Converters need little stack: no recursion, buffers on the heap.
+constexpr std::size_t kThreadStack = 256 * 1024;
+
+void* RunThread(void* record) {
+  Thread& thread = *static_cast<Thread*>(record);
+  thread.body(thread.argument);
+  return nullptr;
+}
+
+}  // namespace
+
+bool StartThread(Thread& thread, ThreadBody body, void* argument) {
+  static_assert(sizeof(pthread_t) <= sizeof(void*));
+  thread.body = body;
+  thread.argument = argument;
+  pthread_attr_t attributes;
+  if (::pthread_attr_init(&attributes) != 0) return false;
+  ::pthread_attr_setstacksize(&attributes, kThreadStack);
+  pthread_t id;
+  int result = ::pthread_create(&id, &attributes, RunThread, &thread);
+  ::pthread_attr_destroy(&attributes);
+  if (result != 0) return false;
+  std::memcpy(&thread.native, &id, sizeof id);
+  return true;
+}
+
+void JoinThread(Thread& thread) {
+  pthread_t id;
+  std::memcpy(&id, &thread.native, sizeof id);
+  ::pthread_join(id, nullptr);
 }
 
 void ExitProcess(int status) {
