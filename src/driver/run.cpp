@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "base/messages.h"
-#include "convert/record.h"
+#include "convert/convert_file.h"
 #include "driver/failure_report.h"
 #include "driver/options.h"
 #include "params/parameter_file.h"
