@@ -58,7 +58,9 @@ void CheckAndConvert(const RunOptions& options) {
               options.HeaderFlag);
 }
 
-std::vector<std::string> Arguments(int argc, char** argv) {
+}  // namespace
+
+std::vector<std::string> CommandArguments(int argc, char** argv) {
   std::string command_line;
   if (platform::RawCommandLine(command_line)) {
     std::vector<std::string> arguments = SplitCommandLine(command_line);
@@ -71,8 +73,6 @@ std::vector<std::string> Arguments(int argc, char** argv) {
   }
   return arguments;
 }
-
-}  // namespace
 
 void Run(const std::vector<std::string>& arguments) {
   OpenErrorStream();
@@ -91,7 +91,7 @@ void Run(const std::vector<std::string>& arguments) {
 void RunProcess(int argc, char** argv) {
   platform::PrepareProcess();
   try {
-    Run(Arguments(argc, argv));
+    Run(CommandArguments(argc, argv));
   } catch (...) {
     // Every error that escapes a step, whatever its kind, is reported here.
     ReportCurrentError();

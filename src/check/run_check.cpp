@@ -1,0 +1,89 @@
+#include "check/run_check.h"
+
+#include <new>
+#include <string_view>
+
+#include "check/layout_check.h"
+#include "check/report.h"
+#include "check/texts.h"
+#include "driver/failure_report.h"
+#include "driver/options.h"
+#include "driver/run.h"
+#include "params/field_table.h"
+#include "platform/platform.h"
+#include "platform/terminal.h"
+#include "textio/errors.h"
+
+namespace tabulon::check {
+namespace {
+
+#ifdef _WIN32
+constexpr std::string_view kUsage = "usage: TabulonCheck -f parafile textfile";
+#else
+constexpr std::string_view kUsage = "usage: tabulon-check -f parafile textfile";
+#endif
+
+// Writes the lines, each ended by CR LF; false when the write failed.
+bool WriteLines(platform::Handle handle, const std::vector<std::string>& lines) {
+  std::string out;
+  for (const std::string& line : lines) {
+    out += line;
+    out += "\r\n";
+  }
+  return platform::Write(handle, out.data(), out.size()) == 0;
+}
+
+void WriteError(std::string_view message) {
+  WriteLines(platform::StandardError(), {std::string(message)});
+}
+
+void WriteError(const Text& text) {
+  WriteError(text.In(platform::ShowsUtf8(platform::StandardError())));
+}
+
+}  // namespace
+
+int RunCheck(const std::vector<std::string>& arguments) {
+  RunOptions options = ScanArguments(arguments);
+  if (options.UsageFlag == 'y' || options.TextFileName.empty() ||
+      options.ParameterFileName.empty() || !options.OutputFileName.empty()) {
+    WriteError(kUsage);
+    return kStatusCouldNotRun;
+  }
+  // The order of the conversion: the text file's existence, the parameter
+  // file's, then the parameter file is read before the text file.
+  if (!platform::FileExists(options.TextFileName.c_str())) {
+    WriteError(kTextFileNotFound);
+    return kStatusCouldNotRun;
+  }
+  if (!platform::FileExists(options.ParameterFileName.c_str())) {
+    WriteError(kParameterFileNotFound);
+    return kStatusCouldNotRun;
+  }
+  FieldTable table;
+  ParameterFindings parameters = CheckParameterFile(options.ParameterFileName, table);
+  // A parameter file with a diagnostic converts nothing: no layout to check.
+  CheckLayout layout = parameters.Diagnostic.empty() ? MakeCheckLayout(table) : CheckLayout{};
+  TextFindings text = CheckTextFile(options.TextFileName, layout);
+  bool utf8 = platform::ShowsUtf8(platform::StandardOutput());
+  Report report = MakeReport(parameters, table, layout, text, utf8);
+  if (!WriteLines(platform::StandardOutput(), report.Lines)) return kStatusCouldNotRun;
+  return report.Found ? kStatusSomethingFound : kStatusNothingFound;
+}
+
+void RunCheckProcess(int argc, char** argv) {
+  platform::PrepareProcess();
+  int status = kStatusCouldNotRun;
+  try {
+    status = RunCheck(CommandArguments(argc, argv));
+  } catch (const Exception& error) {
+    WriteError(error.Message());
+  } catch (const std::bad_alloc&) {
+    WriteError(OutOfMemoryError().Message());
+  } catch (...) {
+    // Nothing more to say: the check did not run to its end.
+  }
+  platform::ExitProcess(status);
+}
+
+}  // namespace tabulon::check
