@@ -22,42 +22,71 @@
 namespace tabulon::check {
 namespace {
 
-constexpr std::size_t kNoBoundary = std::numeric_limits<std::size_t>::max();
-
 // A byte that may follow a lead byte in code page 932.
 constexpr bool IsTrailByte(unsigned char b) {
   return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
 }
 
-// The number of bytes from `p` (at most `end - p`, which is 8 or more) that
-// are plain ASCII, 0x01 to 0x7F: the bytes the lead-byte reading passes over.
-inline std::size_t PlainRun(const unsigned char* p, const unsigned char* end) {
-  const unsigned char* const start = p;
-  auto run_to = [&](int k) { return static_cast<std::size_t>(p - start + k); };
+// Byte classes of up to 16 bytes, one bit per byte (bit i for p[i]).
+struct BlockMasks {
+  std::uint32_t Lead = 0;      // lead bytes
+  std::uint32_t NotTrail = 0;  // bytes that cannot follow a lead byte
+  std::uint32_t Nul = 0;
+  std::uint32_t High = 0;  // above 0x7F
+};
+
+inline BlockMasks ClassifyBytes(const unsigned char* p, std::size_t n) {
+  BlockMasks m;
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char b = p[i];
+    std::uint32_t bit = 1u << i;
+    if (IsLeadByte(b)) m.Lead |= bit;
+    if (!IsTrailByte(b)) m.NotTrail |= bit;
+    if (b == 0) m.Nul |= bit;
+    if (b >= 0x80) m.High |= bit;
+  }
+  return m;
+}
+
 #if defined(__SSE2__) || defined(_M_X64)
-  while (end - p >= 16) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    unsigned plain =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(v, _mm_setzero_si128())));
-    if (plain != 0xFFFF) return run_to(std::countr_one(plain));
-    p += 16;
-  }
+inline std::uint32_t Bits(__m128i v) {
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(v));
+}
+
+// The same for 16 bytes. Bytes are compared as signed values after flipping
+// their top bit, so that byte ranges become signed ranges.
+inline BlockMasks ClassifyBlock(const unsigned char* p) {
+  __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i x = _mm_xor_si128(raw, _mm_set1_epi8(static_cast<char>(0x80)));
+  auto above = [&](int c) { return _mm_cmpgt_epi8(x, _mm_set1_epi8(static_cast<char>(c ^ 0x80))); };
+  auto below = [&](int c) { return _mm_cmplt_epi8(x, _mm_set1_epi8(static_cast<char>(c ^ 0x80))); };
+  __m128i lead = _mm_or_si128(_mm_and_si128(above(0x80), below(0xA0)),
+                              _mm_and_si128(above(0xDF), below(0xFD)));
+  __m128i not_trail = _mm_or_si128(_mm_or_si128(below(0x40), above(0xFC)),
+                                   _mm_cmpeq_epi8(raw, _mm_set1_epi8(0x7F)));
+  BlockMasks m;
+  m.Lead = Bits(lead);
+  m.NotTrail = Bits(not_trail);
+  m.Nul = Bits(_mm_cmpeq_epi8(raw, _mm_setzero_si128()));
+  m.High = Bits(raw);
+  return m;
+}
+#else
+inline BlockMasks ClassifyBlock(const unsigned char* p) {
+  return ClassifyBytes(p, 16);
+}
 #endif
-  if constexpr (std::endian::native == std::endian::little) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-    while (end - p >= 8) {
-      std::uint64_t v;
-      std::memcpy(&v, p, 8);
-      // High bytes, and zero bytes (exact up to the first one: a borrow
-      // flags only bytes above a true zero byte).
-      std::uint64_t other = (v | ((v - kOnes) & ~v)) & kHighs;
-      if (other != 0) return run_to(std::countr_zero(other) >> 3);
-      p += 8;
-    }
-  }
-  while (p < end && *p != 0 && *p < 0x80) ++p;
-  return run_to(0);
+
+// Whether p[t] starts a character, reading the piece p[0 ..] whose first
+// character starts at `phase` (0, or 1 when p[0] ends a character begun in
+// the piece before). Any byte that cannot be a lead byte ends a character,
+// so only the run of lead bytes just before t needs counting: the characters
+// in it are pairs.
+inline bool StartsCharacter(const unsigned char* p, std::size_t t, std::size_t phase) {
+  if (t < phase) return false;
+  std::size_t s = t;
+  while (s > phase && IsLeadByte(p[s - 1])) --s;
+  return (t - s) % 2 == 0;
 }
 
 }  // namespace
@@ -134,71 +163,60 @@ void RecordScanner::Begin(std::uint64_t line) {
   line_ = line;
   size_ = 0;
   boundary_ = 0;
-  next_split_ = layout_.Boundaries.empty() ? kNoBoundary : layout_.Boundaries[0];
   pending_lead_ = bad_trail_ = nul_ = lone_cr_ = false;
 }
 
-// The second byte of a double-byte character, at `at` in the record: the
-// boundary there (if any) falls inside the character.
-inline void RecordScanner::Trail(unsigned char byte, std::size_t at) {
-  utf8_.Step(byte);
-  if (!IsTrailByte(byte)) {
-    bad_trail_ = true;
-    if (byte == 0) nul_ = true;
+void RecordScanner::MarkSplit(std::size_t boundary) {
+  for (std::size_t k = layout_.FirstField[boundary]; k < layout_.FirstField[boundary + 1]; ++k) {
+    std::uint32_t field = layout_.FieldsAt[k];
+    if (counted_line_[field] == line_) continue;  // a record counts once per field
+    counted_line_[field] = line_;
+    findings_.SplitFields[field].Add(line_);
   }
-  if (at >= next_split_) SplitAt(at);
 }
 
-void RecordScanner::SplitAt(std::size_t at) {
+// The boundaries that fall in this piece (record offsets `first` to
+// `first + size`): those inside a double-byte character.
+void RecordScanner::CheckBoundaries(const unsigned char* piece, std::size_t size,
+                                    std::size_t first) {
   const std::vector<std::size_t>& boundaries = layout_.Boundaries;
-  while (boundary_ < boundaries.size() && boundaries[boundary_] < at) ++boundary_;
-  if (boundary_ < boundaries.size() && boundaries[boundary_] == at) {
-    for (std::size_t k = layout_.FirstField[boundary_]; k < layout_.FirstField[boundary_ + 1];
-         ++k) {
-      std::uint32_t field = layout_.FieldsAt[k];
-      if (counted_line_[field] == line_) continue;  // a record counts once per field
-      counted_line_[field] = line_;
-      findings_.SplitFields[field].Add(line_);
-    }
-    ++boundary_;
+  std::size_t phase = pending_lead_ ? 1 : 0;
+  for (; boundary_ < boundaries.size() && boundaries[boundary_] < first + size; ++boundary_) {
+    if (!StartsCharacter(piece, boundaries[boundary_] - first, phase)) MarkSplit(boundary_);
   }
-  next_split_ = boundary_ < boundaries.size() ? boundaries[boundary_] : kNoBoundary;
 }
 
 void RecordScanner::Piece(const char* data, std::size_t size) {
-  const unsigned char* const first = reinterpret_cast<const unsigned char*>(data);
-  const unsigned char* p = first;
-  const unsigned char* const end = first + size;
-  const std::size_t base = size_;  // the record offset of `first`
+  if (size == 0) return;
+  const unsigned char* const p = reinterpret_cast<const unsigned char*>(data);
+  const std::size_t first = size_;  // the record offset of p[0]
   size_ += size;
-  if (pending_lead_ && p < end) {
-    pending_lead_ = false;
-    Trail(*p, base);
-    ++p;
+  const std::size_t phase = pending_lead_ ? 1 : 0;
+  CheckBoundaries(p, size, first);
+  if (pending_lead_ && !IsTrailByte(p[0])) bad_trail_ = true;
+
+  // Block by block: NUL bytes, high bytes, and each byte that cannot follow
+  // a lead byte but follows one (a bad pair when that lead byte starts a
+  // character).
+  std::uint32_t any_high = 0;
+  std::uint32_t lead_before = 0;  // the last byte of the block before is a lead byte
+  for (std::size_t at = 0; at < size; at += 16) {
+    std::size_t n = std::min<std::size_t>(16, size - at);
+    BlockMasks m = n == 16 ? ClassifyBlock(p + at) : ClassifyBytes(p + at, n);
+    if (m.Nul != 0) nul_ = true;
+    any_high |= m.High;
+    std::uint32_t pairs = m.NotTrail & ((m.Lead << 1) | lead_before);
+    while (pairs != 0 && !bad_trail_) {
+      std::size_t j = at + static_cast<std::size_t>(std::countr_zero(pairs));
+      if (StartsCharacter(p, j - 1, phase)) bad_trail_ = true;
+      pairs &= pairs - 1;
+    }
+    lead_before = (m.Lead >> (n - 1)) & 1u;
   }
-  while (p < end) {
-    unsigned char b = *p;
-    if (b >= 0x80) {
-      utf8_.Step(b);
-      if (!IsLeadByte(b)) {
-        ++p;
-      } else if (end - p >= 2) {
-        Trail(p[1], base + static_cast<std::size_t>(p + 1 - first));
-        p += 2;
-      } else {
-        pending_lead_ = true;  // its second byte, if any, comes with the next piece
-        ++p;
-      }
-      continue;
-    }
-    if (b == 0) {
-      nul_ = true;
-      utf8_.Step(b);
-      ++p;
-      continue;
-    }
-    if (utf8_.Needed != 0) utf8_.Step(b);  // an ASCII byte cuts a sequence short
-    p += end - p >= 8 ? PlainRun(p, end) : 1;
+  pending_lead_ = lead_before != 0 && StartsCharacter(p, size - 1, phase);
+
+  if (utf8_.Valid && (any_high != 0 || utf8_.Needed != 0)) {
+    for (std::size_t i = 0; i < size && utf8_.Valid; ++i) utf8_.Step(p[i]);
   }
 }
 

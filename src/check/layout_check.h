@@ -80,17 +80,16 @@ class RecordScanner {
   void End();
 
  private:
-  void Trail(unsigned char byte, std::size_t at);
-  void SplitAt(std::size_t at);
+  void CheckBoundaries(const unsigned char* piece, std::size_t size, std::size_t first);
+  void MarkSplit(std::size_t boundary);
 
   const CheckLayout& layout_;
   TextFindings& findings_;
   std::vector<std::uint64_t> counted_line_;  // per field: the last line it was counted for
   std::uint64_t line_ = 0;
-  std::size_t size_ = 0;        // bytes of the record so far
-  std::size_t boundary_ = 0;    // index of the next boundary not yet passed
-  std::size_t next_split_ = 0;  // Boundaries[boundary_], or the largest size_t
-  bool pending_lead_ = false;   // the last piece ended in a lead byte
+  std::size_t size_ = 0;       // bytes of the record so far
+  std::size_t boundary_ = 0;   // index of the next boundary not yet passed
+  bool pending_lead_ = false;  // the last piece ended in a lead byte that starts a character
   bool bad_trail_ = false;
   bool nul_ = false;
   bool lone_cr_ = false;
