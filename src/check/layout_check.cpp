@@ -253,10 +253,11 @@ std::uint64_t BytesAfterEndOfData(LineFile& text) {
 
 }  // namespace
 
-TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout) {
+TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
+                           std::uint32_t capacity) {
   TextFindings findings;
   LineFile text;
-  BindName(text, name);
+  BindName(text, name, capacity);
   OpenForReading(text);
   CheckIo();
   CloseOnUnwind closer(text);

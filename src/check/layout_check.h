@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "params/field_table.h"
+#include "textio/line_file.h"
 
 namespace tabulon::check {
 
@@ -96,9 +97,11 @@ class RecordScanner {
   Utf8Reader utf8_;  // the whole file as UTF-8
 };
 
-// Checks the text file against the layout. Raises EInOutError when the file
+// Checks the text file against the layout, reading it through a buffer of
+// `capacity` bytes (1 to kFileCapacity). Raises EInOutError when the file
 // cannot be opened or read.
-TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout);
+TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
+                           std::uint32_t capacity = kFileCapacity);
 
 struct ParameterFindings {
   std::string Diagnostic;  // the conversion's diagnostic or error message; empty when sound
