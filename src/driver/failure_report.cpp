@@ -3,13 +3,16 @@
 #include <cxxabi.h>
 #include <unwind.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <new>
 #include <optional>
 #include <typeinfo>
 
+#include "base/messages.h"
 #include "platform/platform.h"
 #include "textio/io_codes.h"
 
@@ -22,12 +25,6 @@ extern "C" char etext;               // NOLINT
 namespace tabulon {
 namespace {
 
-// "%s がモジュール %s の %p で発生しました。", cut into its pieces.
-constexpr std::string_view kModulePiece =
-    "\x20\x82\xaa\x83\x82\x83\x57\x83\x85\x81\x5b\x83\x8b\x20";
-constexpr std::string_view kAtPiece = "\x20\x82\xcc\x20";
-constexpr std::string_view kOccurredPiece =
-    "\x20\x82\xc5\x94\xad\x90\xb6\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x42";
 constexpr std::string_view kLineEnd = "\r\n";
 
 // Appends to a fixed buffer, silently cutting at its end.
@@ -69,15 +66,51 @@ bool InProgramCode(std::uintptr_t address) {
 // Finds where in the program a failure arose that was noticed in a library
 // (operator new, std::terminate): walking outwards from here, the first
 // frame of the program after the library's frames. Allocates nothing.
+//
+// In a static executable the library is linked into the program's own code
+// range, so that rule finds nothing there. For exhausted memory the walk
+// also notes the frame that called operator new (the code that asked for
+// memory, or the library routine that asked for it on the program's behalf),
+// found by the start of the handler's function and of operator new's.
 struct FrameWalk {
+  std::uintptr_t handler = 0;  // start of the new-handler, when walking for it
+  bool after_handler = false;  // the handler's own frame has been passed
   bool left_program = false;
   const void* found = nullptr;
+  const void* allocation_caller = nullptr;
 };
+
+bool IsOperatorNew(std::uintptr_t start) {
+  using Plain = void* (*)(std::size_t);
+  using NoThrow = void* (*)(std::size_t, const std::nothrow_t&) noexcept;
+  static const std::uintptr_t kStarts[] = {
+      reinterpret_cast<std::uintptr_t>(static_cast<Plain>(&::operator new)),
+      reinterpret_cast<std::uintptr_t>(static_cast<Plain>(&::operator new[])),
+      reinterpret_cast<std::uintptr_t>(static_cast<NoThrow>(&::operator new)),
+      reinterpret_cast<std::uintptr_t>(static_cast<NoThrow>(&::operator new[])),
+  };
+  return std::find(std::begin(kStarts), std::end(kStarts), start) != std::end(kStarts);
+}
+
+void NoteAllocationCaller(FrameWalk& walk, _Unwind_Context* context, std::uintptr_t ip) {
+  std::uintptr_t start = _Unwind_GetRegionStart(context);
+  if (!walk.after_handler) {
+    walk.after_handler = start == walk.handler;
+    return;
+  }
+  // The handler is called by operator new (operator new[] and the nothrow
+  // forms call it in turn), or directly by a block that could not grow: the
+  // first frame that is none of them asked for the memory.
+  if (walk.allocation_caller == nullptr && !IsOperatorNew(start)) {
+    walk.allocation_caller = reinterpret_cast<const void*>(ip);
+  }
+}
 
 _Unwind_Reason_Code VisitFrame(_Unwind_Context* context, void* state) {
   FrameWalk& walk = *static_cast<FrameWalk*>(state);
   std::uintptr_t ip = _Unwind_GetIP(context);
   if (ip == 0) return _URC_END_OF_STACK;
+  if (walk.handler != 0) NoteAllocationCaller(walk, context, ip);
   if (!InProgramCode(ip)) {
     walk.left_program = true;
   } else if (walk.left_program) {
@@ -87,10 +120,13 @@ _Unwind_Reason_Code VisitFrame(_Unwind_Context* context, void* state) {
   return _URC_NO_REASON;
 }
 
-[[gnu::noinline]] const void* FailureInProgram() noexcept {
+// `handler`: the start of the new-handler when the walk is for exhausted
+// memory, 0 otherwise.
+[[gnu::noinline]] const void* FailureInProgram(std::uintptr_t handler = 0) noexcept {
   FrameWalk walk;
+  walk.handler = handler;
   _Unwind_Backtrace(VisitFrame, &walk);
-  return walk.found;
+  return walk.found != nullptr ? walk.found : walk.allocation_caller;
 }
 
 [[noreturn]] void OnTerminate() noexcept {
@@ -110,7 +146,7 @@ struct InstallTerminateHandler {
 // operator new calls this when memory runs out: the pre-made error notes
 // where, and the allocation fails with std::bad_alloc.
 void OnOutOfMemory() {
-  out_of_memory.RaisedAt(FailureInProgram());
+  out_of_memory.RaisedAt(FailureInProgram(reinterpret_cast<std::uintptr_t>(&OnOutOfMemory)));
   throw std::bad_alloc();
 }
 
@@ -128,11 +164,11 @@ std::size_t FormatReport(char (&buffer)[kReportLimit], std::string_view kind_nam
   Hex8(hex, location);
   FixedText text(buffer, kReportLimit);
   text.Append(kind_name);
-  text.Append(kModulePiece);
+  text.Append(messages::kReportModule.cp932);
   text.Append(module);
-  text.Append(kAtPiece);
+  text.Append(messages::kReportAt.cp932);
   text.Append(std::string_view(hex, sizeof hex));
-  text.Append(kOccurredPiece);
+  text.Append(messages::kReportOccurred.cp932);
   text.Append(kLineEnd);
   text.Append(message);
   if (!message.empty() && message.back() != '.') text.Append(".");
@@ -147,9 +183,12 @@ void ReportFailure(std::string_view kind_name, std::string_view message,
       FormatReport(buffer, kind_name, platform::ModuleName(), LocationOf(location), message);
   platform::Handle out = platform::StandardOutput();
   // The results are ignored: with standard output gone, the report is lost
-  // and the status is still 1.
-  platform::Write(out, buffer, size);
-  platform::Write(out, kLineEnd.data(), kLineEnd.size());
+  // and the status is still 1. Nor is it ever written into one of the run's
+  // inputs (standard output appending to the text file).
+  if (!platform::IsRunInput(out)) {
+    platform::Write(out, buffer, size);
+    platform::Write(out, kLineEnd.data(), kLineEnd.size());
+  }
   platform::ExitProcess(1);
 }
 
@@ -177,7 +216,8 @@ void ReportCurrentError() noexcept {
 }
 
 void FormatLastResort(char (&line)[kLastResortSize], int number, std::uint32_t address) {
-  std::memcpy(line, "Runtime error     at 00000000", kLastResortSize);
+  static_assert(messages::kLastResort.cp932.size() == kLastResortSize);
+  std::memcpy(line, messages::kLastResort.cp932.data(), kLastResortSize);
   // The number's last digit is byte 17, the address's last digit byte 29.
   unsigned value = static_cast<unsigned>(number) % 1000;
   std::size_t at = 16;
@@ -192,8 +232,10 @@ void LastResortReport(int number, const void* address) noexcept {
   char line[kLastResortSize];
   FormatLastResort(line, number, LocationOf(address));
   platform::Handle out = platform::StandardOutput();
-  platform::Write(out, line, sizeof line);
-  platform::Write(out, kLineEnd.data(), kLineEnd.size());
+  if (!platform::IsRunInput(out)) {
+    platform::Write(out, line, sizeof line);
+    platform::Write(out, kLineEnd.data(), kLineEnd.size());
+  }
   std::_Exit(number);
 }
 

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "base/messages.h"
 #include "convert/record.h"
 #include "driver/failure_report.h"
 #include "driver/options.h"
@@ -12,31 +13,10 @@
 namespace tabulon {
 namespace {
 
-// "Textファイルを指定してください"
-constexpr std::string_view kNameTheTextFile =
-    "\x54\x65\x78\x74\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xf0\x8e\x77\x92\xe8\x82\xb5\x82\xc4\x82"
-    "\xad\x82\xbe\x82\xb3\x82\xa2";
-// "Csv(Tab)ファイルを指定してください"
-constexpr std::string_view kNameTheOutputFile =
-    "\x43\x73\x76\x28\x54\x61\x62\x29\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xf0\x8e\x77\x92\xe8\x82"
-    "\xb5\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2";
-// "パラメータファイルを指定してください"
-constexpr std::string_view kNameTheParameterFile =
-    "\x83\x70\x83\x89\x83\x81\x81\x5b\x83\x5e\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xf0\x8e\x77\x92"
-    "\xe8\x82\xb5\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2";
-// "Textファイルが見つかりません"
-constexpr std::string_view kTextFileNotFound =
-    "\x54\x65\x78\x74\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x8c\xa9\x82\xc2\x82\xa9\x82\xe8\x82"
-    "\xdc\x82\xb9\x82\xf1";
-// "パラメータファイルが見つかりません"
-constexpr std::string_view kParameterFileNotFound =
-    "\x83\x70\x83\x89\x83\x81\x81\x5b\x83\x5e\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x8c\xa9\x82"
-    "\xc2\x82\xa9\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
-
-constexpr std::string_view kUsage[] = {
-    "Tabulon ver1.1",          "usage: Tabulon [-t] [-c] [-h] -f parafile textfile csvfile",
-    "  [-c] ... CSV(default)", "  [-t] ... TAB",
-    "  [-h] ... Head Output",
+// The banner and usage block.
+constexpr const Text* kUsage[] = {
+    &messages::kBanner,   &messages::kUsageLine,   &messages::kUsageComma,
+    &messages::kUsageTab, &messages::kUsageHeader,
 };
 
 // The layout read from the parameter file; lives for the whole run.
@@ -45,12 +25,13 @@ FieldTable Fields;
 // Checks the names in order and either reports the first problem or loads
 // the parameter file and converts.
 void CheckAndConvert(const RunOptions& options) {
-  if (options.TextFileName.empty()) return WriteMessage(kNameTheTextFile);
-  if (options.OutputFileName.empty()) return WriteMessage(kNameTheOutputFile);
-  if (options.ParameterFileName.empty()) return WriteMessage(kNameTheParameterFile);
-  if (!platform::FileExists(options.TextFileName.c_str())) return WriteMessage(kTextFileNotFound);
+  if (options.TextFileName.empty()) return WriteMessage(messages::kNameTheTextFile.cp932);
+  if (options.OutputFileName.empty()) return WriteMessage(messages::kNameTheOutputFile.cp932);
+  if (options.ParameterFileName.empty()) return WriteMessage(messages::kNameTheParameterFile.cp932);
+  if (!platform::FileExists(options.TextFileName.c_str()))
+    return WriteMessage(messages::kTextFileNotFound.cp932);
   if (!platform::FileExists(options.ParameterFileName.c_str())) {
-    return WriteMessage(kParameterFileNotFound);
+    return WriteMessage(messages::kParameterFileNotFound.cp932);
   }
   std::string error_text = LoadParameterFile(options.ParameterFileName, Fields);
   if (!error_text.empty()) return WriteMessage(error_text);
@@ -83,7 +64,7 @@ void Run(const std::vector<std::string>& arguments) {
     if (options.UsageFlag != 'y') CheckAndConvert(options);
   }
   if (n == 0 || n > kMaxArguments || options.UsageFlag == 'y') {
-    for (std::string_view line : kUsage) WriteMessage(line);
+    for (const Text* line : kUsage) WriteMessage(line->cp932);
   }
   CloseErrorStream();
 }

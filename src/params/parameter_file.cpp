@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/messages.h"
 #include "platform/platform.h"
 #include "textio/cp932.h"
 #include "textio/errors.h"
@@ -49,28 +50,11 @@ std::size_t TakePlainItem(std::string_view s, std::size_t i, std::string& item) 
   return i;
 }
 
-// The diagnostics: the text before the line number and the text after it.
-// "項目定義が足りません(" n "行目)"
-constexpr std::string_view kTooFewItems =
-    "\x8d\x80\x96\xda\x92\xe8\x8b\x60\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x28";
-// "項目1が定義されていません(" n "行目)"
-constexpr std::string_view kItem1Missing =
-    "\x8d\x80\x96\xda\x31\x82\xaa\x92\xe8\x8b\x60\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9"
-    "\x82\xf1\x28";
-// "項目2が定義されていません(" n "行目)"
-constexpr std::string_view kItem2Missing =
-    "\x8d\x80\x96\xda\x32\x82\xaa\x92\xe8\x8b\x60\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9"
-    "\x82\xf1\x28";
-// "項目定義が多すぎます(" n "行目)"
-constexpr std::string_view kTooManyItems =
-    "\x8d\x80\x96\xda\x92\xe8\x8b\x60\x82\xaa\x91\xbd\x82\xb7\x82\xac\x82\xdc\x82\xb7\x28";
-// "行目)"
-constexpr std::string_view kLineSuffix = "\x8d\x73\x96\xda\x29";
-
-std::string Diagnostic(std::string_view before, std::size_t line_number) {
-  std::string text(before);
+// A diagnostic: its text, the line number, and the text after the number.
+std::string Diagnostic(const Text& before, std::size_t line_number) {
+  std::string text(before.cp932);
   text += std::to_string(line_number);
-  text += kLineSuffix;
+  text += messages::kLineNumberTail.cp932;
   return text;
 }
 
@@ -183,17 +167,17 @@ std::string LoadParameterText(std::string_view text, FieldTable& table) {
     if (!line.empty() && line[0] == '#') continue;
     std::size_t count = SplitItems(line, items);
     if (count < 2) {
-      error_text = Diagnostic(kTooFewItems, line_number);
+      error_text = Diagnostic(messages::kTooFewItems, line_number);
     } else if (count > 4) {
-      error_text = Diagnostic(kTooManyItems, line_number);
+      error_text = Diagnostic(messages::kTooManyItems, line_number);
     } else {
       if (items[0].empty()) {
-        error_text = Diagnostic(kItem1Missing, line_number);
+        error_text = Diagnostic(messages::kItem1Missing, line_number);
       } else {
         table.TypeCodes[field] = UpperCode(static_cast<unsigned char>(items[0][0]));
       }
       if (items[1].empty()) {
-        error_text = Diagnostic(kItem2Missing, line_number);
+        error_text = Diagnostic(messages::kItem2Missing, line_number);
       } else {
         table.Widths[field] = ParseWidth(items[1]);
       }
@@ -211,7 +195,6 @@ std::string LoadParameterFile(std::string_view name, FieldTable& table) {
   std::string path(name);
   std::string text;
   if (!platform::ReadWholeFile(path.c_str(), text)) RaiseFOpenError(name);
-  platform::ProtectFromWriting(path.c_str());
   return LoadParameterText(text, table);
 }
 

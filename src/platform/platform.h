@@ -26,12 +26,14 @@ struct OpenResult {
 };
 
 // Opens an existing file for reading. Others may go on reading it, but no one
-// may write it while it is open (a sharing conflict gives code 32).
+// may write it while it is open (a sharing conflict gives code 32). The file
+// is one of the run's inputs while it is open: OpenForWriting refuses it.
 OpenResult OpenForReading(const char* name);
 
 // Creates the file, or empties an existing one, for writing. Fails with
-// code 32 when the file is open elsewhere (for reading or writing) or is the
-// protected parameter file (see ProtectFromWriting).
+// code 32 when the file is open elsewhere (for reading or writing) or is one
+// of the run's inputs (same identity, whatever the name), before anything is
+// emptied.
 OpenResult OpenForWriting(const char* name);
 
 // Opens the message channel device. The handle stands for the console; the
@@ -52,14 +54,17 @@ std::int32_t Close(Handle handle);
 Handle StandardError();
 Handle StandardOutput();
 
-// Reads a whole file with read sharing (as OpenForReading), closing it before
-// returning. False when it cannot be opened, locked or read completely.
+// Reads a whole file with read sharing (as OpenForReading), up to its end or
+// its first NUL byte, whichever comes first: nothing after a NUL is read. The
+// file stays one of the run's inputs until the process ends (OpenForWriting
+// refuses it by identity, links and other spellings included). False when it
+// cannot be opened, locked or read completely.
 bool ReadWholeFile(const char* name, std::string& contents);
 
-// Makes every later OpenForWriting refuse (code 32) the file that `name` names
-// now, by identity, so that links and other spellings are caught too. The
-// parameter file is protected this way: the output may never overwrite it.
-void ProtectFromWriting(const char* name);
+// True when the opened object is one of the run's inputs, as it was opened
+// for reading (same identity). The failure report is never written into one.
+// Never allocates.
+bool IsRunInput(Handle handle);
 
 // Names longer than this many bytes are refused at open (code 3).
 inline constexpr std::size_t kMaxNameLength = 259;

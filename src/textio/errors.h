@@ -8,6 +8,8 @@
 #include <string_view>
 #include <utility>
 
+#include "base/messages.h"
+
 namespace tabulon {
 
 class Exception {
@@ -55,11 +57,9 @@ class EConvertError : public Exception {
 // failure records where it happened in that one error.
 class EOutOfMemory : public Exception {
  public:
-  explicit EOutOfMemory(const void* location) : Exception("EOutOfMemory", kMessage, location) {}
+  explicit EOutOfMemory(const void* location)
+      : Exception("EOutOfMemory", std::string(messages::kOutOfMemory.cp932), location) {}
   void RaisedAt(const void* location) { SetLocation(location); }
-  // "メモリが足りません"
-  static constexpr const char* kMessage =
-      "\x83\x81\x83\x82\x83\x8a\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
 };
 
 // Raise helpers: each records the address of its call site as the location.

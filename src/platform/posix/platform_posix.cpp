@@ -102,14 +102,54 @@ std::int32_t TakeLock(int fd, int operation) {
 }
 
 struct FileId {
-  dev_t dev;
-  ino_t ino;
+  dev_t Dev;
+  ino_t Ino;
+  bool operator==(const FileId&) const = default;
 };
-std::vector<FileId> protected_files;  // files the output may never overwrite (held open)
 
-bool IsProtected(const struct stat& st) {
-  return std::any_of(protected_files.begin(), protected_files.end(),
-                     [&](const FileId& id) { return id.dev == st.st_dev && id.ino == st.st_ino; });
+FileId IdentityOf(const struct stat& st) {
+  return {st.st_dev, st.st_ino};
+}
+
+// The run's inputs (the text file, the parameter file), by identity, taken
+// from the descriptor that reads them. While an input's descriptor is open
+// its identity cannot pass to another file, and no output may have it.
+struct RunInput {
+  FileId Id;
+  int Fd;
+  bool Open;
+};
+std::vector<RunInput> run_inputs;
+
+void RecordInput(int fd, const struct stat& st) {
+  run_inputs.push_back({IdentityOf(st), fd, true});
+}
+
+void ForgetOpenInput(int fd) {
+  for (RunInput& input : run_inputs) {
+    if (input.Open && input.Fd == fd) input.Open = false;
+  }
+}
+
+bool IsOpenInput(const struct stat& st) {
+  return std::any_of(run_inputs.begin(), run_inputs.end(), [&](const RunInput& input) {
+    return input.Open && input.Id == IdentityOf(st);
+  });
+}
+
+// The fillers of standard descriptors that were closed at start-up: each is
+// one end of a pipe of its own, so its identity belongs to nothing else. A
+// name that leads to one (/dev/stdin, /proc/self/fd/1, ...) counts as absent.
+FileId fillers[3];
+std::size_t filler_count = 0;
+
+bool IsFiller(const struct stat& st) {
+  return std::find(fillers, fillers + filler_count, IdentityOf(st)) != fillers + filler_count;
+}
+
+bool NamesFiller(const char* name) {
+  struct stat st {};
+  return filler_count != 0 && ::stat(name, &st) == 0 && IsFiller(st);
 }
 
 OpenResult Fail(int fd, std::int32_t code) {
@@ -123,21 +163,25 @@ char module_name[256] = "tabulon";
 
 OpenResult OpenForReading(const char* name) {
   if (std::int32_t code = CheckName(name)) return {kInvalidHandle, code};
+  if (NamesFiller(name)) return {kInvalidHandle, 2};  // never opened: it is nobody's data
   int fd;
   do fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY);
   while (fd < 0 && errno == EINTR);
   if (fd < 0) return Fail(-1, CodeOf(errno, name));
   struct stat st {};
   if (::fstat(fd, &st) != 0) return Fail(fd, CodeOf(errno, name));
+  if (IsFiller(st)) return Fail(fd, 2);
   if (S_ISDIR(st.st_mode)) return Fail(fd, 5);
   if (S_ISREG(st.st_mode)) {
     if (std::int32_t code = TakeLock(fd, LOCK_SH)) return Fail(fd, code);
+    RecordInput(fd, st);
   }
   return {fd, 0};
 }
 
 OpenResult OpenForWriting(const char* name) {
   if (std::int32_t code = CheckName(name)) return {kInvalidHandle, code};
+  if (NamesFiller(name)) return {kInvalidHandle, 6};  // a closed standard descriptor
   int fd;
   // Not O_TRUNC: the file is emptied only once the lock shows nobody else has it open.
   do fd = ::open(name, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
@@ -145,8 +189,11 @@ OpenResult OpenForWriting(const char* name) {
   if (fd < 0) return Fail(-1, CodeOf(errno, name));
   struct stat st {};
   if (::fstat(fd, &st) != 0) return Fail(fd, CodeOf(errno, name));
+  if (IsFiller(st)) return Fail(fd, 6);
   if (S_ISREG(st.st_mode)) {
-    if (IsProtected(st)) return Fail(fd, 32);
+    // Checked before the lock, which a file system may not support: the
+    // output may never be one of the run's own inputs.
+    if (IsOpenInput(st)) return Fail(fd, 32);
     if (std::int32_t code = TakeLock(fd, LOCK_EX)) return Fail(fd, code);
     // An empty file (a new one, usually) is not truncated: on ext4 a
     // truncation to zero makes the final close wait for the write-back of
@@ -200,6 +247,7 @@ std::int32_t Write(Handle handle, const char* data, std::size_t size) {
 
 std::int32_t Close(Handle handle) {
   if (handle == kConsoleHandle) return 0;
+  ForgetOpenInput(static_cast<int>(handle));
   if (::close(static_cast<int>(handle)) != 0 && errno != EINTR) return CodeOf(errno, nullptr);
   return 0;
 }
@@ -211,57 +259,60 @@ Handle StandardOutput() {
   return STDOUT_FILENO;
 }
 
+namespace {
+
+// Reads from `fd` to its end or to its first NUL, whichever comes first; the
+// bytes after a NUL are never looked at, so a device such as /dev/zero ends
+// at once. `expected` is the size of a regular file (the text must reach it
+// or a NUL), or -1 for a pipe or device, which has no size.
+bool ReadUpToNul(int fd, off_t expected, std::string& contents) {
+  char chunk[65536];
+  for (;;) {
+    std::size_t want = sizeof chunk;
+    if (expected >= 0) {
+      // A file that grew since its size was taken is read to that size.
+      std::size_t left = static_cast<std::size_t>(expected) - contents.size();
+      if (left == 0) return true;
+      want = std::min(want, left);
+    }
+    ssize_t n = ::read(fd, chunk, want);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return expected < 0;  // a regular file ended before its size: a short read
+    std::string_view got(chunk, static_cast<std::size_t>(n));
+    std::size_t nul = got.find('\0');
+    contents.append(got.substr(0, nul));
+    if (nul != std::string_view::npos) return true;
+  }
+}
+
+}  // namespace
+
 bool ReadWholeFile(const char* name, std::string& contents) {
   contents.clear();
   OpenResult opened = OpenForReading(name);
   if (opened.code != 0) return false;
   int fd = static_cast<int>(opened.handle);
   struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0;
-  if (ok && S_ISREG(st.st_mode)) {
-    // The size is known: read exactly that much; a short read is a failure.
-    contents.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t done = 0;
-    while (ok && done < contents.size()) {
-      ssize_t n = ::read(fd, contents.data() + done, contents.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0)
-        ok = false;
-      else
-        done += static_cast<std::size_t>(n);
-    }
-  } else if (ok) {
-    // A pipe or device has no size: read to its end.
-    char chunk[65536];
-    for (;;) {
-      ssize_t n = ::read(fd, chunk, sizeof chunk);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) ok = false;
-      if (n <= 0) break;
-      contents.append(chunk, static_cast<std::size_t>(n));
-    }
+  bool ok =
+      ::fstat(fd, &st) == 0 && ReadUpToNul(fd, S_ISREG(st.st_mode) ? st.st_size : -1, contents);
+  if (!ok || !S_ISREG(st.st_mode)) {
+    Close(fd);
+  } else {
+    // Kept open for the rest of the run, so that its identity stays its own
+    // (an inode number is reused once a file is gone) and the output can be
+    // refused by it; the lock is released as at a close.
+    ::flock(fd, LOCK_UN);
   }
-  ::close(fd);
   if (!ok) contents.clear();
   return ok;
 }
 
-void ProtectFromWriting(const char* name) {
-  // The file stays open for the rest of the run: an inode number is only
-  // unique while the file exists, and a protected file that someone deletes
-  // must not make a new file that reuses its number unwritable. Only regular
-  // files are protected (and opened: opening a device may have effects).
+bool IsRunInput(Handle handle) {
   struct stat st {};
-  if (::stat(name, &st) != 0 || !S_ISREG(st.st_mode) || IsProtected(st)) return;
-  int fd;
-  do fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  while (fd < 0 && errno == EINTR);
-  if (fd < 0) return;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !IsProtected(st)) {
-    protected_files.push_back({st.st_dev, st.st_ino});
-  } else {
-    ::close(fd);
-  }
+  if (run_inputs.empty() || ::fstat(static_cast<int>(handle), &st) != 0) return false;
+  return std::any_of(run_inputs.begin(), run_inputs.end(),
+                     [&](const RunInput& input) { return input.Id == IdentityOf(st); });
 }
 
 bool FileExists(const char* name) {
@@ -286,7 +337,7 @@ bool FileExists(const char* name) {
     found = dir + best;
   }
   struct stat st {};
-  if (::stat(found.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if (::stat(found.c_str(), &st) != 0 || S_ISDIR(st.st_mode) || IsFiller(st)) return false;
   std::tm local{};
   std::time_t when = st.st_mtime;
   if (!::localtime_r(&when, &local)) return false;
@@ -300,18 +351,27 @@ bool RawCommandLine(std::string&) {
 
 namespace {
 
-// A standard descriptor that is closed at start-up is filled with /dev/null
-// opened the wrong way round, so that the files of the run can never take its
-// slot (a message or report would otherwise land in the output file), while
-// writing to it still fails with EBADF (code 6) exactly as on a closed one.
+// A standard descriptor that is closed at start-up is filled, so that the
+// files of the run can never take its slot (a message or report would
+// otherwise land in the output file). The filler is one end of a pipe of its
+// own, the wrong end: reading fd 0 or writing fd 1 or 2 fails with EBADF
+// (code 6) exactly as on a closed one, and its identity marks every name that
+// leads to it as absent. The slots are first held with /dev/null, so that
+// the pipes never land in another closed slot.
 void FillClosedStandardDescriptors() {
+  bool closed[3] = {};
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    int filler = ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
-    if (filler >= 0 && filler != fd) {
-      ::dup2(filler, fd);
-      ::close(filler);
-    }
+    closed[fd] = ::fcntl(fd, F_GETFD) == -1 && errno == EBADF;
+    if (closed[fd]) ::open("/dev/null", O_RDONLY);  // takes the lowest free slot: this one
+  }
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    int ends[2];
+    if (!closed[fd] || ::pipe(ends) != 0) continue;
+    ::dup2(fd == STDIN_FILENO ? ends[1] : ends[0], fd);
+    ::close(ends[0]);
+    ::close(ends[1]);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0) fillers[filler_count++] = IdentityOf(st);
   }
 }
 

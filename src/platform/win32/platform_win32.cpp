@@ -71,7 +71,7 @@ struct FileId {
   DWORD index_low;
   bool operator==(const FileId&) const = default;
 };
-std::vector<FileId> protected_files;  // files the output may never overwrite
+std::vector<FileId> protected_files;  // inputs read whole: the output may never overwrite them
 
 // The identity of the file `name` names now, without opening it for reading
 // or writing (no access rights: this open never conflicts with share modes).
@@ -177,28 +177,40 @@ bool ReadWholeFile(const char* name, std::string& contents) {
   if (std::strlen(name) > kMaxNameLength) return false;
   ScopedHandle file(CreateShared(name, GENERIC_READ, OPEN_EXISTING));
   if (file.get() == INVALID_HANDLE_VALUE) return false;
-  // The size is where the end lies; the text is then read in one request,
-  // and a short read is a failure.
-  LONG high = 0;
-  DWORD size = ::SetFilePointer(file.get(), 0, &high, FILE_END);
-  if (size == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return false;
-  if (high != 0 || size > 0x7FFFFFFF) return false;
-  if (::SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
-    return false;
+  // The identity comes from the handle that reads the file, never from its
+  // name opened again (another file could take the name in between).
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file.get(), &info)) return false;
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;
+  // Read to the size known at the open, or to the first NUL byte: the bytes
+  // after a NUL are never read. A short read is a failure.
+  char chunk[65536];
+  std::size_t left = static_cast<std::size_t>(size.QuadPart);
+  while (left > 0) {
+    DWORD want = static_cast<DWORD>(std::min(left, sizeof chunk));
+    DWORD done = 0;
+    if (!::ReadFile(file.get(), chunk, want, &done, nullptr) || done == 0) {
+      contents.clear();
+      return false;
+    }
+    std::string_view got(chunk, done);
+    std::size_t nul = got.find('\0');
+    contents.append(got.substr(0, nul));
+    if (nul != std::string_view::npos) break;
+    left -= done;
   }
-  contents.resize(size);
-  DWORD done = 0;
-  if (size > 0 &&
-      (!::ReadFile(file.get(), contents.data(), size, &done, nullptr) || done != size)) {
-    contents.clear();
-    return false;
-  }
+  protected_files.push_back({info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow});
   return true;
 }
 
-void ProtectFromWriting(const char* name) {
-  FileId id{};
-  if (IdentityOf(name, id)) protected_files.push_back(id);
+bool IsRunInput(Handle handle) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (protected_files.empty() || !::GetFileInformationByHandle(ToHandle(handle), &info)) {
+    return false;
+  }
+  FileId id{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return std::find(protected_files.begin(), protected_files.end(), id) != protected_files.end();
 }
 
 bool FileExists(const char* name) {

@@ -1,0 +1,46 @@
+// The message catalogue: every text the program writes, in code page 932 and
+// in UTF-8. The texts themselves are listed in base/messages.inc.
+//
+// Code page 932 is the form every program and file receives. The UTF-8 form
+// is written instead only where a person reads it on a terminal that shows
+// UTF-8 (see TextForm); bytes from outside the program (a file name, an item
+// of the parameter file) are never part of a text and never translated.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace tabulon {
+
+struct Text {
+  std::string_view cp932;
+  std::string_view utf8;
+};
+
+// The form in which a channel receives the program's own texts.
+enum class TextForm : unsigned char { Cp932, Utf8 };
+
+constexpr std::string_view In(const Text& text, TextForm form) {
+  return form == TextForm::Utf8 ? text.utf8 : text.cp932;
+}
+
+// The UTF-8 form of the first `cp932_size` bytes of a text's code page 932
+// form: whole characters only, so a double-byte character cut in two is left
+// out. Lengths and cuts are always decided on the code page 932 form.
+std::string_view Utf8Prefix(const Text& text, std::size_t cp932_size);
+
+namespace messages {
+
+#define TABULON_TEXT(name, utf8_form, cp932_form) inline constexpr Text name{cp932_form, utf8_form};
+#include "base/messages.inc"
+#undef TABULON_TEXT
+
+// Every text above, for the checks that keep the two forms together.
+inline constexpr const Text* kAll[] = {
+#define TABULON_TEXT(name, utf8_form, cp932_form) &name,
+#include "base/messages.inc"
+#undef TABULON_TEXT
+};
+
+}  // namespace messages
+}  // namespace tabulon

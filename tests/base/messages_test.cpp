@@ -1,0 +1,70 @@
+#include "base/messages.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#if __has_include(<iconv.h>)
+#include <iconv.h>
+#define TABULON_HAVE_ICONV 1
+#endif
+
+namespace tabulon {
+namespace {
+
+#ifdef TABULON_HAVE_ICONV
+// The code page 932 bytes of UTF-8 text, converted by the C library.
+std::string ToCp932(std::string_view utf8) {
+  iconv_t cd = iconv_open("CP932", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    ADD_FAILURE() << "no UTF-8 to CP932 conversion";
+    return {};
+  }
+  std::string in(utf8);
+  std::string out(in.size() * 2 + 4, '\0');
+  char* from = in.data();
+  std::size_t from_left = in.size();
+  char* to = out.data();
+  std::size_t to_left = out.size();
+  std::size_t done = iconv(cd, &from, &from_left, &to, &to_left);
+  iconv_close(cd);
+  EXPECT_NE(done, static_cast<std::size_t>(-1)) << utf8;
+  out.resize(out.size() - to_left);
+  return out;
+}
+
+TEST(Messages, EachCodePage932FormIsItsUtf8FormConverted) {
+  for (const Text* text : messages::kAll) EXPECT_EQ(text->cp932, ToCp932(text->utf8)) << text->utf8;
+}
+#endif
+
+TEST(Messages, EachTextIsWrittenOnce) {
+  std::set<std::string_view> seen;
+  for (const Text* text : messages::kAll) {
+    EXPECT_FALSE(text->cp932.empty());
+    EXPECT_TRUE(seen.insert(text->cp932).second) << text->utf8;
+  }
+}
+
+TEST(Messages, Utf8PrefixKeepsWholeCharactersOfTheCut) {
+  const Text& text = messages::kNameTheTextFile;  // "Text" then double-byte characters
+  const std::pair<std::size_t, std::string_view> cases[] = {
+      {0, ""},
+      {3, "Tex"},
+      {4, "Text"},
+      {5, "Text"},  // half of "フ"
+      {6, "Textフ"},
+      {7, "Textフ"},
+      {text.cp932.size() - 1, "Textファイルを指定してくださ"},
+      {text.cp932.size(), text.utf8},
+      {text.cp932.size() + 10, text.utf8},
+  };
+  for (const auto& [size, want] : cases) EXPECT_EQ(Utf8Prefix(text, size), want) << size;
+  // Every text's whole code page 932 form gives its whole UTF-8 form: the
+  // forms hold the same number of characters.
+  for (const Text* t : messages::kAll) EXPECT_EQ(Utf8Prefix(*t, t->cp932.size()), t->utf8);
+}
+
+}  // namespace
+}  // namespace tabulon
