@@ -133,6 +133,9 @@ CheckLayout MakeCheckLayout(const FieldTable& table) {
   std::vector<FieldPlan> plan = MakePlan(table);
   layout.Width = plan.front().Reach;
   layout.Fields = plan.size();
+  std::size_t named = std::min(plan.size(), static_cast<std::size_t>(table.FieldCount));
+  layout.HeaderNames.assign(table.HeaderNames.begin(),
+                            table.HeaderNames.begin() + static_cast<std::ptrdiff_t>(named));
   // (boundary, field) pairs: a field of no bytes cuts nothing.
   std::vector<std::pair<std::size_t, std::uint32_t>> cuts;
   for (std::size_t i = 0; i < plan.size(); ++i) {

@@ -29,9 +29,10 @@ struct Tally {
 
 // The field positions of a layout, as the conversion cuts them.
 struct CheckLayout {
-  bool Present = false;    // false: the parameter file drew a diagnostic
-  std::size_t Width = 0;   // bytes of a record the fields reach
-  std::size_t Fields = 0;  // number of fields
+  bool Present = false;                  // false: the parameter file drew a diagnostic
+  std::size_t Width = 0;                 // bytes of a record the fields reach
+  std::size_t Fields = 0;                // number of fields
+  std::vector<std::string> HeaderNames;  // per field, empty when it has none
   // The field boundaries after the first byte of a record (a field's first
   // byte or the byte after its last), ascending and unique; the fields that
   // start or end at Boundaries[k] are FieldsAt[FirstField[k] .. FirstField[k + 1]).

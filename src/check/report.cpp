@@ -2,67 +2,118 @@
 
 #include <string_view>
 
-#include "check/texts.h"
-
 namespace tabulon::check {
 namespace {
 
-std::string Number(std::uint64_t n) {
-  return std::to_string(n);
+using namespace messages;
+
+// One report line: the program's texts in the report's form, and numbers
+// and names from the files between them.
+class Line {
+ public:
+  explicit Line(TextForm form) : form_(form) {}
+  Line& operator<<(const Text& text) {
+    bytes_ += In(text, form_);
+    return *this;
+  }
+  Line& operator<<(std::string_view bytes) {
+    bytes_ += bytes;
+    return *this;
+  }
+  Line& operator<<(std::uint64_t number) {
+    bytes_ += std::to_string(number);
+    return *this;
+  }
+  std::string Take() { return std::move(bytes_); }
+
+ private:
+  TextForm form_;
+  std::string bytes_;
+};
+
+// "...: n件(最初はl行目)"
+void AddTally(Report& report, Line& line, const Tally& tally) {
+  line << tally.Count << kCheckFirstLine << tally.FirstLine << kLineNumberTail;
+  report.Lines.push_back(line.Take());
 }
 
-// A finding with a count and a first line, after any leading values.
-void AddTally(Report& report, std::string_view text, const Tally& tally,
-              std::initializer_list<std::string_view> leading = {}) {
+void AddTally(Report& report, TextForm form, const Text& text, const Tally& tally) {
   if (tally.Count == 0) return;
-  std::string count = Number(tally.Count);
-  std::string first = Number(tally.FirstLine);
-  std::vector<std::string_view> values(leading);
-  values.push_back(count);
-  values.push_back(first);
-  report.Lines.push_back(Format(text, values));
+  Line line(form);
+  line << text;
+  AddTally(report, line, tally);
 }
 
-void AddFieldSplits(Report& report, const FieldTable& table, const TextFindings& text, bool utf8) {
+void AddFit(Report& report, const CheckLayout& layout, const TextFindings& text, TextForm form) {
+  for (auto [tally, tail] :
+       {std::pair{&text.Shorter, &kCheckShorter}, std::pair{&text.Longer, &kCheckLonger}}) {
+    if (tally->Count == 0) continue;
+    Line line(form);
+    line << kCheckWidth << layout.Width << *tail;
+    AddTally(report, line, *tally);
+  }
   for (std::size_t i = 0; i < text.SplitFields.size(); ++i) {
-    std::string number = Number(i + 1);
-    const std::string* name =
-        i < static_cast<std::size_t>(table.FieldCount) ? &table.HeaderNames[i] : nullptr;
+    if (text.SplitFields[i].Count == 0) continue;
+    Line line(form);
+    line << kCheckField << std::uint64_t{i + 1};
+    const std::string* name = i < layout.HeaderNames.size() ? &layout.HeaderNames[i] : nullptr;
     if (name != nullptr && !name->empty()) {
-      AddTally(report, kFieldSplitNamed.In(utf8), text.SplitFields[i], {number, *name});
+      line << kCheckNameOpen << *name << kCheckNamedFieldSplit;
     } else {
-      AddTally(report, kFieldSplit.In(utf8), text.SplitFields[i], {number});
+      line << kCheckFieldSplit;
     }
+    AddTally(report, line, text.SplitFields[i]);
   }
 }
 
 }  // namespace
 
-Report MakeReport(const ParameterFindings& parameters, const FieldTable& table,
-                  const CheckLayout& layout, const TextFindings& text, bool utf8) {
+std::string DiagnosticIn(std::string_view diagnostic, TextForm form) {
+  if (form == TextForm::Cp932) return std::string(diagnostic);
+  Line line(form);
+  // A text, the line number, "行目)".
+  for (const Text* head : {&kTooFewItems, &kItem1Missing, &kItem2Missing, &kTooManyItems}) {
+    if (diagnostic.starts_with(head->cp932) && diagnostic.ends_with(kLineNumberTail.cp932)) {
+      diagnostic.remove_prefix(head->cp932.size());
+      diagnostic.remove_suffix(kLineNumberTail.cp932.size());
+      return (line << *head << diagnostic << kLineNumberTail).Take();
+    }
+  }
+  // "'" item "' は整数ではありません": the item is the user's.
+  if (diagnostic.starts_with(kNotAnIntegerHead.cp932) &&
+      diagnostic.ends_with(kNotAnIntegerTail.cp932)) {
+    diagnostic.remove_prefix(kNotAnIntegerHead.cp932.size());
+    diagnostic.remove_suffix(kNotAnIntegerTail.cp932.size());
+    return (line << kNotAnIntegerHead << diagnostic << kNotAnIntegerTail).Take();
+  }
+  return std::string(diagnostic);
+}
+
+Report MakeReport(const ParameterFindings& parameters, const CheckLayout& layout,
+                  const TextFindings& text, TextForm form) {
   Report report;
   if (!parameters.Diagnostic.empty()) {
-    report.Lines.push_back(utf8 ? DiagnosticForUtf8(parameters.Diagnostic) : parameters.Diagnostic);
+    report.Lines.push_back(DiagnosticIn(parameters.Diagnostic, form));
   }
-  if (layout.Present) {
-    std::string width = Number(layout.Width);
-    AddTally(report, kShorter.In(utf8), text.Shorter, {width});
-    AddTally(report, kLonger.In(utf8), text.Longer, {width});
-    AddFieldSplits(report, table, text, utf8);
-  }
-  AddTally(report, kLeadAtEnd.In(utf8), text.LeadAtEnd);
-  AddTally(report, kBadTrail.In(utf8), text.BadTrail);
-  AddTally(report, kNul.In(utf8), text.Nul);
-  AddTally(report, kLoneCr.In(utf8), text.LoneCr);
+  if (layout.Present) AddFit(report, layout, text, form);
+  AddTally(report, form, kCheckLeadAtEnd, text.LeadAtEnd);
+  AddTally(report, form, kCheckBadTrail, text.BadTrail);
+  AddTally(report, form, kCheckNul, text.Nul);
+  AddTally(report, form, kCheckLoneCr, text.LoneCr);
   if (text.BytesAfterEnd != 0) {
-    report.Lines.push_back(
-        Format(kEndOfData.In(utf8), {Number(text.EndOfDataLine), Number(text.BytesAfterEnd)}));
+    Line line(form);
+    line << text.EndOfDataLine << kCheckEndOfData << text.BytesAfterEnd << kCheckNotConverted;
+    report.Lines.push_back(line.Take());
   }
-  if (text.ReadsAsUtf8) report.Lines.emplace_back(kTextUtf8.In(utf8));
-  if (parameters.Utf8Bom) report.Lines.emplace_back(kParameterBom.In(utf8));
-  if (parameters.Utf8Text) report.Lines.emplace_back(kParameterUtf8.In(utf8));
+  if (text.ReadsAsUtf8) report.Lines.emplace_back(In(kCheckTextUtf8, form));
+  if (parameters.Utf8Bom) report.Lines.emplace_back(In(kCheckParameterBom, form));
+  if (parameters.Utf8Text) report.Lines.emplace_back(In(kCheckParameterUtf8, form));
   report.Found = !report.Lines.empty();
-  if (!report.Found) report.Lines.push_back(Format(kNothingFound.In(utf8), {Number(text.Records)}));
+  if (!report.Found) {
+    Line line(form);
+    line << kCheckNothingFound << text.Records << kCheckRecords;
+    report.Lines.push_back(line.Take());
+  }
   return report;
 }
 

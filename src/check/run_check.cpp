@@ -3,9 +3,9 @@
 #include <new>
 #include <string_view>
 
+#include "base/messages.h"
 #include "check/layout_check.h"
 #include "check/report.h"
-#include "check/texts.h"
 #include "driver/failure_report.h"
 #include "driver/options.h"
 #include "driver/run.h"
@@ -18,10 +18,15 @@ namespace tabulon::check {
 namespace {
 
 #ifdef _WIN32
-constexpr std::string_view kUsage = "usage: TabulonCheck -f parafile textfile";
+constexpr const Text& kUsage = messages::kCheckUsageWindows;
 #else
-constexpr std::string_view kUsage = "usage: tabulon-check -f parafile textfile";
+constexpr const Text& kUsage = messages::kCheckUsage;
 #endif
+
+// The form of the program's texts on `handle`.
+TextForm FormOn(platform::Handle handle) {
+  return platform::ShowsUtf8(handle) ? TextForm::Utf8 : TextForm::Cp932;
+}
 
 // Writes the lines, each ended by CR LF; false when the write failed.
 bool WriteLines(platform::Handle handle, const std::vector<std::string>& lines) {
@@ -38,7 +43,7 @@ void WriteError(std::string_view message) {
 }
 
 void WriteError(const Text& text) {
-  WriteError(text.In(platform::ShowsUtf8(platform::StandardError())));
+  WriteError(In(text, FormOn(platform::StandardError())));
 }
 
 }  // namespace
@@ -53,11 +58,11 @@ int RunCheck(const std::vector<std::string>& arguments) {
   // The order of the conversion: the text file's existence, the parameter
   // file's, then the parameter file is read before the text file.
   if (!platform::FileExists(options.TextFileName.c_str())) {
-    WriteError(kTextFileNotFound);
+    WriteError(messages::kTextFileNotFound);
     return kStatusCouldNotRun;
   }
   if (!platform::FileExists(options.ParameterFileName.c_str())) {
-    WriteError(kParameterFileNotFound);
+    WriteError(messages::kParameterFileNotFound);
     return kStatusCouldNotRun;
   }
   FieldTable table;
@@ -65,8 +70,7 @@ int RunCheck(const std::vector<std::string>& arguments) {
   // A parameter file with a diagnostic converts nothing: no layout to check.
   CheckLayout layout = parameters.Diagnostic.empty() ? MakeCheckLayout(table) : CheckLayout{};
   TextFindings text = CheckTextFile(options.TextFileName, layout);
-  bool utf8 = platform::ShowsUtf8(platform::StandardOutput());
-  Report report = MakeReport(parameters, table, layout, text, utf8);
+  Report report = MakeReport(parameters, layout, text, FormOn(platform::StandardOutput()));
   if (!WriteLines(platform::StandardOutput(), report.Lines)) return kStatusCouldNotRun;
   return report.Found ? kStatusSomethingFound : kStatusNothingFound;
 }
@@ -79,7 +83,7 @@ void RunCheckProcess(int argc, char** argv) {
   } catch (const Exception& error) {
     WriteError(error.Message());
   } catch (const std::bad_alloc&) {
-    WriteError(OutOfMemoryError().Message());
+    WriteError(messages::kOutOfMemory);
   } catch (...) {
     // Nothing more to say: the check did not run to its end.
   }

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "check/report.h"
 #include "convert/record.h"
 #include "convert/reference_model.h"
 
@@ -211,6 +212,58 @@ TEST(ReadsAsUtf8, WellFormedMultibyteTextOnly) {
   EXPECT_FALSE(ReadsAsUtf8("\xe0\x80\x80"));                    // overlong
   EXPECT_FALSE(ReadsAsUtf8("\xed\xa0\x80"));                    // a surrogate
   EXPECT_FALSE(ReadsAsUtf8("\xc3\xa9 \xe3\x81\x82 \x93\xfa"));  // UTF-8, then not
+}
+
+// The report is put together from pieces of the catalogue: in the UTF-8 form
+// (a terminal's), every piece must be UTF-8 while numbers and header names
+// stay as they are. The code page 932 form is covered end to end.
+TEST(CheckReport, Utf8FormKeepsNumbersAndNamesBetweenItsTexts) {
+  FieldTable table;
+  table.TypeCodes = {'X', 'E'};
+  table.Widths = {3, 6};
+  table.TrimCodes = {' ', ' '};
+  table.HeaderNames = {"", "\x96\xbc"};  // a name in code page 932, written as it is
+  table.FieldCount = 2;
+  CheckLayout layout = MakeCheckLayout(table);
+  TextFindings text;
+  text.Records = 9;
+  text.Longer = {4, 2};
+  text.SplitFields = {{1, 5}, {3, 1}};
+  text.LoneCr = {2, 8};
+  text.EndOfDataLine = 9;
+  text.BytesAfterEnd = 12;
+  ParameterFindings parameters;
+  Report report = MakeReport(parameters, layout, text, TextForm::Utf8);
+  std::vector<std::string> want = {
+      "レイアウトの幅9バイトより長いレコード: 4件(最初は2行目)",
+      "項目1: 開始位置か終了位置が2バイト文字の途中にあるレコード: 1件(最初は5行目)",
+      "項目2(\x96\xbc): 開始位置か終了位置が2バイト文字の途中にあるレコード: 3件(最初は1行目)",
+      "単独のCRを含むレコード(変換では取り除かれます): 2件(最初は8行目)",
+      "9行目のCtrl-Zでデータが終わります(後の12バイトは変換されません)",
+  };
+  EXPECT_EQ(report.Lines, want);
+  EXPECT_TRUE(report.Found);
+
+  text = TextFindings{};
+  text.Records = 3;
+  text.SplitFields.assign(2, Tally{});
+  report = MakeReport(parameters, layout, text, TextForm::Utf8);
+  EXPECT_EQ(report.Lines, std::vector<std::string>{"問題は見つかりませんでした(3レコード)"});
+  EXPECT_FALSE(report.Found);
+
+  // The parameter file's diagnostics, read back into their texts.
+  const std::pair<std::string, std::string> diagnostics[] = {
+      {"\x8d\x80\x96\xda\x92\xe8\x8b\x60\x82\xaa\x91\xbd\x82\xb7\x82\xac\x82\xdc\x82\xb7"
+       "(12\x8d\x73\x96\xda)",
+       "項目定義が多すぎます(12行目)"},
+      {"'\x82\xa0' \x82\xcd\x90\xae\x90\x94\x82\xc5\x82\xcd\x82\xa0\x82\xe8\x82\xdc\x82\xb9"
+       "\x82\xf1",
+       "'\x82\xa0' は整数ではありません"},
+  };
+  for (const auto& [cp932, utf8] : diagnostics) {
+    EXPECT_EQ(DiagnosticIn(cp932, TextForm::Utf8), utf8);
+    EXPECT_EQ(DiagnosticIn(cp932, TextForm::Cp932), cp932);
+  }
 }
 
 }  // namespace
