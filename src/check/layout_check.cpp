@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
-#include <limits>
 #include <utility>
 
 #include "convert/record.h"
