@@ -153,7 +153,7 @@ BENCHMARK(BM_ReadTextLine)
 
 void RunRecords(benchmark::State& state, const FieldTable& table,
                 const std::vector<std::string>& records) {
-  std::vector<FieldPlan> plan = MakePlan(table);
+  RecordPlan plan = MakePlan(table);
   static LineFile out;
   OpenDiscardWriter(out);
   // Each record followed by its line end and more bytes, as in the read

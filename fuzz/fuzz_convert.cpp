@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/convert_file.h"
 #include "convert/record.h"
 #include "convert/reference_model.h"
 #include "fuzz_support.h"

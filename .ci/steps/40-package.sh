@@ -2,7 +2,8 @@
 # Builds the Debian package in its own build directory, installs it with
 # dpkg, converts the bundled example with the installed program, checks that
 # the manual page is installed and found, and that it renders without a
-# warning. Removes the package again at the end.
+# warning, and that the licence and the copyright file are installed. Removes
+# the package again at the end.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -29,7 +30,7 @@ fail() {
 }
 
 echo "-- the manual pages render without warnings"
-for page in doc/tabulon.1 doc/tabulon-check.1; do
+for page in docs/tabulon.1 docs/tabulon-check.1; do
   warnings=$(groff -ww -man -Tutf8 "$page" 2>&1 >/dev/null)
   [[ -z $warnings ]] || fail "groff warnings in $page:"$'\n'"$warnings"
 done
@@ -65,6 +66,18 @@ cp examples/customers.txt examples/customers.params "$work"
   fail "the installed program failed"
 [[ ! -s $work/stdout.txt && ! -s $work/stderr.txt ]] || fail "the installed program wrote a message"
 cmp "$work/customers.csv" examples/customers.expected.csv || fail "output differs from examples/customers.expected.csv"
+
+echo "-- the licence is installed, and the copyright file holds the same text"
+doc=/usr/share/doc/tabulon
+cmp "$doc/LICENSE" LICENSE || fail "$doc/LICENSE differs from LICENSE"
+[[ $(head -n 1 "$doc/copyright") == "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ]] ||
+  fail "$doc/copyright is not in the machine-readable format"
+grep -qx "Copyright: 2026 The Tabulon developers" "$doc/copyright" || fail "$doc/copyright: no copyright line"
+# The stand-alone licence paragraph (after an empty line): continuation lines
+# start with a blank, and "." stands for an empty line.
+awk 'on { print } prev == "" && $0 == "License: Expat" { on = 1 } { prev = $0 }' "$doc/copyright" |
+  sed 's/^ //; s/^\.$//' >"$work/licence.txt"
+sed -n '5,$p' LICENSE | cmp - "$work/licence.txt" || fail "the licence in $doc/copyright differs from LICENSE"
 
 echo "-- checking the bundled example with /usr/bin/tabulon-check"
 # Its records carry a deletion flag after the last field: one finding, status 1.

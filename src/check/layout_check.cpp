@@ -4,7 +4,7 @@
 #include <bit>
 #include <utility>
 
-#include "convert/record.h"
+#include "convert/field_plan.h"
 #include "params/parameter_file.h"
 #include "platform/platform.h"
 #include "textio/cp932.h"
@@ -128,8 +128,9 @@ bool ReadsAsUtf8(std::string_view text) {
 CheckLayout MakeCheckLayout(const FieldTable& table) {
   CheckLayout layout;
   layout.Present = true;
-  std::vector<FieldPlan> plan = MakePlan(table);
-  layout.Width = plan.front().Reach;
+  const RecordPlan record_plan = MakePlan(table);
+  const std::vector<FieldPlan>& plan = record_plan.Fields;
+  layout.Width = record_plan.BytesReached;
   layout.Fields = plan.size();
   std::size_t named = std::min(plan.size(), static_cast<std::size_t>(table.FieldCount));
   layout.HeaderNames.assign(table.HeaderNames.begin(),
@@ -291,15 +292,15 @@ TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
   return findings;
 }
 
-ParameterFindings CheckParameterFile(std::string_view name, FieldTable& table) {
+ParameterFindings CheckParameterFile(std::string_view name, FieldTable& table, TextForm form) {
   ParameterFindings findings;
   std::string path(name);
   std::string text;
   if (!platform::ReadWholeFile(path.c_str(), text)) RaiseFOpenError(name);
   try {
-    findings.Diagnostic = LoadParameterText(text, table);
+    findings.Diagnostic = LoadParameterText(text, table, form);
   } catch (const EConvertError& error) {
-    findings.Diagnostic = error.Message();  // the conversion stops with this message
+    findings.Diagnostic = error.Parts().In(form);  // the conversion stops with this message
   }
   findings.Utf8Bom = text.starts_with("\xEF\xBB\xBF");
   findings.Utf8Text = !findings.Utf8Bom && ReadsAsUtf8(text);

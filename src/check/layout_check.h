@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/messages.h"
 #include "params/field_table.h"
 #include "textio/line_file.h"
 
@@ -110,9 +111,9 @@ struct ParameterFindings {
   bool Utf8Text = false;  // no byte-order mark, but non-ASCII bytes that are all UTF-8
 };
 
-// Reads the parameter file into `table` as a conversion does. Raises
-// EFOpenError when it cannot be read.
-ParameterFindings CheckParameterFile(std::string_view name, FieldTable& table);
+// Reads the parameter file into `table` as a conversion does; its diagnostic
+// in `form`. Raises EFOpenError when it cannot be read.
+ParameterFindings CheckParameterFile(std::string_view name, FieldTable& table, TextForm form);
 
 // True when `text` holds a byte above 0x7F and its bytes above 0x7F form
 // well-formed UTF-8 sequences throughout.

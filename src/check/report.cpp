@@ -68,32 +68,11 @@ void AddFit(Report& report, const CheckLayout& layout, const TextFindings& text,
 
 }  // namespace
 
-std::string DiagnosticIn(std::string_view diagnostic, TextForm form) {
-  if (form == TextForm::Cp932) return std::string(diagnostic);
-  Line line(form);
-  // A text, the line number, "行目)".
-  for (const Text* head : {&kTooFewItems, &kItem1Missing, &kItem2Missing, &kTooManyItems}) {
-    if (diagnostic.starts_with(head->cp932) && diagnostic.ends_with(kLineNumberTail.cp932)) {
-      diagnostic.remove_prefix(head->cp932.size());
-      diagnostic.remove_suffix(kLineNumberTail.cp932.size());
-      return (line << *head << diagnostic << kLineNumberTail).Take();
-    }
-  }
-  // "'" item "' は整数ではありません": the item is the user's.
-  if (diagnostic.starts_with(kNotAnIntegerHead.cp932) &&
-      diagnostic.ends_with(kNotAnIntegerTail.cp932)) {
-    diagnostic.remove_prefix(kNotAnIntegerHead.cp932.size());
-    diagnostic.remove_suffix(kNotAnIntegerTail.cp932.size());
-    return (line << kNotAnIntegerHead << diagnostic << kNotAnIntegerTail).Take();
-  }
-  return std::string(diagnostic);
-}
-
 Report MakeReport(const ParameterFindings& parameters, const CheckLayout& layout,
                   const TextFindings& text, TextForm form) {
   Report report;
   if (!parameters.Diagnostic.empty()) {
-    report.Lines.push_back(DiagnosticIn(parameters.Diagnostic, form));
+    report.Lines.push_back(parameters.Diagnostic);
   }
   if (layout.Present) AddFit(report, layout, text, form);
   AddTally(report, form, kCheckLeadAtEnd, text.LeadAtEnd);

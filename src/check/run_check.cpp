@@ -11,7 +11,6 @@
 #include "driver/run.h"
 #include "params/field_table.h"
 #include "platform/platform.h"
-#include "platform/terminal.h"
 #include "textio/errors.h"
 
 namespace tabulon::check {
@@ -22,11 +21,6 @@ constexpr const Text& kUsage = messages::kCheckUsageWindows;
 #else
 constexpr const Text& kUsage = messages::kCheckUsage;
 #endif
-
-// The form of the program's texts on `handle`.
-TextForm FormOn(platform::Handle handle) {
-  return platform::ShowsUtf8(handle) ? TextForm::Utf8 : TextForm::Cp932;
-}
 
 // Writes the lines, each ended by CR LF; false when the write failed.
 bool WriteLines(platform::Handle handle, const std::vector<std::string>& lines) {
@@ -43,7 +37,7 @@ void WriteError(std::string_view message) {
 }
 
 void WriteError(const Text& text) {
-  WriteError(In(text, FormOn(platform::StandardError())));
+  WriteError(In(text, platform::TerminalTextForm(platform::StandardError())));
 }
 
 }  // namespace
@@ -66,11 +60,12 @@ int RunCheck(const std::vector<std::string>& arguments) {
     return kStatusCouldNotRun;
   }
   FieldTable table;
-  ParameterFindings parameters = CheckParameterFile(options.ParameterFileName, table);
+  TextForm form = platform::TerminalTextForm(platform::StandardOutput());
+  ParameterFindings parameters = CheckParameterFile(options.ParameterFileName, table, form);
   // A parameter file with a diagnostic converts nothing: no layout to check.
   CheckLayout layout = parameters.Diagnostic.empty() ? MakeCheckLayout(table) : CheckLayout{};
   TextFindings text = CheckTextFile(options.TextFileName, layout);
-  Report report = MakeReport(parameters, layout, text, FormOn(platform::StandardOutput()));
+  Report report = MakeReport(parameters, layout, text, form);
   if (!WriteLines(platform::StandardOutput(), report.Lines)) return kStatusCouldNotRun;
   return report.Found ? kStatusSomethingFound : kStatusNothingFound;
 }
@@ -81,7 +76,7 @@ void RunCheckProcess(int argc, char** argv) {
   try {
     status = RunCheck(CommandArguments(argc, argv));
   } catch (const Exception& error) {
-    WriteError(error.Message());
+    WriteError(error.Parts().In(platform::TerminalTextForm(platform::StandardError())));
   } catch (const std::bad_alloc&) {
     WriteError(messages::kOutOfMemory);
   } catch (...) {

@@ -22,11 +22,6 @@ inline std::uint64_t Below(unsigned k) {
   return (std::uint64_t{1} << k) - 1;
 }
 
-// One past the highest set bit of m; 0 when m is 0.
-inline unsigned TopEnd(std::uint64_t m) {
-  return 64 - static_cast<unsigned>(std::countl_zero(m));
-}
-
 // 16 * kBlocks bytes from p, all readable.
 template <int kBlocks>
 class ValueBytes {

@@ -11,15 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "convert/inline.h"
 #include "textio/cp932.h"
-
-// The record path inlines the scans into one loop; the compiler's size
-// limits would otherwise leave some of them as calls.
-#if defined(__GNUC__)
-#define TABULON_SCAN_INLINE inline __attribute__((always_inline))
-#else
-#define TABULON_SCAN_INLINE inline
-#endif
 
 namespace tabulon::scan {
 
@@ -79,8 +72,8 @@ inline bool StartsCharacter(const char* begin, const char* p) {
 // Where the value [begin, end) starts once its leading blanks (0x20 and the
 // pair 0x81 0x40) are gone. The last byte is never tested on its own, so a
 // trailing single blank stays; a full-width blank in the last two bytes goes.
-TABULON_SCAN_INLINE const char* SkipLeadingBlanks(const char* begin, const char* end,
-                                                  const char* window_end) {
+TABULON_INLINE const char* SkipLeadingBlanks(const char* begin, const char* end,
+                                             const char* window_end) {
   const char* p = begin;
   while (end - p > 1) {
     char first = *p;
@@ -109,8 +102,8 @@ TABULON_SCAN_INLINE const char* SkipLeadingBlanks(const char* begin, const char*
 // Where the value [begin, end) ends once its trailing blanks are gone. The
 // first byte is never tested on its own; a trailing 0x81 0x40 is a
 // full-width blank only where its 0x81 starts a character.
-TABULON_SCAN_INLINE const char* SkipTrailingBlanks(const char* begin, const char* end,
-                                                   const char* window_begin) {
+TABULON_INLINE const char* SkipTrailingBlanks(const char* begin, const char* end,
+                                              const char* window_begin) {
   const char* q = end;
   while (q - begin > 1) {
     char last = q[-1];
@@ -142,14 +135,18 @@ TABULON_SCAN_INLINE const char* SkipTrailingBlanks(const char* begin, const char
   return q;
 }
 
+// StripLeadingLow removes leading bytes up to this one: the control bytes,
+// the blank, the punctuation 0x21 to 0x2F and the digit 0.
+inline constexpr unsigned char kHighestLowByte = 0x30;
+
 // Where the value [begin, end) starts once its leading bytes of 0x30 and
 // below are gone.
-TABULON_SCAN_INLINE const char* SkipLeadingLow(const char* begin, const char* end,
-                                               const char* window_end) {
+TABULON_INLINE const char* SkipLeadingLow(const char* begin, const char* end,
+                                          const char* window_end) {
   const char* p = begin;
-  while (p < end && static_cast<unsigned char>(*p) <= 0x30) {
+  while (p < end && static_cast<unsigned char>(*p) <= kHighestLowByte) {
     if (window_end - p >= 8) {
-      int run = BytesBeforeFlag(BytesAbove(Load8(p), 0x30));
+      int run = BytesBeforeFlag(BytesAbove(Load8(p), kHighestLowByte));
       p += run;
       if (run < 8) break;
     } else {

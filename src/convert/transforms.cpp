@@ -1,7 +1,5 @@
 #include "convert/transforms.h"
 
-#include "convert/byte_scan.h"
-
 namespace tabulon {
 
 std::string_view CopyBytes(std::string_view value, std::int32_t start, std::int32_t count) {
@@ -12,40 +10,26 @@ std::string_view CopyBytes(std::string_view value, std::int32_t start, std::int3
   return value.substr(offset, static_cast<std::size_t>(count));
 }
 
-std::string_view TrimLeftBlanks(std::string_view value) {
-  const char* end = value.data() + value.size();
-  const char* p = scan::SkipLeadingBlanks(value.data(), end, end);
-  return {p, static_cast<std::size_t>(end - p)};
-}
-
-std::string_view TrimRightBlanks(std::string_view value) {
-  const char* q = scan::SkipTrailingBlanks(value.data(), value.data() + value.size(), value.data());
-  return {value.data(), static_cast<std::size_t>(q - value.data())};
-}
-
-std::string_view TrimBothBlanks(std::string_view value) {
-  return TrimRightBlanks(TrimLeftBlanks(value));
-}
-
-std::string_view StripLeadingLow(std::string_view value) {
-  const char* end = value.data() + value.size();
-  const char* p = scan::SkipLeadingLow(value.data(), end, end);
-  return {p, static_cast<std::size_t>(end - p)};
+std::string_view TrimByKind(std::string_view value, TrimKind kind) {
+  const ReadWindow window = WindowOf(value);
+  switch (kind) {
+    case TrimKind::None:
+    case TrimKind::Count:
+      return TrimAs<TrimKind::None>(value, window);
+    case TrimKind::Left:
+      return TrimAs<TrimKind::Left>(value, window);
+    case TrimKind::Right:
+      return TrimAs<TrimKind::Right>(value, window);
+    case TrimKind::Both:
+      return TrimAs<TrimKind::Both>(value, window);
+    case TrimKind::LeftLow:
+      return TrimAs<TrimKind::LeftLow>(value, window);
+  }
+  return value;
 }
 
 std::string_view TrimByCode(std::string_view value, unsigned char trim_code) {
-  switch (trim_code) {
-    case 'L':
-      return TrimLeftBlanks(value);
-    case 'R':
-      return TrimRightBlanks(value);
-    case 'T':
-      return TrimBothBlanks(value);
-    case 'Z':
-      return StripLeadingLow(TrimLeftBlanks(value));
-    default:
-      return value;
-  }
+  return TrimByKind(value, TrimKindOf(trim_code));
 }
 
 std::string_view ApplyTrim(const FieldTable& table, std::string_view value, std::size_t index) {

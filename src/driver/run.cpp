@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "base/messages.h"
-#include "convert/record.h"
+#include "convert/convert_file.h"
 #include "driver/failure_report.h"
 #include "driver/options.h"
 #include "params/parameter_file.h"
@@ -25,15 +25,16 @@ FieldTable Fields;
 // Checks the names in order and either reports the first problem or loads
 // the parameter file and converts.
 void CheckAndConvert(const RunOptions& options) {
-  if (options.TextFileName.empty()) return WriteMessage(messages::kNameTheTextFile.cp932);
-  if (options.OutputFileName.empty()) return WriteMessage(messages::kNameTheOutputFile.cp932);
-  if (options.ParameterFileName.empty()) return WriteMessage(messages::kNameTheParameterFile.cp932);
+  if (options.TextFileName.empty()) return WriteMessage(messages::kNameTheTextFile);
+  if (options.OutputFileName.empty()) return WriteMessage(messages::kNameTheOutputFile);
+  if (options.ParameterFileName.empty()) return WriteMessage(messages::kNameTheParameterFile);
   if (!platform::FileExists(options.TextFileName.c_str()))
-    return WriteMessage(messages::kTextFileNotFound.cp932);
+    return WriteMessage(messages::kTextFileNotFound);
   if (!platform::FileExists(options.ParameterFileName.c_str())) {
-    return WriteMessage(messages::kParameterFileNotFound.cp932);
+    return WriteMessage(messages::kParameterFileNotFound);
   }
-  std::string error_text = LoadParameterFile(options.ParameterFileName, Fields);
+  std::string error_text =
+      LoadParameterFile(options.ParameterFileName, Fields, ChosenTextForms.messages);
   if (!error_text.empty()) return WriteMessage(error_text);
   ConvertFile(options.TextFileName, options.OutputFileName, Fields, options.Separator,
               options.HeaderFlag);
@@ -64,13 +65,14 @@ void Run(const std::vector<std::string>& arguments) {
     if (options.UsageFlag != 'y') CheckAndConvert(options);
   }
   if (n == 0 || n > kMaxArguments || options.UsageFlag == 'y') {
-    for (const Text* line : kUsage) WriteMessage(line->cp932);
+    for (const Text* line : kUsage) WriteMessage(*line);
   }
   CloseErrorStream();
 }
 
 void RunProcess(int argc, char** argv) {
   platform::PrepareProcess();
+  ChooseTextForms();
   try {
     Run(CommandArguments(argc, argv));
   } catch (...) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/messages.h"
+
 namespace tabulon::platform {
 
 // An opened object: a file descriptor on POSIX, a HANDLE on Windows.
@@ -41,6 +43,13 @@ OpenResult OpenForWriting(const char* name);
 OpenResult OpenConsole();
 
 FileKind KindOf(Handle handle);
+
+// The form in which the program's own texts reach a reader of `handle`: UTF-8
+// when the handle is a terminal and the locale's character set is UTF-8 (the
+// first of LC_ALL, LC_CTYPE and LANG that is set and not empty names it, see
+// NamesUtf8); code page 932 otherwise. Always code page 932 on Windows, whose
+// console shows code page 932.
+TextForm TerminalTextForm(Handle handle);
 
 // Reads up to `capacity` bytes; `count` receives the number read (0 at the
 // end of the data). Returns 0 or an I/O code (109 for a broken pipe).

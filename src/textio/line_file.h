@@ -115,6 +115,16 @@ inline std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill,
 // The same, as an owned string.
 std::string ReadTextLine(LineFile& file);
 
+// The bytes of the read buffer after `line` (a view ReadTextLine gave), which
+// may be read until the next operation on the record; none when the line
+// was gathered elsewhere.
+inline std::size_t ReadableAfter(const LineFile& file, std::string_view line) {
+  const auto begin = reinterpret_cast<std::uintptr_t>(file.BufferRef);
+  const auto end = begin + file.FillCount;
+  const auto line_end = reinterpret_cast<std::uintptr_t>(line.data()) + line.size();
+  return line_end >= begin && line_end <= end ? end - line_end : 0;
+}
+
 // Appends bytes. A write-out that fails drops the rest of the text.
 void WriteText(LineFile& file, std::string_view text);
 
@@ -139,6 +149,21 @@ inline void AppendText(LineFile& file, std::string_view text) {
 }
 inline void AppendByte(LineFile& file, char byte) {
   AppendText(file, &byte, 1);
+}
+
+// Direct writing into the buffer, for a writer that knows the most bytes its
+// text can take: WriteRoom gives where `size` bytes (more than the text will
+// need) may be written, or null when the buffer lacks that room or the text
+// is not being written; CommitWritten then takes the bytes up to `end` as
+// appended. Together they have the effect of AppendText.
+inline char* WriteRoom(LineFile& file, std::size_t size) {
+  if (file.State != StateWriting || file.Dropping || size >= file.Capacity - file.Position) {
+    return nullptr;
+  }
+  return file.BufferRef + file.Position;
+}
+inline void CommitWritten(LineFile& file, const char* end) {
+  file.Position = static_cast<std::uint32_t>(end - file.BufferRef);
 }
 
 // The flush action of a file that is not a character device: does nothing.

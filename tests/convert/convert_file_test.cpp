@@ -1,3 +1,5 @@
+#include "convert/convert_file.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -159,10 +161,11 @@ TEST(ConvertFile, TrimsEachFieldAsApplyTrimDoesWhateverSurroundsIt) {
 
 TEST(MakePlan, StartsAreTheWrappingRunningSum) {
   FieldTable table = Load("X,$7FFFFFFF\r\nX,1\r\nX,-1\r\nX,$80000000\r\nX,0\r\n");
-  std::vector<FieldPlan> plan = MakePlan(table);
-  ASSERT_EQ(plan.size(), 5u);
+  RecordPlan plan = MakePlan(table);
+  ASSERT_EQ(plan.Fields.size(), 5u);
   const std::int32_t starts[] = {1, INT32_MIN, INT32_MIN + 1, INT32_MIN, 0};
-  for (std::size_t i = 0; i < plan.size(); ++i) EXPECT_EQ(plan[i].Start, starts[i]) << i;
+  for (std::size_t i = 0; i < plan.Fields.size(); ++i)
+    EXPECT_EQ(plan.Fields[i].Start, starts[i]) << i;
 }
 
 }  // namespace

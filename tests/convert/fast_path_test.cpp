@@ -257,7 +257,7 @@ TEST(FastRecordPath, AgreesWithThePlainRulesOnRandomLayouts) {
   const std::uint32_t capacities[] = {1, 2, 7, 64, 300, kFileCapacity};
   for (int round = 0; round < 4000; ++round) {
     FieldTable table = RandomTable(rng);
-    std::vector<FieldPlan> plan = MakePlan(table);
+    RecordPlan plan = MakePlan(table);
     char separator = rng() % 2 == 0 ? ',' : '\t';
     std::uint32_t capacity = capacities[rng() % 6];
     auto out = MemoryWriter(capacity);
@@ -285,7 +285,7 @@ TEST(FastRecordPath, RecordsLongerAndShorterThanTheLayout) {
   table.Widths = {20, 8, 40};
   table.HeaderNames = {"", "", ""};
   table.FieldCount = 3;
-  std::vector<FieldPlan> plan = MakePlan(table);
+  RecordPlan plan = MakePlan(table);
   std::mt19937 rng(3);
   auto out = MemoryWriter(kFileCapacity);
   std::string expected;
@@ -327,7 +327,7 @@ TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
       table.HeaderNames.emplace_back();
     }
     table.FieldCount = static_cast<int>(layout.widths.size());
-    std::vector<FieldPlan> plan = MakePlan(table);
+    RecordPlan plan = MakePlan(table);
     for (char separator : {',', '\t'}) {
       for (std::size_t length :
            {1u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 127u, 128u, 129u, 203u, 300u}) {
@@ -352,7 +352,7 @@ TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
           }
         }
         CollectOut(*out);
-        ASSERT_EQ(g_written, expected) << "reach " << plan.front().Reach << " length " << length;
+        ASSERT_EQ(g_written, expected) << "reach " << plan.BytesReached << " length " << length;
       }
     }
   }
@@ -374,7 +374,7 @@ TEST(FastRecordPath, MaskedFieldsOfEveryWidth) {
         table.Widths = {width};
         table.HeaderNames = {""};
         table.FieldCount = 1;
-        std::vector<FieldPlan> plan = MakePlan(table);
+        RecordPlan plan = MakePlan(table);
         auto out = MemoryWriter(kFileCapacity);
         std::string expected;
         for (int round = 0; round < 40; ++round) {
@@ -405,7 +405,7 @@ TEST(FastRecordPath, FieldWiderThanTheBuffer) {
   table.Widths = {300000, 3};
   table.HeaderNames = {"", ""};
   table.FieldCount = 2;
-  std::vector<FieldPlan> plan = MakePlan(table);
+  RecordPlan plan = MakePlan(table);
   std::string record = "  " + std::string(100000, 'a') + "\"" + std::string(199990, 'b') + "  ";
   record += "1,2";
   auto out = MemoryWriter(kFileCapacity);

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/convert_file.h"
 #include "convert/record.h"
 #include "textio/errors.h"
 

@@ -392,6 +392,17 @@ void PrepareProcess() {
   }
 }
 
+TextForm TerminalTextForm(Handle handle) {
+  if (::isatty(static_cast<int>(handle)) != 1) return TextForm::Cp932;
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') {
+      return NamesUtf8(value) ? TextForm::Utf8 : TextForm::Cp932;
+    }
+  }
+  return TextForm::Cp932;
+}
+
 std::string_view ModuleName() {
   return module_name;
 }

@@ -172,6 +172,10 @@ Handle StandardOutput() {
   return FromHandle(::GetStdHandle(STD_OUTPUT_HANDLE));
 }
 
+TextForm TerminalTextForm(Handle) {
+  return TextForm::Cp932;
+}
+
 bool ReadWholeFile(const char* name, std::string& contents) {
   contents.clear();
   if (std::strlen(name) > kMaxNameLength) return false;

@@ -1,0 +1,153 @@
+// The masked field writer: a value of up to kMaskedFieldLimit bytes loaded
+// into vector registers once, trimmed by bit operations on its byte masks
+// (byte_masks.h) with no branch on the bytes, and copied in whole blocks.
+// It gives exactly the scalar writer's text (scalar_field.h); the tests and
+// fuzz targets hold the two against each other.
+#pragma once
+
+#include "convert/byte_masks.h"
+
+#if TABULON_BYTE_MASKS
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "convert/block_copy.h"
+#include "convert/byte_scan.h"
+#include "convert/field_plan.h"
+#include "convert/inline.h"
+#include "convert/transforms.h"
+
+namespace tabulon {
+
+namespace masked {
+
+// Where the leading blanks of a value end. `blank` and `pairs` (the 0x81 of
+// each 0x81 0x40 inside the value) hold no bit beyond the value, whose bits
+// are `valid`. The blanks and pairs of a value take turns without overlap,
+// so the run of their bits from bit 0 is what the byte-by-byte trim skips,
+// except that the last byte is never taken on its own.
+TABULON_INLINE unsigned LeadingBlanksEnd(std::uint64_t blank, std::uint64_t pairs,
+                                         std::uint64_t valid) {
+  const std::uint64_t skip = blank | pairs | (pairs << 1);
+  const auto run = static_cast<unsigned>(std::countr_zero(~skip));
+  const bool last_is_blank = (blank & (valid ^ (valid >> 1))) != 0;
+  return run - static_cast<unsigned>(skip == valid && last_is_blank);
+}
+
+// Where the value [first, n) ends once its trailing blanks are gone. Within
+// the trailing run of blanks and pairs, every pair but the lowest follows a
+// blank or a 0x40 and so starts a character; the lowest one starts a
+// character when the lead-range bytes right before it are even in number.
+// The first byte is never taken on its own.
+template <int kBlocks>
+TABULON_INLINE unsigned TrailingBlanksEnd(const masks::ValueBytes<kBlocks>& bytes,
+                                          std::uint64_t blank, std::uint64_t pairs,
+                                          std::uint64_t valid, unsigned first) {
+  const std::uint64_t own_pairs = pairs & ~masks::Below(first);
+  const std::uint64_t skip = blank | own_pairs | (own_pairs << 1);
+  const std::uint64_t kept = valid & ~masks::Below(first) & ~skip;
+  const auto top = static_cast<unsigned>(std::bit_width(kept));
+  const unsigned run = std::max(first, top);  // the trailing run starts here
+  if (run == first) return run + (static_cast<unsigned>(blank >> run) & 1);
+  if (((own_pairs >> run) & 1) == 0) return run;
+  // The run starts with a pair. (Whether it does depends on the field more
+  // than on the record, so this branch is well foreseen.)
+  const std::uint64_t other = (~bytes.Lead() & valid) | masks::Below(first);
+  const unsigned lead_run = run - static_cast<unsigned>(std::bit_width(other & masks::Below(run)));
+  return run + 2 * (lead_run & 1);
+}
+
+// The trimmed value's bounds [First, Last) within the value.
+struct Trimmed {
+  unsigned First;
+  unsigned Last;
+};
+
+// The trim of one kind, by the masks of the value's n bytes.
+template <TrimKind kTrim, int kBlocks>
+TABULON_INLINE Trimmed TrimByMasks(const masks::ValueBytes<kBlocks>& bytes, unsigned n) {
+  Trimmed t{0, n};
+  if constexpr (kTrim != TrimKind::None) {
+    const std::uint64_t valid = masks::Below(n);
+    const std::uint64_t blank = bytes.Equal(kBlank) & valid;
+    const std::uint64_t pairs =
+        bytes.Equal(kWideBlankLead) & (bytes.Equal(kWideBlankTrail) >> 1) & (valid >> 1);
+    if constexpr (kTrim == TrimKind::Left || kTrim == TrimKind::Both ||
+                  kTrim == TrimKind::LeftLow) {
+      t.First = LeadingBlanksEnd(blank, pairs, valid);
+    }
+    if constexpr (kTrim == TrimKind::LeftLow) {
+      const std::uint64_t low = bytes.AtMost(scan::kHighestLowByte) & valid;
+      t.First = static_cast<unsigned>(std::countr_zero(~(low | masks::Below(t.First))));
+    }
+    if constexpr (kTrim == TrimKind::Right || kTrim == TrimKind::Both) {
+      t.Last = TrailingBlanksEnd(bytes, blank, pairs, valid, t.First);
+    }
+  }
+  return t;
+}
+
+// Copies the `length` bytes at `from`, each 0x22 doubled; bit k of `quotes`
+// marks a quote at from[k]. (Rare: kept out of the inlined writers.)
+[[gnu::noinline]] inline char* CopyDoublingQuotes(char* out, const char* from, std::uint64_t quotes,
+                                                  unsigned length) {
+  unsigned done = 0;
+  for (; quotes != 0; quotes &= quotes - 1) {
+    const unsigned after = static_cast<unsigned>(std::countr_zero(quotes)) + 1;
+    out = CopyExact(out, from + done, after - done);
+    *out++ = '"';
+    done = after;
+  }
+  return CopyExact(out, from + done, length - done);
+}
+
+// Copies the trimmed text in whole blocks: kMaskedTail bytes after the
+// value's end may be read. A value of one or two blocks takes as many moves,
+// whatever its length.
+template <int kBlocks>
+TABULON_INLINE char* CopyText(char* out, const char* text, unsigned length, const char* value_end) {
+  if constexpr (kBlocks <= 2) {
+    std::memcpy(out, text, kMaskBlockSize);
+    if constexpr (kBlocks == 2)
+      std::memcpy(out + kMaskBlockSize, text + kMaskBlockSize, kMaskBlockSize);
+    return out + length;
+  } else {
+    return CopyInBlocks(out, text, length, value_end + kMaskedTail);
+  }
+}
+
+}  // namespace masked
+
+// The field text of the n-byte value at `value` (n at most kMaskedFieldLimit
+// and 16 * kBlocks). kMaskedTail bytes after the value's end are readable;
+// `out` has room for LongestFieldText(n) + kCopySlack bytes.
+template <TrimKind kTrim, TextKind kText, int kBlocks>
+TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n, bool comma_mode) {
+  const masks::ValueBytes<kBlocks> bytes(value);
+  const masked::Trimmed t = masked::TrimByMasks<kTrim>(bytes, n);
+  const char* text = value + t.First;
+  const unsigned length = t.Last - t.First;
+  if constexpr (kText == TextKind::Formula) {
+    const bool comma = (bytes.Equal(',') & masks::Below(n)) != 0;
+    *out = '=';  // taken back when it does not belong
+    out += TakesFormulaMark(comma_mode, comma) ? 1 : 0;
+  }
+  if constexpr (kText != TextKind::Plain) {
+    *out++ = '"';
+    const std::uint64_t quotes = bytes.Equal('"') & masks::Below(t.Last) & ~masks::Below(t.First);
+    if (quotes != 0) [[unlikely]] {
+      out = masked::CopyDoublingQuotes(out, text, quotes >> t.First, length);
+      *out++ = '"';
+      return out;
+    }
+  }
+  out = masked::CopyText<kBlocks>(out, text, length, value + n);
+  if constexpr (kText != TextKind::Plain) *out++ = '"';
+  return out;
+}
+
+}  // namespace tabulon
+
+#endif

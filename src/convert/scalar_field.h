@@ -1,0 +1,96 @@
+// The scalar field writer: one field text written straight into the output
+// buffer by the named operations of transforms.h. It serves every field the
+// masked writer does not (long fields, records near the end of the read
+// buffer, builds without vector registers) and is the reference the masked
+// writer is tested against.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+#include "convert/block_copy.h"
+#include "convert/field_plan.h"
+#include "convert/inline.h"
+#include "convert/transforms.h"
+
+namespace tabulon {
+
+// Where the next byte of one kind stands in the record. One search serves
+// every field before that byte, so a record without double quotes (or
+// commas) costs one memchr for all its fields instead of one per field.
+class NextByte {
+ public:
+  NextByte(const char* limit, char byte)
+      : from_(limit), found_(limit), limit_(limit), byte_(byte) {}
+
+  // True when the non-empty range [begin, end) holds the byte.
+  TABULON_INLINE bool In(const char* begin, const char* end) {
+    if (begin < from_ || found_ < begin) {  // the last search does not cover begin
+      from_ = begin;
+      const void* hit = std::memchr(begin, byte_, static_cast<std::size_t>(limit_ - begin));
+      found_ = hit != nullptr ? static_cast<const char*>(hit) : limit_;
+    }
+    return found_ < end;
+  }
+
+ private:
+  const char* from_;   // the last search started here ...
+  const char* found_;  // ... and found the byte here (limit_: nowhere)
+  const char* limit_;
+  char byte_;
+};
+
+// One record while its fields are written: the record is the read window of
+// every trim, and the searches for quotes and commas stop at `scan_limit`
+// (the bytes after the layout can be many).
+struct RecordScan {
+  RecordScan(std::string_view record, const char* scan_limit, bool comma_mode)
+      : Window{record.data(), record.data() + record.size()},
+        CommaMode(comma_mode),
+        Quotes(scan_limit, '"'),
+        Commas(scan_limit, ',') {}
+
+  ReadWindow Window;
+  bool CommaMode;
+  NextByte Quotes;
+  NextByte Commas;
+};
+
+// QuoteField of `value` at `out`: copied in one piece unless it holds a quote.
+TABULON_INLINE char* WriteQuoted(char* out, std::string_view value, RecordScan& scan) {
+  const char* begin = value.data();
+  const char* const end = begin + value.size();
+  *out++ = '"';
+  if (begin != end && scan.Quotes.In(begin, end)) {
+    while (const void* hit = std::memchr(begin, '"', static_cast<std::size_t>(end - begin))) {
+      const char* quote = static_cast<const char*>(hit);
+      out = CopyExact(out, begin, static_cast<std::size_t>(quote - begin) + 1);
+      *out++ = '"';  // every 0x22 byte doubled
+      begin = quote + 1;
+    }
+  }
+  out = CopyInBlocks(out, begin, static_cast<std::size_t>(end - begin), scan.Window.End);
+  *out++ = '"';
+  return out;
+}
+
+// The field text of the cut-out `value` (inside the record) for one kind;
+// `out` has room for LongestFieldText(value.size()) + kCopySlack bytes.
+template <TrimKind kTrim, TextKind kText>
+TABULON_INLINE char* WriteScalarField(char* out, std::string_view value, RecordScan& scan) {
+  const std::string_view trimmed = TrimAs<kTrim>(value, scan.Window);
+  if constexpr (kText == TextKind::Formula) {
+    const bool comma = scan.CommaMode && !value.empty() &&
+                       scan.Commas.In(value.data(), value.data() + value.size());
+    if (TakesFormulaMark(scan.CommaMode, comma)) *out++ = '=';
+  }
+  if constexpr (kText == TextKind::Plain) {
+    return CopyInBlocks(out, trimmed.data(), trimmed.size(), scan.Window.End);
+  } else {
+    static_assert(kText == TextKind::Quoted || kText == TextKind::Formula);
+    return WriteQuoted(out, trimmed, scan);
+  }
+}
+
+}  // namespace tabulon
