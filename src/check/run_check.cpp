@@ -6,7 +6,6 @@
 #include "base/messages.h"
 #include "check/layout_check.h"
 #include "check/report.h"
-#include "driver/failure_report.h"
 #include "driver/options.h"
 #include "driver/run.h"
 #include "params/field_table.h"
