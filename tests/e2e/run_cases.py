@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""Runs end-to-end cases against the built converter and compares exact bytes.
+"""Runs end-to-end cases against a built program and compares exact bytes.
 
-A case is a directory under cases/:
+The converter's cases are under cases/, the layout check's under check_cases/
+(--cases picks the folder, --binary the program). A case is a directory:
 
   files/...         copied into a fresh temporary work directory
   args              the arguments, one per line (raw bytes; no line: none)
   cmd               instead of args: a shell command run by sh in the work
-                    directory; $TABULON is the converter (with its wrapper),
+                    directory; $TABULON is the program (with its wrapper),
                     $TABULON_EXAMPLES the repository's examples/ directory
   expect/exit       the exit status (default 0)
   expect/stdout     exact standard output (missing: must be empty)
