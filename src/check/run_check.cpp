@@ -10,7 +10,7 @@
 #include "driver/run.h"
 #include "params/field_table.h"
 #include "platform/platform.h"
-#include "textio/errors.h"
+#include "base/errors.h"
 
 namespace tabulon::check {
 namespace {
