@@ -121,6 +121,7 @@ struct RunInput {
   FileId Id;
   int Fd;
   bool Open;
+  bool Kept = false;  // read whole: its descriptor is held until the process ends
 };
 std::vector<RunInput> run_inputs;
 
@@ -306,9 +307,17 @@ bool ReadWholeFile(const char* name, std::string& contents) {
     // (an inode number is reused once a file is gone) and the output can be
     // refused by it; the lock is released as at a close.
     ::flock(fd, LOCK_UN);
+    run_inputs.back().Kept = true;
   }
   if (!ok) contents.clear();
   return ok;
+}
+
+void ForgetRunInputs() {
+  std::erase_if(run_inputs, [](const RunInput& input) {
+    if (input.Kept && input.Open) ::close(input.Fd);
+    return input.Kept || !input.Open;
+  });
 }
 
 bool IsRunInput(Handle handle) {

@@ -226,6 +226,10 @@ bool ReadWholeFile(const char* name, std::string& contents) {
   return true;
 }
 
+void ForgetRunInputs() {
+  protected_files.clear();
+}
+
 bool IsRunInput(Handle handle) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (protected_files.empty() || !::GetFileInformationByHandle(ToHandle(handle), &info)) {
