@@ -48,7 +48,7 @@ std::string PlainRight(const std::string& v) {
   std::size_t q = v.size();
   auto starts_character = [&](std::size_t at) {
     std::size_t i = 0;
-    while (i < at) i += Lead(static_cast<unsigned char>(v[i])) ? 2 : 1;
+    while (i < at) i += Lead(static_cast<unsigned char>(v[i])) ? 2u : 1u;
     return i == at;
   };
   while (q > 1) {

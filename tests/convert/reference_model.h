@@ -137,7 +137,9 @@ inline std::string FieldText(const std::string& cut, const Field& field, bool co
 
 // Slot i, or a zeroed slot when the table has none there.
 inline Field SlotOf(const Table& table, std::int64_t i) {
-  if (i < static_cast<std::int64_t>(table.Slots.size())) return table.Slots[i];
+  if (i < static_cast<std::int64_t>(table.Slots.size())) {
+    return table.Slots[static_cast<std::size_t>(i)];
+  }
   return Field{};
 }
 

@@ -81,8 +81,9 @@ class ScaleTest : public ::testing::Test {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     EXPECT_NE(f, nullptr);
     std::string block;
-    std::int64_t per_block =
-        std::max<std::int64_t>(1, (1 << 20) / std::max<std::size_t>(1, piece.size()));
+    std::int64_t per_block = std::max<std::int64_t>(
+        1,
+        static_cast<std::int64_t>((std::size_t{1} << 20) / std::max<std::size_t>(1, piece.size())));
     for (std::int64_t i = 0; i < per_block; ++i) block += piece;
     for (std::int64_t done = 0; done < count; done += per_block) {
       std::int64_t n = std::min(per_block, count - done);
