@@ -31,7 +31,7 @@ class ValueBytes {
  public:
   explicit ValueBytes(const char* p) {
     for (std::size_t i = 0; i < kBlocks; ++i) {
-      block_[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+      Blocks[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
     }
   }
 
@@ -62,13 +62,13 @@ class ValueBytes {
   std::uint64_t Collect(Compare compare) const {
     std::uint64_t m = 0;
     for (std::size_t i = 0; i < kBlocks; ++i) {
-      auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(compare(block_[i])));
+      auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(compare(Blocks[i])));
       m |= std::uint64_t{bits} << (16 * i);
     }
     return m;
   }
 
-  __m128i block_[kBlocks];
+  __m128i Blocks[kBlocks];
 };
 
 }  // namespace tabulon::masks

@@ -137,7 +137,7 @@ void BindName(LineFile& file, std::string_view name, std::uint32_t capacity) {
   file.FlushAction = nullptr;
   file.FlushesEachLine = false;
   file.CloseAction = nullptr;
-  file.Dropping = false;
+  file.DroppingText = false;
   file.BufferRef = file.OwnBuffer;
   file.State = StateClosed;
   file.LineStyle = kLineStyleCrLf;
@@ -171,21 +171,21 @@ bool AtEndOfDataSlow(LineFile& file) {
   return false;
 }
 
-std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_t keep) {
+std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_t kept_limit) {
   spill.clear();
   if (file.State != StateReading) {
     SetPendingIoCode(kCodeNotReading);
     return {};
   }
   bool spilled = false;
-  // Only the first `keep` bytes of the line are gathered; the rest is read
+  // Only the first `kept_limit` bytes of the line are gathered; the rest is read
   // and passed over, so a huge line costs no memory beyond what is kept.
   auto gather = [&](const char* start, std::size_t size) {
-    spill.append(start, std::min(size, keep - spill.size()));
+    spill.append(start, std::min(size, kept_limit - spill.size()));
     spilled = true;
   };
   auto finish = [&](const char* start, std::size_t size) -> std::string_view {
-    if (!spilled) return {start, std::min(size, keep)};
+    if (!spilled) return {start, std::min(size, kept_limit)};
     gather(start, size);
     return spill;
   };
@@ -199,7 +199,7 @@ std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_
     const char* stop = FindLineStop(start, buffer + file.FillCount);
     std::size_t size = static_cast<std::size_t>(stop - start);
     std::uint32_t at = static_cast<std::uint32_t>(stop - buffer);
-    if (at == file.FillCount) {  // no line end in the buffer: keep the piece, refill
+    if (at == file.FillCount) {  // no line end in the buffer: kept_limit the piece, refill
       gather(start, size);
       file.Position = at;
       continue;
@@ -243,7 +243,7 @@ void AppendTextSlow(LineFile& file, const char* data, std::size_t size) {
     SetPendingIoCode(kCodeNotWriting);
     return;
   }
-  if (file.Dropping) return;
+  if (file.DroppingText) return;
   // Whenever the rest fills the buffer, fill it to its end and write it out.
   while (size >= file.Capacity - file.Position) {
     std::size_t room = file.Capacity - file.Position;
@@ -253,7 +253,7 @@ void AppendTextSlow(LineFile& file, const char* data, std::size_t size) {
     size -= room;
     if (std::int32_t code = file.TransferAction(file)) {
       SetPendingIoCode(code);
-      file.Dropping = true;
+      file.DroppingText = true;
       return;
     }
   }
@@ -290,14 +290,14 @@ void CloseLineFile(LineFile& file) {
 }
 
 CloseOnUnwind::~CloseOnUnwind() {
-  if (file_ == nullptr) return;
-  CloseLineFile(*file_);
+  if (File == nullptr) return;
+  CloseLineFile(*File);
   CheckIoWhileUnwinding();
 }
 
 void CloseOnUnwind::Close() {
-  LineFile* file = file_;
-  file_ = nullptr;
+  LineFile* file = File;
+  File = nullptr;
   CloseLineFile(*file);
   CheckIo();
 }
