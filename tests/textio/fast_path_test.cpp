@@ -11,34 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "convert/reference_model.h"
 #include "textio/line_file.h"
 #include "textio/memory_device.h"
 
 namespace tabulon {
 namespace {
 
-// LF or CR LF ends a line, any other CR is dropped, Ctrl-Z ends the data.
+// The expected lines: the reference model's.
 std::vector<std::string> PlainLines(const std::string& data) {
-  std::vector<std::string> lines;
-  std::size_t i = 0;
-  auto at_end = [&] { return i >= data.size() || data[i] == '\x1A'; };
-  while (!at_end()) {
-    std::string line;
-    while (!at_end()) {
-      char c = data[i++];
-      if (c == '\n') break;
-      if (c == '\r') {
-        if (i < data.size() && data[i] == '\n') {
-          ++i;
-          break;
-        }
-        continue;
-      }
-      line += c;
-    }
-    lines.push_back(line);
-  }
-  return lines;
+  return reference::TextLines(data);
 }
 
 std::vector<std::string> ReadAll(const std::string& data, std::uint32_t capacity,
