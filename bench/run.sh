@@ -4,6 +4,7 @@
 #   bench/run.sh                  # peers: mixed, narrow and wide, 200 MB, 5 rounds
 #   bench/run.sh peers SIZE ROUNDS [SHAPE...]
 #   bench/run.sh scale            # tabulon alone: 1 MB to 1 GB, one 100 MB line, one record
+#   bench/run.sh threads [SIZE ROUNDS FILES]  # 1 CPU against all, cat and dd; many files
 #
 # "peers" times, interleaved and repeated on the same file: tabulon; a plain
 # read/write copy (dd bs=128K, the ceiling); cut -b on the same columns; and
@@ -199,8 +200,71 @@ scale() {
   fi
 }
 
+# The median of the MB/s figures in a list ("a b c ...").
+median_of() { tr ' ' '\n' <<<"$1" | grep . | median; }
+
+# One large file on one CPU (taskset -c 0) and on every CPU the machine has,
+# next to `cat > out` and the dd copy, interleaved; then many files at once
+# under `parallel -j N` (N = CPUs), each run free to use every CPU against
+# each held to one CPU of its own.
+threads() {
+  local size=${1:-200M} rounds=${2:-7} files=${3:-8}
+  local cpus
+  cpus=$(nproc)
+  printf '%-7s %9s %9s %9s %9s %9s %9s %9s\n' shape '1 CPU' "$cpus CPU" 'cat>out' 'dd' \
+    'all/1' 'all/cat' 'RSS KiB'
+  for shape in mixed narrow wide; do
+    local params=$work/$shape.params text=$work/$shape.txt
+    "$datagen" "$shape" "$size" "$params" "$text"
+    local bytes
+    bytes=$(stat -c %s "$text")
+    declare -A rate=()
+    local rss=0
+    for ((r = 0; r < rounds; r++)); do
+      for tool in one all cat dd; do
+        local t
+        case $tool in
+          one) t=$(timed taskset -c 0 "$tabulon" -f "$params" "$text" "$work/out") ;;
+          all) t=$(timed "$tabulon" -f "$params" "$text" "$work/out") ;;
+          cat) t=$(timed cat "$text") ;;
+          dd) t=$(timed dd if="$text" of="$work/out" bs=128K status=none) ;;
+        esac
+        read -r w u s m <<<"$t"
+        rate[$tool]+="$(awk -v n="$bytes" -v w="$w" 'BEGIN { printf "%.1f", n / w / 1e6 }') "
+        [[ $tool == all ]] && ((m > rss)) && rss=$m
+      done
+    done
+    local one all cat dd
+    one=$(median_of "${rate[one]}") all=$(median_of "${rate[all]}")
+    cat=$(median_of "${rate[cat]}") dd=$(median_of "${rate[dd]}")
+    printf '%-7s %9.0f %9.0f %9.0f %9.0f %9.2f %9.2f %9d\n' "$shape" "$one" "$all" "$cat" "$dd" \
+      "$(awk -v a="$all" -v b="$one" 'BEGIN { print a / b }')" \
+      "$(awk -v a="$all" -v b="$cat" 'BEGIN { print a / b }')" "$rss"
+    rm -f "$text" "$work/out" "$work/stdout"
+  done
+  # Many files: each run free to use every CPU, against each run held to
+  # the one CPU of its job slot; the total wall time of the whole set.
+  local params=$work/mixed.params
+  local part=$(( $(numfmt --from=iec "$size") / files ))
+  for ((i = 0; i < files; i++)); do "$datagen" mixed "$part" "$params" "$work/part$i.txt" "$i"; done
+  local free="" held=""
+  for ((r = 0; r < rounds; r++)); do
+    read -r w _ <<<"$(timed parallel -j "$cpus" "$tabulon" -f "$params" {} {.}.csv ::: "$work"/part*.txt)"
+    free+="$w "
+    read -r w _ <<<"$(timed parallel -j "$cpus" taskset -c '{= $_ = slot() - 1 =}' "$tabulon" \
+      -f "$params" {} {.}.csv ::: "$work"/part*.txt)"
+    held+="$w "
+  done
+  free=$(median_of "$free") held=$(median_of "$held")
+  printf '%s files of %s, parallel -j %s: %.3f s free, %.3f s held to one CPU each (%.3f)\n' \
+    "$files" "$(numfmt --to=iec "$part")" "$cpus" "$free" "$held" \
+    "$(awk -v a="$free" -v b="$held" 'BEGIN { print a / b }')"
+  rm -f "$work"/part*
+}
+
 case $mode in
   peers) shift || true; peers "$@" ;;
   scale) scale ;;
-  *) echo "usage: bench/run.sh [peers [SIZE [ROUNDS [SHAPE...]]] | scale]" >&2; exit 2 ;;
+  threads) shift || true; threads "$@" ;;
+  *) echo "usage: bench/run.sh [peers [SIZE [ROUNDS [SHAPE...]]] | scale | threads [SIZE [ROUNDS [FILES]]]]" >&2; exit 2 ;;
 esac

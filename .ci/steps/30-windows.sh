@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Windows build: cross-compiles Tabulon.exe with MinGW-w64 and runs the unit
-# tests and the end-to-end cases under Wine (cmake --workflow --preset windows).
+# Windows build: cross-compiles Tabulon.exe and TabulonCheck.exe with MinGW-w64
+# and runs the unit tests and the end-to-end cases under Wine (cmake --workflow
+# --preset windows), then makes the ZIP package a Windows user downloads and
+# checks its contents.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -13,6 +15,8 @@ need=(
   wine64:wine64
   script:bsdutils
   flock:util-linux
+  unzip:unzip
+  file:file
   /usr/src/googletest/CMakeLists.txt:libgtest-dev
 )
 missing=()
@@ -31,7 +35,8 @@ fi
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX=${WINEPREFIX:-/tmp/tabulon-ci-wine}
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+work=""
+trap 'wineserver -k >/dev/null 2>&1 || true; [[ -z $work ]] || rm -rf "$work"' EXIT
 if [[ ! -e $WINEPREFIX/.tabulon-ready ]]; then
   echo "-- making the Wine prefix $WINEPREFIX"
   wineboot -i </dev/null >/dev/null 2>&1
@@ -39,3 +44,35 @@ if [[ ! -e $WINEPREFIX/.tabulon-ready ]]; then
 fi
 
 cmake --workflow --preset windows
+
+echo "-- the Windows package"
+(cd build/windows && rm -f ./*.zip && cpack -G ZIP >/dev/null)
+zip=$(ls build/windows/tabulon-*-win64.zip)
+unzip -l "$zip"
+# What a Windows user unpacks, under the folder named like the archive. A new
+# program or document in the package is added here.
+contents=(
+  Tabulon.exe
+  TabulonCheck.exe
+  README.md
+  LICENSE
+  examples/customers.txt
+  examples/customers.params
+  examples/customers.expected.csv
+)
+top=$(basename "$zip" .zip)
+if ! diff <(printf "$top/%s\n" "${contents[@]}" | sort) <(unzip -Z1 "$zip" | grep -v '/$' | sort); then
+  echo "30-windows: $zip holds other files than expected (<: missing, >: unexpected)" >&2
+  exit 1
+fi
+work=$(mktemp -d)
+unzip -q "$zip" -d "$work"
+for program in Tabulon.exe TabulonCheck.exe; do
+  file "$work/$top/$program" | grep -q 'PE32+ executable (console) x86-64' || {
+    echo "30-windows: $program in $zip is not a 64-bit console program" >&2
+    exit 1
+  }
+done
+cmp "$work/$top/LICENSE" LICENSE
+cmp "$work/$top/examples/customers.txt" examples/customers.txt
+echo "-- package OK: $zip"

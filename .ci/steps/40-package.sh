@@ -2,7 +2,8 @@
 # Builds the Debian package in its own build directory, installs it with
 # dpkg, converts the bundled example with the installed program, checks that
 # the manual page is installed and found, and that it renders without a
-# warning. Removes the package again at the end.
+# warning, and that the licence and the copyright file are installed. Removes
+# the package again at the end.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -28,9 +29,11 @@ fail() {
   exit 1
 }
 
-echo "-- the manual page renders without warnings"
-warnings=$(groff -ww -man -Tutf8 doc/tabulon.1 2>&1 >/dev/null)
-[[ -z $warnings ]] || fail "groff warnings in doc/tabulon.1:"$'\n'"$warnings"
+echo "-- the manual pages render without warnings"
+for page in docs/tabulon.1 docs/tabulon-check.1; do
+  warnings=$(groff -ww -man -Tutf8 "$page" 2>&1 >/dev/null)
+  [[ -z $warnings ]] || fail "groff warnings in $page:"$'\n'"$warnings"
+done
 
 echo "-- building the package"
 build=build/ci-package
@@ -64,9 +67,32 @@ cp examples/customers.txt examples/customers.params "$work"
 [[ ! -s $work/stdout.txt && ! -s $work/stderr.txt ]] || fail "the installed program wrote a message"
 cmp "$work/customers.csv" examples/customers.expected.csv || fail "output differs from examples/customers.expected.csv"
 
-echo "-- the manual page is installed"
+echo "-- the licence is installed, and the copyright file holds the same text"
+doc=/usr/share/doc/tabulon
+cmp "$doc/LICENSE" LICENSE || fail "$doc/LICENSE differs from LICENSE"
+[[ $(head -n 1 "$doc/copyright") == "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ]] ||
+  fail "$doc/copyright is not in the machine-readable format"
+grep -qx "Copyright: 2026 The Tabulon developers" "$doc/copyright" || fail "$doc/copyright: no copyright line"
+# The stand-alone licence paragraph (after an empty line): continuation lines
+# start with a blank, and "." stands for an empty line.
+awk 'on { print } prev == "" && $0 == "License: Expat" { on = 1 } { prev = $0 }' "$doc/copyright" |
+  sed 's/^ //; s/^\.$//' >"$work/licence.txt"
+sed -n '5,$p' LICENSE | cmp - "$work/licence.txt" || fail "the licence in $doc/copyright differs from LICENSE"
+
+echo "-- checking the bundled example with /usr/bin/tabulon-check"
+# Its records carry a deletion flag after the last field: one finding, status 1.
+status=0
+(cd "$work" && /usr/bin/tabulon-check -f customers.params customers.txt >check.txt 2>check.err) || status=$?
+[[ $status == 1 && ! -s $work/check.err ]] || fail "the installed layout check ended with status $status"
+report=$(iconv -f CP932 "$work/check.txt")
+[[ $report == $'レイアウトの幅93バイトより長いレコード: 6件(最初は1行目)\r' ]] ||
+  fail "the installed layout check reported: $report"
+
+echo "-- the manual pages are installed"
 page=$(man -w tabulon) || fail "man -w tabulon finds no page"
 [[ $page == /usr/share/man/man1/tabulon.1* ]] || fail "man -w tabulon gives $page"
 MANPAGER=cat MANWIDTH=80 man tabulon 2>"$work/man.err" | grep -q "fixed-width" || fail "the page does not render"
 [[ ! -s $work/man.err ]] || fail "man tabulon warned: $(cat "$work/man.err")"
+page=$(man -w tabulon-check) || fail "man -w tabulon-check finds no page"
+[[ $page == /usr/share/man/man1/tabulon-check.1* ]] || fail "man -w tabulon-check gives $page"
 echo "-- package OK: $deb"

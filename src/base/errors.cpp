@@ -2,18 +2,24 @@
 
 namespace tabulon {
 
+std::string ErrorMessage::In(TextForm form) const {
+  std::string text;
+  if (head) text = tabulon::In(*head, form);
+  text += parameter;
+  if (tail) text += tabulon::In(*tail, form);
+  return text;
+}
+
 [[gnu::noinline]] void RaiseFOpenError(std::string_view file_name) {
-  std::string message(messages::kCannotOpenHead.cp932);
-  message += file_name;
-  message += messages::kCannotOpenTail.cp932;
-  throw EFOpenError(std::move(message), TABULON_CALLER_ADDRESS());
+  throw EFOpenError(
+      {&messages::kCannotOpenHead, std::string(file_name), &messages::kCannotOpenTail},
+      TABULON_CALLER_ADDRESS());
 }
 
 [[gnu::noinline]] void RaiseConvertError(std::string_view item) {
-  std::string message(messages::kNotAnIntegerHead.cp932);
-  message += item;
-  message += messages::kNotAnIntegerTail.cp932;
-  throw EConvertError(std::move(message), TABULON_CALLER_ADDRESS());
+  throw EConvertError(
+      {&messages::kNotAnIntegerHead, std::string(item), &messages::kNotAnIntegerTail},
+      TABULON_CALLER_ADDRESS());
 }
 
 }  // namespace tabulon

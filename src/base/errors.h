@@ -1,6 +1,6 @@
 // The error kinds of the program. An error carries its kind name, its message
-// (code page 932 bytes) and the code address where it was raised; the failure
-// report at the top of the run shows all three.
+// and the code address where it was raised; the failure report at the top of
+// the run shows all three.
 #pragma once
 
 #include <cstdint>
@@ -12,14 +12,29 @@
 
 namespace tabulon {
 
+// An error's message: a text of the program, the bytes of a parameter (a
+// file name, an item, a number), and a text after it; any part may be
+// missing. Only the texts have a UTF-8 form: the parameter is always shown as
+// it is.
+struct ErrorMessage {
+  const Text* head = nullptr;
+  std::string parameter;
+  const Text* tail = nullptr;
+
+  // The whole message in the form given.
+  std::string In(TextForm form) const;
+};
+
 class Exception {
  public:
-  Exception(const char* kind_name, std::string message, const void* location)
+  Exception(const char* kind_name, ErrorMessage message, const void* location)
       : kind_name_(kind_name), message_(std::move(message)), location_(location) {}
   virtual ~Exception() = default;
 
   const char* KindName() const { return kind_name_; }
-  const std::string& Message() const { return message_; }
+  const ErrorMessage& Parts() const { return message_; }
+  // The message in code page 932.
+  std::string Message() const { return message_.In(TextForm::Cp932); }
   const void* Location() const { return location_; }
 
  protected:
@@ -27,13 +42,13 @@ class Exception {
 
  private:
   const char* kind_name_;
-  std::string message_;
+  ErrorMessage message_;
   const void* location_;
 };
 
 class EInOutError : public Exception {
  public:
-  EInOutError(std::string message, std::int32_t code, const void* location)
+  EInOutError(ErrorMessage message, std::int32_t code, const void* location)
       : Exception("EInOutError", std::move(message), location), code_(code) {}
   std::int32_t Code() const { return code_; }
 
@@ -43,13 +58,13 @@ class EInOutError : public Exception {
 
 class EFOpenError : public Exception {
  public:
-  EFOpenError(std::string message, const void* location)
+  EFOpenError(ErrorMessage message, const void* location)
       : Exception("EFOpenError", std::move(message), location) {}
 };
 
 class EConvertError : public Exception {
  public:
-  EConvertError(std::string message, const void* location)
+  EConvertError(ErrorMessage message, const void* location)
       : Exception("EConvertError", std::move(message), location) {}
 };
 
@@ -58,7 +73,7 @@ class EConvertError : public Exception {
 class EOutOfMemory : public Exception {
  public:
   explicit EOutOfMemory(const void* location)
-      : Exception("EOutOfMemory", std::string(messages::kOutOfMemory.cp932), location) {}
+      : Exception("EOutOfMemory", {&messages::kOutOfMemory, {}, nullptr}, location) {}
   void RaisedAt(const void* location) { SetLocation(location); }
 };
 

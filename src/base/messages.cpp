@@ -22,6 +22,19 @@ constexpr std::size_t Utf8Length(unsigned char b) {
 
 }  // namespace
 
+constinit TextForms ChosenTextForms;
+
+bool NamesUtf8(std::string_view locale_name) {
+  for (std::size_t i = 0; i + 4 <= locale_name.size(); ++i) {
+    auto lower = [&](std::size_t at) { return static_cast<char>(locale_name[at] | 0x20); };
+    if (lower(i) != 'u' || lower(i + 1) != 't' || lower(i + 2) != 'f') continue;
+    std::size_t eight = i + 3;
+    if (locale_name[eight] == '-' && eight + 1 < locale_name.size()) ++eight;
+    if (locale_name[eight] == '8') return true;
+  }
+  return false;
+}
+
 std::string_view Utf8Prefix(const Text& text, std::size_t cp932_size) {
   // Both forms hold the same characters in the same order: step through
   // them side by side.

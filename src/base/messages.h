@@ -24,6 +24,19 @@ constexpr std::string_view In(const Text& text, TextForm form) {
   return form == TextForm::Utf8 ? text.utf8 : text.cp932;
 }
 
+// True when a locale name (LANG=ja_JP.UTF-8, LC_ALL=C.utf8) names the UTF-8
+// character set: it holds "UTF-8" or "UTF8" in any case.
+bool NamesUtf8(std::string_view locale_name);
+
+// The forms in which the program's own texts are written on the message
+// channel (standard error) and in the failure report (standard output).
+// Chosen once at start-up (ChooseTextForms); code page 932 until then.
+struct TextForms {
+  TextForm messages = TextForm::Cp932;
+  TextForm report = TextForm::Cp932;
+};
+extern constinit TextForms ChosenTextForms;
+
 // The UTF-8 form of the first `cp932_size` bytes of a text's code page 932
 // form: whole characters only, so a double-byte character cut in two is left
 // out. Lengths and cuts are always decided on the code page 932 form.

@@ -3,9 +3,16 @@
 
 #include <string_view>
 
+#include "convert/field_plan.h"
 #include "params/field_table.h"
+#include "textio/line_file.h"
 
 namespace tabulon {
+
+// Converts every line of `text` into `out` (both open). With more than one
+// CPU a large text goes on in blocks on `cpus` threads, with the same result.
+void ConvertLines(LineFile& text, LineFile& out, const RecordPlan& plan, char separator,
+                  unsigned cpus);
 
 // Converts the text file into the output file. The output is created (or
 // emptied) only after the text file opened. Raises EInOutError on any failed

@@ -31,6 +31,14 @@ char* WriteRecord(char* out, std::string_view record, const RecordPlan& plan, ch
 void AppendRecord(LineFile& out, std::string_view record, const RecordPlan& plan, char separator,
                   std::size_t tail = 0);
 
+// Writes the line of one record read from `text`: its field texts and CR LF.
+inline void WriteRecordLine(LineFile& out, const LineFile& text, std::string_view record,
+                            const RecordPlan& plan, char separator) {
+  BeginText(out);
+  AppendRecord(out, record, plan, separator, ReadableAfter(text, record));
+  WriteLineEnd(out);
+}
+
 // Appends the header line's text: every field's header name quoted.
 void AppendHeader(LineFile& out, const FieldTable& table, std::size_t field_count, char separator);
 

@@ -28,22 +28,49 @@ namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 
-// Appends to a fixed buffer, silently cutting at its end.
-class FixedText {
+// Builds the report in a fixed buffer. Its length is counted on the code page
+// 932 form, which is cut after kReportLimit bytes. In the UTF-8 form the
+// program's texts are written in UTF-8 (as many whole characters as the cut
+// keeps of them); every other byte is written as it is.
+class ReportText {
  public:
-  FixedText(char* buffer, std::size_t capacity) : buffer_(buffer), capacity_(capacity) {}
-  void Append(std::string_view piece) {
-    std::size_t n = piece.size() < capacity_ - size_ ? piece.size() : capacity_ - size_;
-    std::memcpy(buffer_ + size_, piece.data(), n);
-    size_ += n;
+  ReportText(char (&buffer)[kReportBufferSize], TextForm form) : buffer_(buffer), form_(form) {}
+  void Append(std::string_view bytes) { Put(bytes.substr(0, Take(bytes.size()))); }
+  void Append(const Text* text) {
+    if (text == nullptr) return;
+    std::size_t kept = Take(text->cp932.size());
+    Put(form_ == TextForm::Utf8 ? Utf8Prefix(*text, kept) : text->cp932.substr(0, kept));
   }
   std::size_t Size() const { return size_; }
 
  private:
+  // Counts up to `size` more code page 932 bytes against the limit.
+  std::size_t Take(std::size_t size) {
+    std::size_t kept = size < kReportLimit - counted_ ? size : kReportLimit - counted_;
+    counted_ += kept;
+    return kept;
+  }
+  void Put(std::string_view bytes) {
+    std::memcpy(buffer_ + size_, bytes.data(), bytes.size());
+    size_ += bytes.size();
+  }
+
   char* buffer_;
-  std::size_t capacity_;
+  TextForm form_;
+  std::size_t counted_ = 0;
   std::size_t size_ = 0;
 };
+
+// A '.' follows the message when it is not empty and the last byte of its
+// code page 932 form is not one.
+bool NeedsFullStop(const Report& report) {
+  for (std::string_view part :
+       {report.tail ? report.tail->cp932 : std::string_view(), report.parameter,
+        report.head ? report.head->cp932 : std::string_view()}) {
+    if (!part.empty()) return part.back() != '.';
+  }
+  return false;
+}
 
 void Hex8(char* out, std::uint32_t value) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -158,30 +185,32 @@ struct InstallNewHandler {
 
 }  // namespace
 
-std::size_t FormatReport(char (&buffer)[kReportLimit], std::string_view kind_name,
-                         std::string_view module, std::uint32_t location,
-                         std::string_view message) {
+std::size_t FormatReport(char (&buffer)[kReportBufferSize], const Report& report, TextForm form) {
   char hex[8];
-  Hex8(hex, location);
-  FixedText text(buffer, kReportLimit);
-  text.Append(kind_name);
-  text.Append(messages::kReportModule.cp932);
-  text.Append(module);
-  text.Append(messages::kReportAt.cp932);
+  Hex8(hex, report.location);
+  ReportText text(buffer, form);
+  text.Append(report.kind_name);
+  text.Append(&messages::kReportModule);
+  text.Append(report.module);
+  text.Append(&messages::kReportAt);
   text.Append(std::string_view(hex, sizeof hex));
-  text.Append(messages::kReportOccurred.cp932);
+  text.Append(&messages::kReportOccurred);
   text.Append(kLineEnd);
-  text.Append(message);
-  if (!message.empty() && message.back() != '.') text.Append(".");
+  text.Append(report.head);
+  text.Append(report.parameter);
+  text.Append(report.tail);
+  if (NeedsFullStop(report)) text.Append(".");
   text.Append(kLineEnd);
   return text.Size();
 }
 
-void ReportFailure(std::string_view kind_name, std::string_view message,
-                   const void* location) noexcept {
-  char buffer[kReportLimit];
-  std::size_t size =
-      FormatReport(buffer, kind_name, platform::ModuleName(), LocationOf(location), message);
+namespace {
+
+[[noreturn]] void WriteReport(Report report, const void* location) noexcept {
+  report.module = platform::ModuleName();
+  report.location = LocationOf(location);
+  char buffer[kReportBufferSize];
+  std::size_t size = FormatReport(buffer, report, ChosenTextForms.report);
   platform::Handle out = platform::StandardOutput();
   // The results are ignored: with standard output gone, the report is lost
   // and the status is still 1. Nor is it ever written into one of the run's
@@ -193,8 +222,24 @@ void ReportFailure(std::string_view kind_name, std::string_view message,
   platform::ExitProcess(kExitFailure);
 }
 
+}  // namespace
+
+void ReportFailure(std::string_view kind_name, std::string_view message,
+                   const void* location) noexcept {
+  Report report;
+  report.kind_name = kind_name;
+  report.parameter = message;
+  WriteReport(report, location);
+}
+
 void ReportFailure(const Exception& error) noexcept {
-  ReportFailure(error.KindName(), error.Message(), error.Location());
+  const ErrorMessage& message = error.Parts();
+  Report report;
+  report.kind_name = error.KindName();
+  report.head = message.head;
+  report.parameter = message.parameter;
+  report.tail = message.tail;
+  WriteReport(report, error.Location());
 }
 
 void ReportCurrentError() noexcept {

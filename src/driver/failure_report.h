@@ -15,19 +15,36 @@
 
 namespace tabulon {
 
-// The report text is cut after this many bytes.
+// The report text is cut after this many bytes of its code page 932 form.
 inline constexpr std::size_t kReportLimit = 1024;
+// Room for the report in either form: a code page 932 byte of the program's
+// texts becomes at most three bytes of UTF-8.
+inline constexpr std::size_t kReportBufferSize = 3 * kReportLimit;
+
+// What a report shows. The message is a text of the program, a parameter
+// shown as it is (a name, an item, a number), and a text after it.
+struct Report {
+  std::string_view kind_name;
+  std::string_view module;
+  std::uint32_t location = 0;
+  const Text* head = nullptr;
+  std::string_view parameter;
+  const Text* tail = nullptr;
+};
 
 // Formats the report into `buffer`:
 // "<kind> がモジュール <module> の <location> で発生しました。" CR LF, then the
 // message with a '.' appended when it is not empty and its last byte is not
-// '.', CR LF; everything after the first kReportLimit bytes is cut. Returns
-// the number of bytes.
-std::size_t FormatReport(char (&buffer)[kReportLimit], std::string_view kind_name,
-                         std::string_view module, std::uint32_t location, std::string_view message);
+// '.', CR LF. Everything after the first kReportLimit bytes of the code page
+// 932 form is cut; in the UTF-8 form, the program's texts within what is kept
+// are written in UTF-8 and everything else as it is. Returns the number of
+// bytes.
+std::size_t FormatReport(char (&buffer)[kReportBufferSize], const Report& report, TextForm form);
 
-// Writes the report of an error (and one more CR LF) to standard output and
-// ends the process with status 1. Write failures are ignored.
+// Writes the report of an error (and one more CR LF) to standard output, the
+// program's texts in the form chosen for it, and ends the process with
+// status 1. Write failures are ignored. The message given here is shown as
+// it is.
 [[noreturn]] void ReportFailure(std::string_view kind_name, std::string_view message,
                                 const void* location) noexcept;
 [[noreturn]] void ReportFailure(const Exception& error) noexcept;

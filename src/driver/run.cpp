@@ -26,21 +26,24 @@ FieldTable Fields;
 // Checks the names in order and either reports the first problem or loads
 // the parameter file and converts.
 void CheckAndConvert(const RunOptions& options) {
-  if (options.TextFileName.empty()) return WriteMessage(messages::kNameTheTextFile.cp932);
-  if (options.OutputFileName.empty()) return WriteMessage(messages::kNameTheOutputFile.cp932);
-  if (options.ParameterFileName.empty()) return WriteMessage(messages::kNameTheParameterFile.cp932);
+  if (options.TextFileName.empty()) return WriteMessage(messages::kNameTheTextFile);
+  if (options.OutputFileName.empty()) return WriteMessage(messages::kNameTheOutputFile);
+  if (options.ParameterFileName.empty()) return WriteMessage(messages::kNameTheParameterFile);
   if (!platform::FileExists(options.TextFileName.c_str()))
-    return WriteMessage(messages::kTextFileNotFound.cp932);
+    return WriteMessage(messages::kTextFileNotFound);
   if (!platform::FileExists(options.ParameterFileName.c_str())) {
-    return WriteMessage(messages::kParameterFileNotFound.cp932);
+    return WriteMessage(messages::kParameterFileNotFound);
   }
-  std::string error_text = LoadParameterFile(options.ParameterFileName, Fields);
+  std::string error_text =
+      LoadParameterFile(options.ParameterFileName, Fields, ChosenTextForms.messages);
   if (!error_text.empty()) return WriteMessage(error_text);
   ConvertFile(options.TextFileName, options.OutputFileName, Fields, options.Separator,
               options.HeaderFlag);
 }
 
-std::vector<std::string> Arguments(int argc, char** argv) {
+}  // namespace
+
+std::vector<std::string> CommandArguments(int argc, char** argv) {
   std::string command_line;
   if (platform::RawCommandLine(command_line)) {
     std::vector<std::string> arguments = SplitCommandLine(command_line);
@@ -54,8 +57,6 @@ std::vector<std::string> Arguments(int argc, char** argv) {
   return arguments;
 }
 
-}  // namespace
-
 void Run(const std::vector<std::string>& arguments) {
   OpenErrorStream();
   RunOptions options;
@@ -65,15 +66,16 @@ void Run(const std::vector<std::string>& arguments) {
     if (options.UsageFlag != 'y') CheckAndConvert(options);
   }
   if (n == 0 || n > kMaxArguments || options.UsageFlag == 'y') {
-    for (const Text* line : kUsage) WriteMessage(line->cp932);
+    for (const Text* line : kUsage) WriteMessage(*line);
   }
   CloseErrorStream();
 }
 
 void RunProcess(int argc, char** argv) {
   platform::PrepareProcess();
+  ChooseTextForms();
   try {
-    Run(Arguments(argc, argv));
+    Run(CommandArguments(argc, argv));
   } catch (...) {
     // Every error that escapes a step, whatever its kind, is reported here.
     ReportCurrentError();

@@ -51,10 +51,10 @@ std::size_t TakePlainItem(std::string_view s, std::size_t i, std::string& item) 
 }
 
 // A diagnostic: its text, the line number, and the text after the number.
-std::string Diagnostic(const Text& before, std::size_t line_number) {
-  std::string text(before.cp932);
+std::string Diagnostic(const Text& before, std::size_t line_number, TextForm form) {
+  std::string text(In(before, form));
   text += std::to_string(line_number);
-  text += messages::kLineNumberTail.cp932;
+  text += In(messages::kLineNumberTail, form);
   return text;
 }
 
@@ -151,7 +151,7 @@ std::int32_t ParseWidth(std::string_view item) {
   return width;
 }
 
-std::string LoadParameterText(std::string_view text, FieldTable& table) {
+std::string LoadParameterText(std::string_view text, FieldTable& table, TextForm form) {
   std::string error_text;
   std::vector<std::string_view> lines = SplitLines(text);
   table.TypeCodes.assign(lines.size(), 0);
@@ -167,17 +167,17 @@ std::string LoadParameterText(std::string_view text, FieldTable& table) {
     if (!line.empty() && line[0] == '#') continue;
     std::size_t count = SplitItems(line, items);
     if (count < 2) {
-      error_text = Diagnostic(messages::kTooFewItems, line_number);
+      error_text = Diagnostic(messages::kTooFewItems, line_number, form);
     } else if (count > 4) {
-      error_text = Diagnostic(messages::kTooManyItems, line_number);
+      error_text = Diagnostic(messages::kTooManyItems, line_number, form);
     } else {
       if (items[0].empty()) {
-        error_text = Diagnostic(messages::kItem1Missing, line_number);
+        error_text = Diagnostic(messages::kItem1Missing, line_number, form);
       } else {
         table.TypeCodes[field] = UpperCode(static_cast<unsigned char>(items[0][0]));
       }
       if (items[1].empty()) {
-        error_text = Diagnostic(messages::kItem2Missing, line_number);
+        error_text = Diagnostic(messages::kItem2Missing, line_number, form);
       } else {
         table.Widths[field] = ParseWidth(items[1]);
       }
@@ -191,11 +191,11 @@ std::string LoadParameterText(std::string_view text, FieldTable& table) {
   return error_text;
 }
 
-std::string LoadParameterFile(std::string_view name, FieldTable& table) {
+std::string LoadParameterFile(std::string_view name, FieldTable& table, TextForm form) {
   std::string path(name);
   std::string text;
   if (!platform::ReadWholeFile(path.c_str(), text)) RaiseFOpenError(name);
-  return LoadParameterText(text, table);
+  return LoadParameterText(text, table, form);
 }
 
 }  // namespace tabulon

@@ -10,18 +10,21 @@
 #include <string_view>
 #include <vector>
 
+#include "base/messages.h"
 #include "params/field_table.h"
 
 namespace tabulon {
 
 // Reads the file `name` and fills `table` (which must be empty). Returns the
-// diagnostic of the last malformed field line, or an empty string. Raises
-// EFOpenError when the file cannot be read and EConvertError when a width is
-// not an integer.
-std::string LoadParameterFile(std::string_view name, FieldTable& table);
+// diagnostic of the last malformed field line in the form given, or an empty
+// string. Raises EFOpenError when the file cannot be read and EConvertError
+// when a width is not an integer.
+std::string LoadParameterFile(std::string_view name, FieldTable& table,
+                              TextForm form = TextForm::Cp932);
 
 // The same on the file's bytes (everything after the read).
-std::string LoadParameterText(std::string_view text, FieldTable& table);
+std::string LoadParameterText(std::string_view text, FieldTable& table,
+                              TextForm form = TextForm::Cp932);
 
 // The file's bytes up to the first NUL, cut into lines: CR LF, a lone CR and
 // a lone LF each end a line; no empty line follows a final line end.

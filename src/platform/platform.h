@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/messages.h"
+
 namespace tabulon::platform {
 
 // An opened object: a file descriptor on POSIX, a HANDLE on Windows.
@@ -42,6 +44,13 @@ OpenResult OpenConsole();
 
 FileKind KindOf(Handle handle);
 
+// The form in which the program's own texts reach a reader of `handle`: UTF-8
+// when the handle is a terminal and the locale's character set is UTF-8 (the
+// first of LC_ALL, LC_CTYPE and LANG that is set and not empty names it, see
+// NamesUtf8); code page 932 otherwise. Always code page 932 on Windows, whose
+// console shows code page 932.
+TextForm TerminalTextForm(Handle handle);
+
 // Reads up to `capacity` bytes; `count` receives the number read (0 at the
 // end of the data). Returns 0 or an I/O code (109 for a broken pipe).
 std::int32_t Read(Handle handle, char* buffer, std::uint32_t capacity, std::uint32_t& count);
@@ -65,6 +74,14 @@ bool ReadWholeFile(const char* name, std::string& contents);
 // for reading (same identity). The failure report is never written into one.
 // Never allocates.
 bool IsRunInput(Handle handle);
+
+// Forgets the inputs recorded by ReadWholeFile, closing what it kept open.
+// A run never calls it (its inputs stay recorded until the process ends);
+// a test program that reads many files whole in one process does, between
+// tests, so that a file system that reuses a deleted file's identity (Wine
+// maps inode numbers without a generation) cannot make a later test's new
+// file look like an input.
+void ForgetRunInputs();
 
 // Names longer than this many bytes are refused at open (code 3).
 inline constexpr std::size_t kMaxNameLength = 259;
@@ -98,6 +115,21 @@ std::uintptr_t CodeOffset(const void* address);
 // memory ran out, and the old block then stays as it was.
 void* ResizeBlock(void* block, std::size_t old_size, std::size_t new_size);
 void FreeBlock(void* block, std::size_t size);
+
+// The number of CPUs this process may run on (its affinity mask), at least 1.
+unsigned UsableCpuCount();
+
+// A thread of the program. StartThread runs body(argument) on a new thread
+// with a small stack and returns false when the system gives no thread; the
+// record must stay in place until JoinThread has waited for the thread.
+using ThreadBody = void (*)(void* argument);
+struct Thread {
+  void* native = nullptr;
+  ThreadBody body = nullptr;
+  void* argument = nullptr;
+};
+bool StartThread(Thread& thread, ThreadBody body, void* argument);
+void JoinThread(Thread& thread);
 
 // Ends the process with the status, running the program's final clean-up.
 [[noreturn]] void ExitProcess(int status);

@@ -26,6 +26,15 @@ void CloseErrorStream() {
   CheckIo();
 }
 
+void ChooseTextForms() {
+  ChosenTextForms.messages = platform::TerminalTextForm(platform::StandardError());
+  ChosenTextForms.report = platform::TerminalTextForm(platform::StandardOutput());
+}
+
+void WriteMessage(const Text& text) {
+  WriteMessage(In(text, ChosenTextForms.messages));
+}
+
 void WriteMessage(std::string_view message) {
   WriteText(ErrorStream, message);
   WriteLineEnd(ErrorStream);

@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "base/messages.h"
 #include "textio/line_file.h"
 
 namespace tabulon {
@@ -18,7 +19,15 @@ void OpenErrorStream();
 // Puts the console handle back and closes it. Standard error stays open.
 void CloseErrorStream();
 
+// Chooses, once at start-up, the forms of the program's own texts on
+// standard error and standard output (ChosenTextForms).
+void ChooseTextForms();
+
 // Writes one message line (the bytes, then CR LF) and checks it.
 void WriteMessage(std::string_view message);
+
+// Writes a text of the program as one message line, in the message
+// channel's form.
+void WriteMessage(const Text& text);
 
 }  // namespace tabulon

@@ -29,14 +29,11 @@ constexpr CodeText kCodeTexts[] = {
 
 }  // namespace
 
-std::string IoMessage(std::int32_t code) {
+ErrorMessage IoMessage(std::int32_t code) {
   for (const CodeText& row : kCodeTexts) {
-    if (row.code == code) return std::string(row.text.cp932);
+    if (row.code == code) return {&row.text, {}, nullptr};
   }
-  std::string message(messages::kIoErrorHead.cp932);
-  message += std::to_string(code);
-  message += messages::kIoErrorTail.cp932;
-  return message;
+  return {&messages::kIoErrorHead, std::to_string(code), &messages::kIoErrorTail};
 }
 
 [[gnu::noinline]] void RaisePendingIo() {

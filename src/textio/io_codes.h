@@ -22,7 +22,7 @@ inline void SetPendingIoCode(std::int32_t code) {
 }
 
 // The message of an I/O code: the table's text, or "I/O エラー (%d)".
-std::string IoMessage(std::int32_t code);
+ErrorMessage IoMessage(std::int32_t code);
 
 // Raises EInOutError for the pending code, clearing it first. The error's
 // location is the caller's code address.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "textio/io_codes.h"
+#include "textio/line_pieces.h"
 
 namespace tabulon {
 namespace {
@@ -93,12 +94,9 @@ std::int32_t Open(LineFile& file, LineFileState wanted) {
   return code;
 }
 
-// --- reading -------------------------------------------------------------
+}  // namespace
 
-// One byte of the data, or the end mark. A Ctrl-Z is never consumed, and an
-// exhausted file leaves a Ctrl-Z in the buffer so that the system is never
-// asked again after it reported the end.
-int TakeByte(LineFile& file) {
+int TakeDataByte(LineFile& file) {
   if (file.State != StateReading) {
     SetPendingIoCode(kCodeNotReading);
     return kEndMark;
@@ -122,8 +120,6 @@ int TakeByte(LineFile& file) {
     }
   }
 }
-
-}  // namespace
 
 std::int32_t NoFlush(LineFile&) {
   return 0;
@@ -166,7 +162,7 @@ bool AtEndOfDataSlow(LineFile& file) {
   if (file.State == StateReading && file.Position < file.FillCount) {
     return file.BufferRef[file.Position] == kEndOfData;
   }
-  if (TakeByte(file) == kEndMark) return true;
+  if (TakeDataByte(file) == kEndMark) return true;
   --file.Position;
   return false;
 }
@@ -184,53 +180,10 @@ std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_
     spill.append(start, std::min(size, kept_limit - spill.size()));
     spilled = true;
   };
-  auto finish = [&](const char* start, std::size_t size) -> std::string_view {
-    if (!spilled) return {start, std::min(size, kept_limit)};
-    gather(start, size);
-    return spill;
-  };
-  for (;;) {
-    if (file.Position >= file.FillCount) {
-      if (TakeByte(file) == kEndMark) break;  // the end of the data ends the value
-      --file.Position;
-    }
-    char* buffer = file.BufferRef;
-    const char* start = buffer + file.Position;
-    const char* stop = FindLineStop(start, buffer + file.FillCount);
-    std::size_t size = static_cast<std::size_t>(stop - start);
-    std::uint32_t at = static_cast<std::uint32_t>(stop - buffer);
-    if (at == file.FillCount) {  // no line end in the buffer: kept_limit the piece, refill
-      gather(start, size);
-      file.Position = at;
-      continue;
-    }
-    if (*stop == kLineFeed) {
-      file.Position = at + 1;
-      return finish(start, size);
-    }
-    if (*stop == kEndOfData) {  // ends the value and the data; not consumed
-      file.Position = at;
-      return finish(start, size);
-    }
-    // A CR: with an LF after it, the pair ends the line; otherwise it is dropped.
-    if (at + 1 < file.FillCount) {
-      if (buffer[at + 1] == kLineFeed) {
-        file.Position = at + 2;
-        return finish(start, size);
-      }
-      gather(start, size);
-      file.Position = at + 1;
-      continue;
-    }
-    // The CR is the last byte in the buffer: decide on the next byte of the data.
-    gather(start, size);
-    file.Position = at + 1;
-    int next = TakeByte(file);
-    if (next == kEndMark) break;
-    if (next == kLineFeed) return spill;
-    --file.Position;  // not an LF: the CR is dropped and gathering goes on
-  }
-  return spilled ? std::string_view(spill) : std::string_view();
+  LastPiece last = ReadLinePieces(file, gather, [] {});
+  if (!spilled) return {last.Data, std::min(last.Size, kept_limit)};
+  gather(last.Data, last.Size);
+  return spill;
 }
 
 std::string ReadTextLine(LineFile& file) {

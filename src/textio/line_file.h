@@ -83,9 +83,11 @@ inline bool AtEndOfData(LineFile& file) {
 // Only the first `kept_limit` bytes of the line are delivered (the converter keeps
 // no more than its fields reach); the whole line is consumed all the same.
 std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_t kept_limit);
-inline std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill,
-                                     std::size_t kept_limit = static_cast<std::size_t>(-1)) {
-  // The usual case inline: the line and its LF or CR LF lie in the buffer.
+
+// The usual case of reading a line, inline: when the next line and its LF or
+// CR LF lie in the buffer, takes it into `line` (a view into the buffer) and
+// returns true; otherwise changes nothing and returns false.
+inline bool TakeBufferedLine(LineFile& file, std::string_view& line) {
   if (file.State == StateReading && file.Position < file.FillCount) {
     const char* start = file.BufferRef + file.Position;
     const char* end = file.BufferRef + file.FillCount;
@@ -93,13 +95,23 @@ inline std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill,
     std::size_t size = static_cast<std::size_t>(stop - start);
     if (stop != end && *stop == kLineFeed) {
       file.Position += static_cast<std::uint32_t>(size + 1);
-      return {start, size < kept_limit ? size : kept_limit};
+      line = {start, size};
+      return true;
     }
     if (end - stop >= 2 && stop[0] == kCarriageReturn && stop[1] == kLineFeed) {
       file.Position += static_cast<std::uint32_t>(size + 2);
-      return {start, size < kept_limit ? size : kept_limit};
+      line = {start, size};
+      return true;
     }
   }
+  return false;
+}
+
+inline std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill,
+                                     std::size_t kept_limit = static_cast<std::size_t>(-1)) {
+  std::string_view line;
+  if (TakeBufferedLine(file, line))
+    return {line.data(), line.size() < kept_limit ? line.size() : kept_limit};
   return ReadTextLineSlow(file, spill, kept_limit);
 }
 // The same, as an owned string.

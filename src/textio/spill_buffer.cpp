@@ -25,6 +25,15 @@ void SpillBuffer::append(const char* data, std::size_t size) {
   Size += size;
 }
 
+bool SpillBuffer::Reserve(std::size_t size) {
+  if (size <= Capacity) return true;
+  void* grown = platform::ResizeBlock(Data, Capacity, size);
+  if (grown == nullptr) return false;
+  Data = static_cast<char*>(grown);
+  Capacity = size;
+  return true;
+}
+
 void SpillBuffer::Grow(std::size_t needed) {
   if (needed > static_cast<std::size_t>(-1) / 2 - Size) throw std::bad_alloc();
   std::size_t capacity = std::max(Capacity == 0 ? kFirstCapacity : Capacity * 2, Size + needed);

@@ -20,6 +20,9 @@ class SpillBuffer {
   // Raises std::bad_alloc (through the new-handler, as operator new does)
   // when memory runs out; the bytes gathered so far stay.
   void append(const char* data, std::size_t size);
+  // Makes room for `size` bytes in all, so that appends up to that many never
+  // need memory; unlike append, false (not an error) when memory runs out.
+  bool Reserve(std::size_t size);
 
   const char* data() const { return Data; }
   std::size_t size() const { return Size; }

@@ -47,6 +47,17 @@ TEST(Messages, EachTextIsWrittenOnce) {
   }
 }
 
+TEST(NamesUtf8, AnySpellingOfUtf8AnywhereInTheName) {
+  for (std::string_view name :
+       {"C.UTF-8", "en_US.utf8", "ja_JP.UTF8", "ja_JP.Utf-8", "UTF-8", "de_DE.utf8@euro"}) {
+    EXPECT_TRUE(NamesUtf8(name)) << name;
+  }
+  for (std::string_view name : {"", "C", "POSIX", "ja_JP.SJIS", "ja_JP.eucJP", "en_US.UTF-16",
+                                "utf", "UTF-", "ja_JP.UTF_8"}) {
+    EXPECT_FALSE(NamesUtf8(name)) << name;
+  }
+}
+
 TEST(Messages, Utf8PrefixKeepsWholeCharactersOfTheCut) {
   const Text& text = messages::kNameTheTextFile;  // "Text" then double-byte characters
   const std::pair<std::size_t, std::string_view> cases[] = {

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -21,6 +22,7 @@
 
 #include "base/errors.h"
 #include "convert/convert_file.h"
+#include "convert/pipeline.h"
 #include "convert/record.h"
 
 namespace tabulon {
@@ -285,6 +287,61 @@ TEST_F(ReferenceModelTest, ConvertFileMatchesTheModelOnRandomTablesAndRecords) {
       ASSERT_EQ(Hex(actual), Hex(expected)) << "seed " << seed << ", case " << n << "\n"
                                             << Describe(model, separator, header, text);
     }
+  }
+}
+
+// The blocks of a large text, made tiny: reads of a few bytes, blocks of one
+// or a few records, so that every way a block can end is met (inside a line,
+// after a lone CR, inside a CR LF, at a Ctrl-Z, lines longer than a block),
+// output blocks too small for some lines, one to three converter threads and
+// an output buffer of a few bytes.
+TEST_F(ReferenceModelTest, BlocksOfAFewBytesMatchTheModel) {
+  const std::uint64_t seed = EnvNumber("TABULON_REFERENCE_SEED", std::random_device{}());
+  const std::uint64_t cases = EnvNumber("TABULON_REFERENCE_CASES", 3000) / 6;
+  std::printf("blocks: seed %llu (replay with TABULON_REFERENCE_SEED=%llu)\n",
+              static_cast<unsigned long long>(seed), static_cast<unsigned long long>(seed));
+  Generator gen(seed);
+  for (std::uint64_t n = 0; n < cases; ++n) {
+    Table model = gen.MakeTable();
+    const RecordPlan plan = MakePlan(ToFieldTable(model));
+    std::string text;
+    for (int r = gen.Below(40); r > 0; --r) {
+      std::string record = gen.Record();
+      if (gen.Below(6) == 0) record.insert(record.size() / 2, "\r");  // a lone CR
+      text += record + (gen.Below(3) == 0 ? "\n" : "\r\n");
+    }
+    if (gen.Below(2) == 0) text += gen.Record();  // no line end at the end
+    if (gen.Below(4) == 0) text.insert(text.size() * 2 / 3, "\x1a");
+    ::unlink(text_.c_str());
+    std::ofstream(text_, std::ios::binary) << text;
+    const std::uint32_t read_capacity = 1 + static_cast<std::uint32_t>(gen.Below(24));
+    const BlockShape shape{1 + static_cast<unsigned>(gen.Below(3)),
+                           static_cast<std::size_t>(gen.Below(40)),
+                           static_cast<std::size_t>(gen.Below(400))};
+    const char separator = gen.Below(2) == 0 ? ',' : '\t';
+
+    auto in = std::make_unique<LineFile>();
+    auto out = std::make_unique<LineFile>();
+    BindName(*in, text_, read_capacity);
+    BindName(*out, out_, 1 + static_cast<std::uint32_t>(gen.Below(9)));
+    ::unlink(out_.c_str());
+    ASSERT_EQ(OpenForReading(*in), 0);
+    ASSERT_EQ(OpenForWriting(*out), 0);
+    SpillBuffer spill;
+    std::string where = "seed " + std::to_string(seed) + ", case " + std::to_string(n) +
+                        ", reads of " + std::to_string(read_capacity) + ", blocks of " +
+                        std::to_string(shape.BlockBytes) + ", output blocks of " +
+                        std::to_string(shape.OutputBytes) + "\n" +
+                        Describe(model, separator, false, text);
+    try {
+      ASSERT_TRUE(ConvertInBlocks(*in, *out, spill, plan, separator, shape)) << where;
+    } catch (const Exception& e) {
+      FAIL() << e.KindName() << ": " << where;
+    }
+    CloseLineFile(*out);
+    CloseLineFile(*in);
+    ASSERT_EQ(Hex(ReadFile(out_)), Hex(reference::ConvertText(text, model, separator, false)))
+        << where;
   }
 }
 

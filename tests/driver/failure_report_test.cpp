@@ -26,12 +26,23 @@ std::string FirstLine(const std::string& kind, const std::string& module, const 
   return kind + kModulePiece + module + kAtPiece + hex + kOccurred;
 }
 
+std::string Format(const Report& report, TextForm form = TextForm::Cp932) {
+  char buffer[kReportBufferSize];
+  std::size_t size = FormatReport(buffer, report, form);
+  if (form == TextForm::Cp932) {
+    EXPECT_LE(size, kReportLimit);
+  }
+  return std::string(buffer, size);
+}
+
 std::string Format(std::string_view kind, std::string_view module, std::uint32_t location,
                    std::string_view message) {
-  char buffer[kReportLimit];
-  std::size_t size = FormatReport(buffer, kind, module, location, message);
-  EXPECT_LE(size, kReportLimit);
-  return std::string(buffer, size);
+  Report report;
+  report.kind_name = kind;
+  report.module = module;
+  report.location = location;
+  report.parameter = message;
+  return Format(report);
 }
 
 TEST(FormatReport, AppendsAFullStopOnlyWhenTheLastByteIsNotOne) {
@@ -78,6 +89,35 @@ TEST(FormatReport, CutsTheWholeTextAfterTheLimit) {
   }
   // A long kind name or module name is cut as well, never overrun.
   EXPECT_EQ(Format(std::string(3000, 'K'), "m", 0, "x"), std::string(kReportLimit, 'K'));
+}
+
+TEST(FormatReport, Utf8FormTranslatesTheTextsOnlyAndCutsWhereCodePage932Does) {
+  // "EFOpenError がモジュール tabulon の 00000000 で発生しました。" CR LF
+  const std::string first_line_utf8 =
+      "EFOpenError \xe3\x81\x8c\xe3\x83\xa2\xe3\x82\xb8\xe3\x83\xa5\xe3\x83\xbc\xe3\x83\xab "
+      "tabulon \xe3\x81\xae 00000000 \xe3\x81\xa7\xe7\x99\xba\xe7\x94\x9f\xe3\x81\x97\xe3\x81"
+      "\xbe\xe3\x81\x97\xe3\x81\x9f\xe3\x80\x82\r\n";
+  Report report;
+  report.kind_name = "EFOpenError";
+  report.module = "tabulon";
+  report.head = &messages::kCannotOpenHead;
+  report.parameter = "\x83\x65.txt";  // a file name: never translated
+  report.tail = &messages::kCannotOpenTail;
+  EXPECT_EQ(Format(report, TextForm::Utf8),
+            first_line_utf8 + std::string(messages::kCannotOpenHead.utf8) + "\x83\x65.txt" +
+                std::string(messages::kCannotOpenTail.utf8) + ".\r\n");
+
+  // A name long enough that the limit falls inside "開" of " は開けません":
+  // the code page 932 form keeps its first byte, the UTF-8 form drops it.
+  std::size_t first_line = FirstLine("EFOpenError", "tabulon", "00000000").size();
+  std::string name(kReportLimit - first_line - messages::kCannotOpenHead.cp932.size() - 4, 'n');
+  report.parameter = name;
+  std::string cp932 = Format(report);
+  ASSERT_EQ(cp932.size(), kReportLimit);
+  EXPECT_EQ(cp932.substr(kReportLimit - 4), "\x20\x82\xcd\x8a");
+  EXPECT_EQ(Format(report, TextForm::Utf8),
+            first_line_utf8 + std::string(messages::kCannotOpenHead.utf8) + name +
+                " \xe3\x81\xaf");  // " は"
 }
 
 TEST(FormatLastResort, PutsTheNumberEndingAtByte17AndTheAddressAtByte29) {

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""Runs end-to-end cases against the built converter and compares exact bytes.
+"""Runs end-to-end cases against a built program and compares exact bytes.
 
-A case is a directory under cases/:
+The converter's cases are under cases/, the layout check's under check_cases/
+(--cases picks the folder, --binary the program). A case is a directory:
 
   files/...         copied into a fresh temporary work directory
   args              the arguments, one per line (raw bytes; no line: none)
   cmd               instead of args: a shell command run by sh in the work
-                    directory; $TABULON is the converter (with its wrapper),
+                    directory; $TABULON is the program (with its wrapper),
                     $TABULON_EXAMPLES the repository's examples/ directory
   expect/exit       the exit status (default 0)
   expect/stdout     exact standard output (missing: must be empty)
@@ -30,8 +31,9 @@ TABULON_E2E_TARGET=windows is set (TABULON_E2E_TARGET=posix says the opposite).
 Any file whose name ends in .utf8 is written in UTF-8 with LF line ends for
 readability; it stands for the code page 932 bytes with CR LF line ends (the
 suffix is dropped). In standard output, the failure report's module name and
-location are masked as MODULE and XXXXXXXX before comparing; a location of
-00000000 (none found in the program) is left as it is, so it never matches.
+location (in either form of its text) are masked as MODULE and XXXXXXXX before
+comparing; a location of 00000000 (none found in the program) is left as it
+is, so it never matches.
 
 Usage: run_cases.py --binary PATH [--wrapper CMD] [--cases DIR] [CASE ...]
 """
@@ -48,11 +50,16 @@ from pathlib import Path
 UTF8_SUFFIX = ".utf8"
 EXAMPLES_DIR = Path(__file__).resolve().parents[2] / "examples"
 
-# "<kind> がモジュール <module> の <XXXXXXXX> で発生しました。" in code page 932.
-REPORT_RE = re.compile(
-    rb"(\x20\x82\xaa\x83\x82\x83\x57\x83\x85\x81\x5b\x83\x8b\x20)(.*?)(\x20\x82\xcc\x20)"
-    rb"((?!00000000)[0-9A-F]{8})(\x20\x82\xc5\x94\xad\x90\xb6)"
-)
+# "<kind> がモジュール <module> の <XXXXXXXX> で発生しました。" in code page 932, and
+# in UTF-8 as a terminal that shows UTF-8 receives it.
+REPORT_RES = [
+    re.compile(
+        b"(" + re.escape(" がモジュール ".encode(encoding)) + b")(.*?)("
+        + re.escape(" の ".encode(encoding)) + rb")((?!00000000)[0-9A-F]{8})("
+        + re.escape(" で発生".encode(encoding)) + b")"
+    )
+    for encoding in ("cp932", "utf-8")
+]
 LAST_RESORT_RE = re.compile(rb"(Runtime error [ 0-9]{3} at )(?!00000000)[0-9A-F]{8}")
 
 
@@ -66,7 +73,8 @@ def decode_fixture(path: Path) -> tuple[str, bytes]:
 
 
 def mask(data: bytes) -> bytes:
-    data = REPORT_RE.sub(rb"\1MODULE\3XXXXXXXX\5", data)
+    for report_re in REPORT_RES:
+        data = report_re.sub(rb"\1MODULE\3XXXXXXXX\5", data)
     return LAST_RESORT_RE.sub(rb"\1XXXXXXXX", data)
 
 

@@ -287,7 +287,7 @@ TEST_F(LineFileTest, CloseOnUnwind) {
   try {
     CloseOnUnwind closer(*file);
     WriteText(*file, "waiting");
-    throw EInOutError("first", 2, nullptr);
+    throw EInOutError(IoMessage(2), 2, nullptr);
   } catch (const EInOutError& error) {
     EXPECT_EQ(error.Code(), 2);
   }

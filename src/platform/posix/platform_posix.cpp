@@ -5,6 +5,8 @@
 // file that is being read can never be overwritten by a second open.
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -119,6 +121,7 @@ struct RunInput {
   FileId Id;
   int Fd;
   bool Open;
+  bool Kept = false;  // read whole: its descriptor is held until the process ends
 };
 std::vector<RunInput> run_inputs;
 
@@ -304,9 +307,17 @@ bool ReadWholeFile(const char* name, std::string& contents) {
     // (an inode number is reused once a file is gone) and the output can be
     // refused by it; the lock is released as at a close.
     ::flock(fd, LOCK_UN);
+    run_inputs.back().Kept = true;
   }
   if (!ok) contents.clear();
   return ok;
+}
+
+void ForgetRunInputs() {
+  std::erase_if(run_inputs, [](const RunInput& input) {
+    if (input.Kept && input.Open) ::close(input.Fd);
+    return input.Kept || !input.Open;
+  });
 }
 
 bool IsRunInput(Handle handle) {
@@ -393,6 +404,17 @@ void PrepareProcess() {
   }
 }
 
+TextForm TerminalTextForm(Handle handle) {
+  if (::isatty(static_cast<int>(handle)) != 1) return TextForm::Cp932;
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') {
+      return NamesUtf8(value) ? TextForm::Utf8 : TextForm::Cp932;
+    }
+  }
+  return TextForm::Cp932;
+}
+
 std::string_view ModuleName() {
   return module_name;
 }
@@ -417,6 +439,48 @@ void* ResizeBlock(void* block, std::size_t old_size, std::size_t new_size) {
 
 void FreeBlock(void* block, std::size_t size) {
   if (block != nullptr) ::munmap(block, size);
+}
+
+unsigned UsableCpuCount() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  int count = CPU_COUNT(&set);
+  return count > 0 ? static_cast<unsigned>(count) : 1;
+}
+
+namespace {
+
+// Converters need little stack: no recursion, buffers on the heap.
+constexpr std::size_t kThreadStack = 256 * 1024;
+
+void* RunThread(void* record) {
+  Thread& thread = *static_cast<Thread*>(record);
+  thread.body(thread.argument);
+  return nullptr;
+}
+
+}  // namespace
+
+bool StartThread(Thread& thread, ThreadBody body, void* argument) {
+  static_assert(sizeof(pthread_t) <= sizeof(void*));
+  thread.body = body;
+  thread.argument = argument;
+  pthread_attr_t attributes;
+  if (::pthread_attr_init(&attributes) != 0) return false;
+  ::pthread_attr_setstacksize(&attributes, kThreadStack);
+  pthread_t id;
+  int result = ::pthread_create(&id, &attributes, RunThread, &thread);
+  ::pthread_attr_destroy(&attributes);
+  if (result != 0) return false;
+  std::memcpy(&thread.native, &id, sizeof id);
+  return true;
+}
+
+void JoinThread(Thread& thread) {
+  pthread_t id;
+  std::memcpy(&id, &thread.native, sizeof id);
+  ::pthread_join(id, nullptr);
 }
 
 void ExitProcess(int status) {

@@ -190,6 +190,10 @@ Handle StandardOutput() {
   return FromHandle(::GetStdHandle(STD_OUTPUT_HANDLE));
 }
 
+TextForm TerminalTextForm(Handle) {
+  return TextForm::Cp932;
+}
+
 bool ReadWholeFile(const char* name, std::string& contents) {
   contents.clear();
   if (std::strlen(name) > kMaxNameLength) return false;
@@ -220,6 +224,10 @@ bool ReadWholeFile(const char* name, std::string& contents) {
   }
   protected_files.push_back({info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow});
   return true;
+}
+
+void ForgetRunInputs() {
+  protected_files.clear();
 }
 
 bool IsRunInput(Handle handle) {
@@ -281,6 +289,43 @@ void* ResizeBlock(void* block, std::size_t, std::size_t new_size) {
 
 void FreeBlock(void* block, std::size_t) {
   std::free(block);
+}
+
+unsigned UsableCpuCount() {
+  DWORD_PTR process_mask = 0;
+  DWORD_PTR system_mask = 0;
+  if (!::GetProcessAffinityMask(::GetCurrentProcess(), &process_mask, &system_mask)) return 1;
+  unsigned count = 0;
+  for (; process_mask != 0; process_mask &= process_mask - 1) ++count;
+  return count > 0 ? count : 1;
+}
+
+namespace {
+
+// Converters need little stack: no recursion, buffers on the heap.
+constexpr SIZE_T kThreadStack = 256 * 1024;
+
+DWORD WINAPI RunThread(LPVOID record) {
+  Thread& thread = *static_cast<Thread*>(record);
+  thread.body(thread.argument);
+  return 0;
+}
+
+}  // namespace
+
+bool StartThread(Thread& thread, ThreadBody body, void* argument) {
+  thread.body = body;
+  thread.argument = argument;
+  HANDLE handle = ::CreateThread(nullptr, kThreadStack, RunThread, &thread,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (handle == nullptr) return false;
+  thread.native = handle;
+  return true;
+}
+
+void JoinThread(Thread& thread) {
+  ::WaitForSingleObject(static_cast<HANDLE>(thread.native), INFINITE);
+  ::CloseHandle(static_cast<HANDLE>(thread.native));
 }
 
 void ExitProcess(int status) {

@@ -1,0 +1,54 @@
+// Converting a large text on several threads: the text is cut into blocks of
+// whole lines, converter threads turn blocks into output blocks with the
+// record path, and the calling thread reads the text and writes the output
+// blocks in order. Everything observable is what converting line by line on
+// one thread gives: the output bytes, the requests to the system on both
+// files, and every error with its location, at the same point of the output.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "convert/record.h"
+#include "textio/io_codes.h"
+#include "textio/line_file.h"
+#include "textio/spill_buffer.h"
+
+namespace tabulon {
+
+struct BlockShape {
+  unsigned Converters = 1;     // converter threads
+  std::size_t BlockBytes = 0;  // text bytes a block is filled to before it is cut
+  // Room for a block's output. The lines that do not fit are converted by
+  // the writing thread.
+  std::size_t OutputBytes = 0;
+};
+
+// The shape for `cpus` CPUs: one converter each, blocks small enough that
+// all the memory in flight stays within a fixed budget.
+BlockShape BlockShapeFor(unsigned cpus);
+
+// Text bytes the file loop converts line by line before it hands the rest
+// to the blocks: a smaller text is done before threads would pay.
+inline constexpr std::size_t kBlocksAfter = 512 * 1024;
+
+// Converts the rest of `text` into `out` in blocks (`spill` serves the lines
+// the calling thread converts itself). Returns true at the end of the data;
+// false, with nothing read or written, when the threads or their memory
+// cannot be had. Raises as the line-by-line loop does.
+bool ConvertInBlocks(LineFile& text, LineFile& out, SpillBuffer& spill, const RecordPlan& plan,
+                     char separator, const BlockShape& shape);
+
+// The checks of the file loop, after reading a line and after writing one.
+// The error they raise is made out of line, so that it carries the same
+// location whichever loop, line by line or in blocks, meets it.
+[[noreturn]] void RaiseTextReadError();
+[[noreturn]] void RaiseLineWriteError();
+inline void CheckTextRead() {
+  if (PendingIoCode != 0) RaiseTextReadError();
+}
+inline void CheckLineWritten() {
+  if (PendingIoCode != 0) RaiseLineWriteError();
+}
+
+}  // namespace tabulon

@@ -1,0 +1,120 @@
+#include "textio/line_blocks.h"
+
+#include <algorithm>
+
+#include "textio/io_codes.h"
+
+namespace tabulon {
+namespace {
+
+// What a block reader's buffer becomes after its block: the end of the data.
+char end_of_block = kEndOfData;
+
+std::int32_t EndOfBlock(LineFile& file) {
+  file.BufferRef = &end_of_block;
+  file.Position = 0;
+  file.FillCount = 1;
+  return 0;
+}
+
+std::int32_t BlockFull(LineFile&) {
+  return kCodeNotWriting;
+}
+
+void BindBlock(LineFile& file, char* data, std::uint32_t capacity, LineFileState state) {
+  BindName(file, "");
+  file.State = state;
+  file.BufferRef = data;
+  file.Capacity = capacity;
+  file.FlushAction = NoFlush;
+}
+
+}  // namespace
+
+void BindBlockReader(LineFile& file, char* data, std::size_t size) {
+  BindBlock(file, data, static_cast<std::uint32_t>(size), StateReading);
+  file.FillCount = static_cast<std::uint32_t>(size);
+  file.TransferAction = EndOfBlock;
+}
+
+void BindBlockWriter(LineFile& file, char* data, std::size_t capacity) {
+  BindBlock(file, data, static_cast<std::uint32_t>(capacity), StateWriting);
+  file.TransferAction = BlockFull;
+}
+
+std::size_t TakeBuffered(LineFile& file, char* to) {
+  if (file.State != StateReading || file.Position >= file.FillCount) return 0;
+  std::size_t size = file.FillCount - file.Position;
+  std::memcpy(to, file.BufferRef + file.Position, size);
+  file.Position = file.FillCount;
+  return size;
+}
+
+std::size_t ReadPiece(LineFile& file, char* to) {
+  char* own = file.BufferRef;
+  file.BufferRef = to;
+  std::int32_t code = file.TransferAction(file);
+  std::size_t count = file.FillCount;
+  file.BufferRef = own;
+  file.Position = 0;
+  file.FillCount = 0;
+  SetPendingIoCode(code);
+  return code == 0 ? count : 0;
+}
+
+LentBuffer::LentBuffer(LineFile& file, char* data, std::size_t size)
+    : file_(file), own_(file.BufferRef) {
+  file.BufferRef = data;
+  file.Position = 0;
+  file.FillCount = static_cast<std::uint32_t>(size);
+}
+
+LentBuffer::~LentBuffer() {
+  file_.BufferRef = own_;
+  file_.Position = 0;
+  file_.FillCount = 0;
+}
+
+namespace {
+
+// Writes out the `file.Capacity` bytes at `data` as the write-out of a full
+// buffer holding them would, without copying them into the buffer first.
+void WriteOutInPlace(LineFile& file, const char* data) {
+  char* own = file.BufferRef;
+  file.BufferRef = const_cast<char*>(data);  // only read by a write-out
+  file.Position = file.Capacity;
+  std::int32_t code = file.TransferAction(file);
+  file.BufferRef = own;
+  file.Position = 0;
+  if (code != 0) {
+    SetPendingIoCode(code);
+    file.DroppingText = true;
+  }
+}
+
+}  // namespace
+
+void AppendLines(LineFile& file, const char* data, std::size_t size) {
+  // Pieces that end where the buffer fills: a failed write-out is then known
+  // to have come at the end of the piece, inside the line that holds its
+  // last byte. A piece that fills the whole buffer is written from where it
+  // lies.
+  BeginText(file);
+  while (size > 0) {
+    std::size_t piece = std::min<std::size_t>(size, file.Capacity - file.Position);
+    if (piece == file.Capacity && file.State == StateWriting) {
+      WriteOutInPlace(file, data);
+    } else {
+      AppendText(file, data, piece);
+    }
+    data += piece;
+    size -= piece;
+    if (PendingIoCode != 0) {
+      char last = data[-1];
+      if (last != '\r' && last != '\n') WriteLineEnd(file);
+      return;
+    }
+  }
+}
+
+}  // namespace tabulon

@@ -1,0 +1,66 @@
+// Line files over blocks of memory, and a text file read or an output file
+// written a block at a time, with the effect of reading and writing them line
+// by line: the same requests to the system, the same bytes, the same codes.
+#pragma once
+
+#include <cstddef>
+
+#include "textio/line_file.h"
+
+namespace tabulon {
+
+// Reads lines out of [data, data + size) by the rules of a file; after the
+// last byte the data ends. Nothing is ever written into the block.
+void BindBlockReader(LineFile& file, char* data, std::size_t size);
+
+// Where the next line of a block reader starts, as an offset in its block
+// (valid while AtEndOfData is false).
+inline std::size_t BlockOffset(const LineFile& file) {
+  return file.Position;
+}
+
+// Writes into [data, data + capacity). A block writer never writes out: the
+// caller keeps room for what it appends (a full block raises code 105).
+void BindBlockWriter(LineFile& file, char* data, std::size_t capacity);
+inline std::size_t BlockRoom(const LineFile& file) {
+  return file.Capacity - file.Position;
+}
+
+// --- a text file read in blocks ------------------------------------------
+
+// Moves the bytes waiting in the buffer of `file` to `to` (room for the
+// file's capacity); returns their number.
+std::size_t TakeBuffered(LineFile& file, char* to);
+
+// Reads the next piece of the data straight into `to`, as a refill of `file`
+// would: one request of the file's capacity. Returns the number of bytes, 0
+// at the end of the data; a failure leaves its code pending and gives 0.
+std::size_t ReadPiece(LineFile& file, char* to);
+
+// While alive, `file` reads on from [data, data + size) (bytes already read,
+// room for the file's capacity at `data`) as if they were its buffer, and
+// refills there. Rest() gives the bytes it has not consumed yet.
+class LentBuffer {
+ public:
+  LentBuffer(LineFile& file, char* data, std::size_t size);
+  LentBuffer(const LentBuffer&) = delete;
+  LentBuffer& operator=(const LentBuffer&) = delete;
+  ~LentBuffer();
+  const char* RestData() const { return file_.BufferRef + file_.Position; }
+  std::size_t RestSize() const { return file_.FillCount - file_.Position; }
+
+ private:
+  LineFile& file_;
+  char* own_;
+};
+
+// --- an output file written in blocks ------------------------------------
+
+// Appends whole lines (each ending in CR LF, none holding another CR or LF)
+// with the effect of writing each as BeginText, AppendText, WriteLineEnd:
+// the same write-outs, and after a failed one the rest of that line dropped
+// and its line end still appended. Stops at the first failure, its code
+// pending.
+void AppendLines(LineFile& file, const char* data, std::size_t size);
+
+}  // namespace tabulon

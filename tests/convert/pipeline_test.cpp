@@ -1,0 +1,113 @@
+// Failures met while converting in blocks leave exactly what converting line
+// by line leaves: a write-out that fails at any point of the output, a read
+// that fails at any point of the text. Small buffers put the failing
+// transfer everywhere: inside a field, on the CR or the LF of a line end,
+// inside a line longer than a block, in lines a converter had no room for.
+#include "convert/pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "convert/convert_file.h"
+#include "convert/record.h"
+#include "params/parameter_file.h"
+#include "platform/temp_dir.h"
+#include "base/errors.h"
+
+namespace tabulon {
+namespace {
+
+constexpr std::int32_t kFailCode = 1117;
+
+// The transfer action of a file that fails after a number of transfers.
+LineFileAction real_transfer = nullptr;
+int transfers_left = 0;
+std::int32_t FailingTransfer(LineFile& file) {
+  if (transfers_left-- > 0) return real_transfer(file);
+  file.Position = 0;
+  file.FillCount = 0;
+  return kFailCode;
+}
+
+struct Outcome {
+  std::string output;  // the output file once closed
+  std::int32_t code = 0;
+  const void* location = nullptr;
+  bool operator==(const Outcome&) const = default;
+};
+
+enum class Failing { Reads, WriteOuts };
+
+Outcome Convert(const test::TempDir& dir, const std::string& parameters, bool in_blocks,
+                Failing failing, int transfers) {
+  FieldTable table;
+  EXPECT_EQ(LoadParameterText(parameters, table), "");
+  const RecordPlan plan = MakePlan(table);
+  auto text = std::make_unique<LineFile>();
+  auto out = std::make_unique<LineFile>();
+  BindName(*text, dir.Path("in.txt"), 5);
+  BindName(*out, dir.Path("out.csv"), 7);
+  EXPECT_EQ(OpenForReading(*text), 0);
+  EXPECT_EQ(OpenForWriting(*out), 0);
+  LineFile& failing_file = failing == Failing::Reads ? *text : *out;
+  real_transfer = failing_file.TransferAction;
+  failing_file.TransferAction = FailingTransfer;
+  transfers_left = transfers;
+  Outcome outcome;
+  try {
+    if (in_blocks) {
+      SpillBuffer spill;
+      EXPECT_TRUE(ConvertInBlocks(*text, *out, spill, plan, ',', BlockShape{2, 12, 240}));
+    } else {
+      ConvertLines(*text, *out, plan, ',', 1);
+    }
+  } catch (const EInOutError& e) {
+    outcome.code = e.Code();
+    outcome.location = e.Location();
+  }
+  failing_file.TransferAction = real_transfer;
+  CloseLineFile(*out);
+  CloseLineFile(*text);
+  PendingIoCode = 0;
+  outcome.output = test::TempDir::Read(dir.Path("out.csv"));
+  return outcome;
+}
+
+TEST(ConvertInBlocks, FailuresLeaveWhatTheLineByLineLoopLeaves) {
+  test::TempDir dir;
+  // Short and empty lines, LF and CR LF, a lone CR, quotes to double, a line
+  // longer than a block, and more lines than a 240-byte output block has room for.
+  std::string text;
+  for (int i = 0; i < 40; ++i) {
+    text += std::to_string(i * 7919) + (i % 3 ? " \"q\" ab" : "") + (i % 5 ? "\r\n" : "\n");
+    if (i % 9 == 4) text += "x\ry" + std::string(static_cast<std::size_t>(i), '"') + "\r\n";
+    if (i == 17) text += std::string(100, 'L') + "\r\n";
+  }
+  text += "tail";
+  dir.Write("in.txt", text);
+  const std::string parameters = "X,3,T\r\nE,4,L\r\nN,5\r\nX,30\r\n";
+  const Outcome whole = Convert(dir, parameters, false, Failing::Reads, 1 << 30);
+  ASSERT_EQ(whole.code, 0);
+  ASSERT_EQ(Convert(dir, parameters, true, Failing::Reads, 1 << 30), whole);
+  for (Failing failing : {Failing::WriteOuts, Failing::Reads}) {
+    // Every transfer fails once, until the run needs no more.
+    for (int k = 0;; ++k) {
+      const Outcome by_line = Convert(dir, parameters, false, failing, k);
+      const Outcome in_blocks = Convert(dir, parameters, true, failing, k);
+      ASSERT_EQ(in_blocks.output, by_line.output)
+          << (failing == Failing::Reads ? "read " : "write-out ") << k;
+      ASSERT_EQ(in_blocks.code, by_line.code) << k;
+      ASSERT_EQ(in_blocks.location, by_line.location) << k;
+      if (by_line.code == 0) {
+        EXPECT_GT(k, 100);
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tabulon
