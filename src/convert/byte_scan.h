@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "convert/inline.h"
 #include "base/cp932.h"
+#include "convert/inline.h"
 
 namespace tabulon::scan {
 

@@ -133,7 +133,7 @@ void BindName(LineFile& file, std::string_view name, std::uint32_t capacity) {
   file.FlushAction = nullptr;
   file.FlushesEachLine = false;
   file.CloseAction = nullptr;
-  file.Dropping = false;
+  file.DroppingText = false;
   file.BufferRef = file.OwnBuffer;
   file.State = StateClosed;
   file.LineStyle = kLineStyleCrLf;
@@ -167,21 +167,21 @@ bool AtEndOfDataSlow(LineFile& file) {
   return false;
 }
 
-std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_t keep) {
+std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_t kept_limit) {
   spill.clear();
   if (file.State != StateReading) {
     SetPendingIoCode(kCodeNotReading);
     return {};
   }
   bool spilled = false;
-  // Only the first `keep` bytes of the line are gathered; the rest is read
+  // Only the first `kept_limit` bytes of the line are gathered; the rest is read
   // and passed over, so a huge line costs no memory beyond what is kept.
   auto gather = [&](const char* start, std::size_t size) {
-    spill.append(start, std::min(size, keep - spill.size()));
+    spill.append(start, std::min(size, kept_limit - spill.size()));
     spilled = true;
   };
   LastPiece last = ReadLinePieces(file, gather, [] {});
-  if (!spilled) return {last.Data, std::min(last.Size, keep)};
+  if (!spilled) return {last.Data, std::min(last.Size, kept_limit)};
   gather(last.Data, last.Size);
   return spill;
 }
@@ -196,7 +196,7 @@ void AppendTextSlow(LineFile& file, const char* data, std::size_t size) {
     SetPendingIoCode(kCodeNotWriting);
     return;
   }
-  if (file.Dropping) return;
+  if (file.DroppingText) return;
   // Whenever the rest fills the buffer, fill it to its end and write it out.
   while (size >= file.Capacity - file.Position) {
     std::size_t room = file.Capacity - file.Position;
@@ -206,7 +206,7 @@ void AppendTextSlow(LineFile& file, const char* data, std::size_t size) {
     size -= room;
     if (std::int32_t code = file.TransferAction(file)) {
       SetPendingIoCode(code);
-      file.Dropping = true;
+      file.DroppingText = true;
       return;
     }
   }
@@ -243,14 +243,14 @@ void CloseLineFile(LineFile& file) {
 }
 
 CloseOnUnwind::~CloseOnUnwind() {
-  if (file_ == nullptr) return;
-  CloseLineFile(*file_);
+  if (File == nullptr) return;
+  CloseLineFile(*File);
   CheckIoWhileUnwinding();
 }
 
 void CloseOnUnwind::Close() {
-  LineFile* file = file_;
-  file_ = nullptr;
+  LineFile* file = File;
+  File = nullptr;
   CloseLineFile(*file);
   CheckIo();
 }

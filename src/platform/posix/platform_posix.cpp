@@ -23,7 +23,7 @@
 
 #include "base/io_code.h"
 #include "platform/platform.h"
-#include "platform/wildcard.h"
+#include "platform/posix/wildcard.h"
 
 extern "C" char __executable_start;  // NOLINT: provided by the linker
 
