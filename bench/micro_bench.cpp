@@ -1,7 +1,7 @@
 // Micro-benchmarks of the per-record path: the line reader, the record
 // conversion (AppendRecord), the trims and quoting. The line files run on
-// memory: the refill copies from a prepared block and the write-out discards,
-// so no system call is timed.
+// the memory device: the refill copies from a prepared block and the
+// write-out discards, so no system call is timed.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -12,49 +12,22 @@
 #include "convert/transforms.h"
 #include "params/field_table.h"
 #include "textio/line_file.h"
+#include "textio/memory_device.h"
 
 namespace tabulon {
 namespace {
 
 // --- memory-backed line files ---------------------------------------------
 
-struct MemorySource {
-  std::string data;
-  std::size_t at = 0;
-};
-MemorySource g_source;
+MemoryDevice g_reader_device;
+MemoryDevice g_discard_device = [] {
+  MemoryDevice device;
+  device.Discards = true;
+  return device;
+}();
 
-std::int32_t RefillFromMemory(LineFile& file) {
-  std::size_t n = std::min<std::size_t>(file.Capacity, g_source.data.size() - g_source.at);
-  std::memcpy(file.BufferRef, g_source.data.data() + g_source.at, n);
-  g_source.at += n;
-  file.Position = 0;
-  file.FillCount = static_cast<std::uint32_t>(n);
-  return 0;
-}
-
-std::int32_t Discard(LineFile& file) {
-  benchmark::DoNotOptimize(file.BufferRef[0]);
-  file.Position = 0;
-  return 0;
-}
-
-std::int32_t NoFlush(LineFile&) {
-  return 0;
-}
-
-void OpenMemoryReader(LineFile& file, std::uint32_t capacity) {
-  BindName(file, "memory", capacity);
-  file.State = StateReading;
-  file.TransferAction = RefillFromMemory;
-  g_source.at = 0;
-}
-
-void OpenDiscardWriter(LineFile& file, std::uint32_t capacity = kFileCapacity) {
-  BindName(file, "discard", capacity);
-  file.State = StateWriting;
-  file.TransferAction = Discard;
-  file.FlushAction = NoFlush;
+void OpenDiscardWriter(LineFile& file) {
+  OpenMemoryWriter(file, g_discard_device);
 }
 
 // --- sample data ------------------------------------------------------------
@@ -129,18 +102,19 @@ std::string LinesOf(std::size_t length) {
 // Lines of the given length read through ReadTextLine; the second argument
 // is the buffer capacity.
 void BM_ReadTextLine(benchmark::State& state) {
-  g_source.data = LinesOf(static_cast<std::size_t>(state.range(0)));
+  const std::string data = LinesOf(static_cast<std::size_t>(state.range(0)));
+  g_reader_device.Source = data;
   auto capacity = static_cast<std::uint32_t>(state.range(1));
   static LineFile file;
   SpillBuffer spill;
   std::size_t bytes = 0;
   for (auto _ : state) {
-    OpenMemoryReader(file, capacity);
+    OpenMemoryReader(file, g_reader_device, capacity);
     while (!AtEndOfData(file)) {
       std::string_view line = ReadTextLine(file, spill);
       benchmark::DoNotOptimize(line.data());
     }
-    bytes += g_source.data.size();
+    bytes += data.size();
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }

@@ -13,7 +13,7 @@
 
 #include "fuzz_support.h"
 #include "params/parameter_file.h"
-#include "textio/errors.h"
+#include "base/errors.h"
 
 namespace tabulon {
 namespace {

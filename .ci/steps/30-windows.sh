@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Windows build: cross-compiles Tabulon.exe with MinGW-w64 and runs the unit
-# tests and the end-to-end cases under Wine (cmake --workflow --preset windows),
-# then makes the ZIP package a Windows user downloads and checks its contents.
+# Windows build: cross-compiles Tabulon.exe and TabulonCheck.exe with MinGW-w64
+# and runs the unit tests and the end-to-end cases under Wine (cmake --workflow
+# --preset windows), then makes the ZIP package a Windows user downloads and
+# checks its contents.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -52,6 +53,7 @@ unzip -l "$zip"
 # program or document in the package is added here.
 contents=(
   Tabulon.exe
+  TabulonCheck.exe
   README.md
   LICENSE
   examples/customers.txt
@@ -65,10 +67,12 @@ if ! diff <(printf "$top/%s\n" "${contents[@]}" | sort) <(unzip -Z1 "$zip" | gre
 fi
 work=$(mktemp -d)
 unzip -q "$zip" -d "$work"
-file "$work/$top/Tabulon.exe" | grep -q 'PE32+ executable (console) x86-64' || {
-  echo "30-windows: Tabulon.exe in $zip is not a 64-bit console program" >&2
-  exit 1
-}
+for program in Tabulon.exe TabulonCheck.exe; do
+  file "$work/$top/$program" | grep -q 'PE32+ executable (console) x86-64' || {
+    echo "30-windows: $program in $zip is not a 64-bit console program" >&2
+    exit 1
+  }
+done
 cmp "$work/$top/LICENSE" LICENSE
 cmp "$work/$top/examples/customers.txt" examples/customers.txt
 echo "-- package OK: $zip"

@@ -29,9 +29,11 @@ fail() {
   exit 1
 }
 
-echo "-- the manual page renders without warnings"
-warnings=$(groff -ww -man -Tutf8 docs/tabulon.1 2>&1 >/dev/null)
-[[ -z $warnings ]] || fail "groff warnings in docs/tabulon.1:"$'\n'"$warnings"
+echo "-- the manual pages render without warnings"
+for page in docs/tabulon.1 docs/tabulon-check.1; do
+  warnings=$(groff -ww -man -Tutf8 "$page" 2>&1 >/dev/null)
+  [[ -z $warnings ]] || fail "groff warnings in $page:"$'\n'"$warnings"
+done
 
 echo "-- building the package"
 build=build/ci-package
@@ -77,9 +79,20 @@ awk 'on { print } prev == "" && $0 == "License: Expat" { on = 1 } { prev = $0 }'
   sed 's/^ //; s/^\.$//' >"$work/licence.txt"
 sed -n '5,$p' LICENSE | cmp - "$work/licence.txt" || fail "the licence in $doc/copyright differs from LICENSE"
 
-echo "-- the manual page is installed"
+echo "-- checking the bundled example with /usr/bin/tabulon-check"
+# Its records carry a deletion flag after the last field: one finding, status 1.
+status=0
+(cd "$work" && /usr/bin/tabulon-check -f customers.params customers.txt >check.txt 2>check.err) || status=$?
+[[ $status == 1 && ! -s $work/check.err ]] || fail "the installed layout check ended with status $status"
+report=$(iconv -f CP932 "$work/check.txt")
+[[ $report == $'レイアウトの幅93バイトより長いレコード: 6件(最初は1行目)\r' ]] ||
+  fail "the installed layout check reported: $report"
+
+echo "-- the manual pages are installed"
 page=$(man -w tabulon) || fail "man -w tabulon finds no page"
 [[ $page == /usr/share/man/man1/tabulon.1* ]] || fail "man -w tabulon gives $page"
 MANPAGER=cat MANWIDTH=80 man tabulon 2>"$work/man.err" | grep -q "fixed-width" || fail "the page does not render"
 [[ ! -s $work/man.err ]] || fail "man tabulon warned: $(cat "$work/man.err")"
+page=$(man -w tabulon-check) || fail "man -w tabulon-check finds no page"
+[[ $page == /usr/share/man/man1/tabulon-check.1* ]] || fail "man -w tabulon-check gives $page"
 echo "-- package OK: $deb"

@@ -8,11 +8,14 @@
 // keeps its eight-byte scans.
 #pragma once
 
-#if defined(__SSE2__) || defined(_M_X64)
+#include "base/simd.h"
+
+#if TABULON_SSE2
 #define TABULON_BYTE_MASKS 1
 #include <emmintrin.h>
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 
 namespace tabulon::masks {
@@ -23,12 +26,12 @@ inline std::uint64_t Below(unsigned k) {
 }
 
 // 16 * kBlocks bytes from p, all readable.
-template <int kBlocks>
+template <std::size_t kBlocks>
 class ValueBytes {
  public:
   explicit ValueBytes(const char* p) {
-    for (int i = 0; i < kBlocks; ++i) {
-      block_[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    for (std::size_t i = 0; i < kBlocks; ++i) {
+      Blocks[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
     }
   }
 
@@ -58,14 +61,14 @@ class ValueBytes {
   template <typename Compare>
   std::uint64_t Collect(Compare compare) const {
     std::uint64_t m = 0;
-    for (int i = 0; i < kBlocks; ++i) {
-      auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(compare(block_[i])));
+    for (std::size_t i = 0; i < kBlocks; ++i) {
+      auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(compare(Blocks[i])));
       m |= std::uint64_t{bits} << (16 * i);
     }
     return m;
   }
 
-  __m128i block_[kBlocks];
+  __m128i Blocks[kBlocks];
 };
 
 }  // namespace tabulon::masks

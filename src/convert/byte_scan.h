@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/cp932.h"
 #include "convert/inline.h"
-#include "textio/cp932.h"
 
 namespace tabulon::scan {
 

@@ -7,9 +7,7 @@ namespace {
 
 unsigned char MaskLoadOf(std::size_t length) {
   unsigned char load = 0;
-  while (load < kMaskLoadCount &&
-         length > static_cast<std::size_t>(kMaskLoadBlocks[load]) * kMaskBlockSize)
-    ++load;
+  while (load < kMaskLoadCount && length > kMaskLoadBlocks[load] * kMaskBlockSize) ++load;
   return length <= kMaskedFieldLimit ? load : static_cast<unsigned char>(kMaskLoadCount);
 }
 

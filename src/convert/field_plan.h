@@ -48,7 +48,7 @@ inline constexpr std::size_t kMaskBlockSize = 16;
 inline constexpr std::size_t kMaskedFieldLimit = 63;
 // The block counts of the masked loads; a field's MaskLoad is the index of
 // the smallest that holds it, or kMaskLoadCount when none does.
-inline constexpr int kMaskLoadBlocks[] = {1, 2, 4};
+inline constexpr std::size_t kMaskLoadBlocks[] = {1, 2, 4};
 inline constexpr std::size_t kMaskLoadCount = std::size(kMaskLoadBlocks);
 // The readable bytes after a record that let every masked field be loaded
 // and copied in whole blocks.

@@ -41,7 +41,7 @@ TABULON_INLINE unsigned LeadingBlanksEnd(std::uint64_t blank, std::uint64_t pair
 // blank or a 0x40 and so starts a character; the lowest one starts a
 // character when the lead-range bytes right before it are even in number.
 // The first byte is never taken on its own.
-template <int kBlocks>
+template <std::size_t kBlocks>
 TABULON_INLINE unsigned TrailingBlanksEnd(const masks::ValueBytes<kBlocks>& bytes,
                                           std::uint64_t blank, std::uint64_t pairs,
                                           std::uint64_t valid, unsigned first) {
@@ -66,7 +66,7 @@ struct Trimmed {
 };
 
 // The trim of one kind, by the masks of the value's n bytes.
-template <TrimKind kTrim, int kBlocks>
+template <TrimKind kTrim, std::size_t kBlocks>
 TABULON_INLINE Trimmed TrimByMasks(const masks::ValueBytes<kBlocks>& bytes, unsigned n) {
   Trimmed t{0, n};
   if constexpr (kTrim != TrimKind::None) {
@@ -106,7 +106,7 @@ TABULON_INLINE Trimmed TrimByMasks(const masks::ValueBytes<kBlocks>& bytes, unsi
 // Copies the trimmed text in whole blocks: kMaskedTail bytes after the
 // value's end may be read. A value of one or two blocks takes as many moves,
 // whatever its length.
-template <int kBlocks>
+template <std::size_t kBlocks>
 TABULON_INLINE char* CopyText(char* out, const char* text, unsigned length, const char* value_end) {
   if constexpr (kBlocks <= 2) {
     std::memcpy(out, text, kMaskBlockSize);
@@ -123,7 +123,7 @@ TABULON_INLINE char* CopyText(char* out, const char* text, unsigned length, cons
 // The field text of the n-byte value at `value` (n at most kMaskedFieldLimit
 // and 16 * kBlocks). kMaskedTail bytes after the value's end are readable;
 // `out` has room for LongestFieldText(n) + kCopySlack bytes.
-template <TrimKind kTrim, TextKind kText, int kBlocks>
+template <TrimKind kTrim, TextKind kText, std::size_t kBlocks>
 TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n, bool comma_mode) {
   const masks::ValueBytes<kBlocks> bytes(value);
   const masked::Trimmed t = masked::TrimByMasks<kTrim>(bytes, n);

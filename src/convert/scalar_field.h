@@ -21,24 +21,23 @@ namespace tabulon {
 // commas) costs one memchr for all its fields instead of one per field.
 class NextByte {
  public:
-  NextByte(const char* limit, char byte)
-      : from_(limit), found_(limit), limit_(limit), byte_(byte) {}
+  NextByte(const char* limit, char byte) : From(limit), Found(limit), Limit(limit), Byte(byte) {}
 
   // True when the non-empty range [begin, end) holds the byte.
   TABULON_INLINE bool In(const char* begin, const char* end) {
-    if (begin < from_ || found_ < begin) {  // the last search does not cover begin
-      from_ = begin;
-      const void* hit = std::memchr(begin, byte_, static_cast<std::size_t>(limit_ - begin));
-      found_ = hit != nullptr ? static_cast<const char*>(hit) : limit_;
+    if (begin < From || Found < begin) {  // the last search does not cover begin
+      From = begin;
+      const void* hit = std::memchr(begin, Byte, static_cast<std::size_t>(Limit - begin));
+      Found = hit != nullptr ? static_cast<const char*>(hit) : Limit;
     }
-    return found_ < end;
+    return Found < end;
   }
 
  private:
-  const char* from_;   // the last search started here ...
-  const char* found_;  // ... and found the byte here (limit_: nowhere)
-  const char* limit_;
-  char byte_;
+  const char* From;   // the last search started here ...
+  const char* Found;  // ... and found the byte here (Limit: nowhere)
+  const char* Limit;
+  char Byte;
 };
 
 // One record while its fields are written: the record is the read window of

@@ -12,6 +12,7 @@
 #include <optional>
 #include <typeinfo>
 
+#include "base/exit_status.h"
 #include "base/messages.h"
 #include "platform/platform.h"
 #include "textio/io_codes.h"
@@ -60,14 +61,15 @@ class ReportText {
   std::size_t size_ = 0;
 };
 
-// The last byte of a message's code page 932 form; 0 when it is empty.
-char LastByte(const Report& report) {
+// A '.' follows the message when it is not empty and the last byte of its
+// code page 932 form is not one.
+bool NeedsFullStop(const Report& report) {
   for (std::string_view part :
        {report.tail ? report.tail->cp932 : std::string_view(), report.parameter,
         report.head ? report.head->cp932 : std::string_view()}) {
-    if (!part.empty()) return part.back();
+    if (!part.empty()) return part.back() != '.';
   }
-  return 0;
+  return false;
 }
 
 void Hex8(char* out, std::uint32_t value) {
@@ -197,8 +199,7 @@ std::size_t FormatReport(char (&buffer)[kReportBufferSize], const Report& report
   text.Append(report.head);
   text.Append(report.parameter);
   text.Append(report.tail);
-  char last = LastByte(report);
-  if (last != 0 && last != '.') text.Append(".");
+  if (NeedsFullStop(report)) text.Append(".");
   text.Append(kLineEnd);
   return text.Size();
 }
@@ -218,7 +219,7 @@ namespace {
     platform::Write(out, buffer, size);
     platform::Write(out, kLineEnd.data(), kLineEnd.size());
   }
-  platform::ExitProcess(1);
+  platform::ExitProcess(kExitFailure);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "textio/errors.h"
+#include "base/errors.h"
 
 namespace tabulon {
 

@@ -1,6 +1,6 @@
 #include "driver/options.h"
 
-#include "textio/cp932.h"
+#include "base/cp932.h"
 
 namespace tabulon {
 namespace {

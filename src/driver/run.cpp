@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "base/exit_status.h"
 #include "base/messages.h"
 #include "convert/convert_file.h"
 #include "driver/failure_report.h"
@@ -40,7 +41,9 @@ void CheckAndConvert(const RunOptions& options) {
               options.HeaderFlag);
 }
 
-std::vector<std::string> Arguments(int argc, char** argv) {
+}  // namespace
+
+std::vector<std::string> CommandArguments(int argc, char** argv) {
   std::string command_line;
   if (platform::RawCommandLine(command_line)) {
     std::vector<std::string> arguments = SplitCommandLine(command_line);
@@ -53,8 +56,6 @@ std::vector<std::string> Arguments(int argc, char** argv) {
   }
   return arguments;
 }
-
-}  // namespace
 
 void Run(const std::vector<std::string>& arguments) {
   OpenErrorStream();
@@ -74,12 +75,12 @@ void RunProcess(int argc, char** argv) {
   platform::PrepareProcess();
   ChooseTextForms();
   try {
-    Run(Arguments(argc, argv));
+    Run(CommandArguments(argc, argv));
   } catch (...) {
     // Every error that escapes a step, whatever its kind, is reported here.
     ReportCurrentError();
   }
-  platform::ExitProcess(0);
+  platform::ExitProcess(kExitSuccess);
 }
 
 }  // namespace tabulon

@@ -4,8 +4,8 @@
 
 #include "base/messages.h"
 #include "platform/platform.h"
-#include "textio/cp932.h"
-#include "textio/errors.h"
+#include "base/cp932.h"
+#include "base/errors.h"
 
 namespace tabulon {
 namespace {

@@ -75,6 +75,14 @@ bool ReadWholeFile(const char* name, std::string& contents);
 // Never allocates.
 bool IsRunInput(Handle handle);
 
+// Forgets the inputs recorded by ReadWholeFile, closing what it kept open.
+// A run never calls it (its inputs stay recorded until the process ends);
+// a test program that reads many files whole in one process does, between
+// tests, so that a file system that reuses a deleted file's identity (Wine
+// maps inode numbers without a generation) cannot make a later test's new
+// file look like an input.
+void ForgetRunInputs();
+
 // Names longer than this many bytes are refused at open (code 3).
 inline constexpr std::size_t kMaxNameLength = 259;
 

@@ -18,10 +18,13 @@ struct CodeText {
 };
 
 constexpr CodeText kCodeTexts[] = {
-    {2, messages::kIoFileNotFound},     {3, messages::kIoBadName},
-    {4, messages::kIoTooManyOpenFiles}, {5, messages::kIoAccessDenied},
-    {100, messages::kIoReadPastEnd},    {101, messages::kIoDiskFull},
-    {106, messages::kIoNotANumber},
+    {kIoFileNotFound, messages::kIoFileNotFound},
+    {kIoPathNotFound, messages::kIoBadName},
+    {kIoTooManyOpenFiles, messages::kIoTooManyOpenFiles},
+    {kIoAccessDenied, messages::kIoAccessDenied},
+    {kIoRuntimeReadPastEnd, messages::kIoReadPastEnd},
+    {kIoRuntimeDiskFull, messages::kIoDiskFull},
+    {kIoRuntimeNotANumber, messages::kIoNotANumber},
 };
 
 }  // namespace

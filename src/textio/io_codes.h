@@ -7,15 +7,10 @@
 #include <optional>
 #include <string>
 
-#include "textio/errors.h"
+#include "base/errors.h"
+#include "base/io_code.h"
 
 namespace tabulon {
-
-// Codes of the line file itself (the others are operating-system codes).
-inline constexpr std::int32_t kCodeNeverBound = 102;
-inline constexpr std::int32_t kCodeNotOpen = 103;
-inline constexpr std::int32_t kCodeNotReading = 104;
-inline constexpr std::int32_t kCodeNotWriting = 105;
 
 // The pending input/output code of this thread; 0 when nothing has failed.
 // constinit: no dynamic initialisation, so every access is a plain thread-local

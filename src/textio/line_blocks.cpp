@@ -88,7 +88,7 @@ void WriteOutInPlace(LineFile& file, const char* data) {
   file.Position = 0;
   if (code != 0) {
     SetPendingIoCode(code);
-    file.Dropping = true;
+    file.DroppingText = true;
   }
 }
 

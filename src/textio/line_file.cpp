@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "textio/io_codes.h"
+#include "textio/line_pieces.h"
 
 namespace tabulon {
 namespace {
@@ -16,7 +17,7 @@ std::int32_t Refill(LineFile& file) {
   file.FillCount = 0;
   std::uint32_t count = 0;
   std::int32_t code = platform::Read(file.OsHandle, file.BufferRef, file.Capacity, count);
-  if (code == 109) return 0;  // the writer of a pipe has gone: the data has ended
+  if (code == kIoBrokenPipe) return 0;  // the writer of a pipe has gone: the data has ended
   if (code != 0) return code;
   file.FillCount = count;
   return 0;
@@ -41,10 +42,10 @@ std::int32_t OpenWith(LineFile& file, platform::OpenResult (*opener)(const char*
   bool reading = file.State == StateReading;
   file.TransferAction = reading ? Refill : WriteOut;
   file.CloseAction = CloseHandleAction;
-  file.FlushAction = NoFlush;
+  SetFlushAction(file, NoFlush);
   if (file.NameTooLong) {
     file.State = StateClosed;
-    return 3;
+    return kIoPathNotFound;
   }
   platform::OpenResult opened = opener(file.FileName);
   if (opened.code != 0) {
@@ -59,7 +60,7 @@ std::int32_t OpenWith(LineFile& file, platform::OpenResult (*opener)(const char*
       file.State = StateClosed;
       return kCodeNotWriting;
     case platform::FileKind::Char:
-      file.FlushAction = WriteOut;
+      SetFlushAction(file, WriteOut);
       break;
     default:
       break;
@@ -93,12 +94,9 @@ std::int32_t Open(LineFile& file, LineFileState wanted) {
   return code;
 }
 
-// --- reading -------------------------------------------------------------
+}  // namespace
 
-// One byte of the data, or the end mark. A Ctrl-Z is never consumed, and an
-// exhausted file leaves a Ctrl-Z in the buffer so that the system is never
-// asked again after it reported the end.
-int TakeByte(LineFile& file) {
+int TakeDataByte(LineFile& file) {
   if (file.State != StateReading) {
     SetPendingIoCode(kCodeNotReading);
     return kEndMark;
@@ -123,8 +121,6 @@ int TakeByte(LineFile& file) {
   }
 }
 
-}  // namespace
-
 std::int32_t NoFlush(LineFile&) {
   return 0;
 }
@@ -135,8 +131,9 @@ void BindName(LineFile& file, std::string_view name, std::uint32_t capacity) {
   file.FillCount = 0;
   file.TransferAction = nullptr;
   file.FlushAction = nullptr;
+  file.FlushesEachLine = false;
   file.CloseAction = nullptr;
-  file.Dropping = false;
+  file.DroppingText = false;
   file.BufferRef = file.OwnBuffer;
   file.State = StateClosed;
   file.LineStyle = kLineStyleCrLf;
@@ -165,71 +162,28 @@ bool AtEndOfDataSlow(LineFile& file) {
   if (file.State == StateReading && file.Position < file.FillCount) {
     return file.BufferRef[file.Position] == kEndOfData;
   }
-  if (TakeByte(file) == kEndMark) return true;
+  if (TakeDataByte(file) == kEndMark) return true;
   --file.Position;
   return false;
 }
 
-std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_t keep) {
+std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_t kept_limit) {
   spill.clear();
   if (file.State != StateReading) {
     SetPendingIoCode(kCodeNotReading);
     return {};
   }
   bool spilled = false;
-  // Only the first `keep` bytes of the line are gathered; the rest is read
+  // Only the first `kept_limit` bytes of the line are gathered; the rest is read
   // and passed over, so a huge line costs no memory beyond what is kept.
   auto gather = [&](const char* start, std::size_t size) {
-    spill.append(start, std::min(size, keep - spill.size()));
+    spill.append(start, std::min(size, kept_limit - spill.size()));
     spilled = true;
   };
-  auto finish = [&](const char* start, std::size_t size) -> std::string_view {
-    if (!spilled) return {start, std::min(size, keep)};
-    gather(start, size);
-    return spill;
-  };
-  for (;;) {
-    if (file.Position >= file.FillCount) {
-      if (TakeByte(file) == kEndMark) break;  // the end of the data ends the value
-      --file.Position;
-    }
-    char* buffer = file.BufferRef;
-    const char* start = buffer + file.Position;
-    const char* stop = FindLineStop(start, buffer + file.FillCount);
-    std::size_t size = static_cast<std::size_t>(stop - start);
-    std::uint32_t at = static_cast<std::uint32_t>(stop - buffer);
-    if (at == file.FillCount) {  // no line end in the buffer: keep the piece, refill
-      gather(start, size);
-      file.Position = at;
-      continue;
-    }
-    if (*stop == kLineFeed) {
-      file.Position = at + 1;
-      return finish(start, size);
-    }
-    if (*stop == kEndOfData) {  // ends the value and the data; not consumed
-      file.Position = at;
-      return finish(start, size);
-    }
-    // A CR: with an LF after it, the pair ends the line; otherwise it is dropped.
-    if (at + 1 < file.FillCount) {
-      if (buffer[at + 1] == kLineFeed) {
-        file.Position = at + 2;
-        return finish(start, size);
-      }
-      gather(start, size);
-      file.Position = at + 1;
-      continue;
-    }
-    // The CR is the last byte in the buffer: decide on the next byte of the data.
-    gather(start, size);
-    file.Position = at + 1;
-    int next = TakeByte(file);
-    if (next == kEndMark) break;
-    if (next == kLineFeed) return spill;
-    --file.Position;  // not an LF: the CR is dropped and gathering goes on
-  }
-  return spilled ? std::string_view(spill) : std::string_view();
+  LastPiece last = ReadLinePieces(file, gather, [] {});
+  if (!spilled) return {last.Data, std::min(last.Size, kept_limit)};
+  gather(last.Data, last.Size);
+  return spill;
 }
 
 std::string ReadTextLine(LineFile& file) {
@@ -242,7 +196,7 @@ void AppendTextSlow(LineFile& file, const char* data, std::size_t size) {
     SetPendingIoCode(kCodeNotWriting);
     return;
   }
-  if (file.Dropping) return;
+  if (file.DroppingText) return;
   // Whenever the rest fills the buffer, fill it to its end and write it out.
   while (size >= file.Capacity - file.Position) {
     std::size_t room = file.Capacity - file.Position;
@@ -252,7 +206,7 @@ void AppendTextSlow(LineFile& file, const char* data, std::size_t size) {
     size -= room;
     if (std::int32_t code = file.TransferAction(file)) {
       SetPendingIoCode(code);
-      file.Dropping = true;
+      file.DroppingText = true;
       return;
     }
   }
@@ -289,14 +243,14 @@ void CloseLineFile(LineFile& file) {
 }
 
 CloseOnUnwind::~CloseOnUnwind() {
-  if (file_ == nullptr) return;
-  CloseLineFile(*file_);
+  if (File == nullptr) return;
+  CloseLineFile(*File);
   CheckIoWhileUnwinding();
 }
 
 void CloseOnUnwind::Close() {
-  LineFile* file = file_;
-  file_ = nullptr;
+  LineFile* file = File;
+  File = nullptr;
   CloseLineFile(*file);
   CheckIo();
 }

@@ -50,8 +50,9 @@ struct LineFile {
   LineFileAction TransferAction = nullptr;  // refill or write-out
   LineFileAction FlushAction = nullptr;     // after each line end
   LineFileAction CloseAction = nullptr;
-  bool Dropping = false;     // a write-out failed: the rest of the current text is dropped
-  bool NameTooLong = false;  // the bound name did not fit FileName: opening gives code 3
+  bool DroppingText = false;     // a write-out failed: the rest of the current text is dropped
+  bool FlushesEachLine = false;  // set at open: FlushAction does something after a line end
+  bool NameTooLong = false;      // the bound name did not fit FileName: opening gives code 3
   char FileName[platform::kMaxNameLength + 1] = {};
   char
       OwnBuffer[kFileCapacity];  // left uninitialised: only bytes below FillCount/Position are read
@@ -79,12 +80,14 @@ inline bool AtEndOfData(LineFile& file) {
 // The next line without its line end. The view points into the record's
 // buffer, or into `spill` when the line had to be gathered across refills or
 // around a dropped CR; it stays valid until the next operation on the record.
-// Only the first `keep` bytes of the line are delivered (the converter keeps
+// Only the first `kept_limit` bytes of the line are delivered (the converter keeps
 // no more than its fields reach); the whole line is consumed all the same.
-std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_t keep);
-inline std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill,
-                                     std::size_t keep = static_cast<std::size_t>(-1)) {
-  // The usual case inline: the line and its LF or CR LF lie in the buffer.
+std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_t kept_limit);
+
+// The usual case of reading a line, inline: when the next line and its LF or
+// CR LF lie in the buffer, takes it into `line` (a view into the buffer) and
+// returns true; otherwise changes nothing and returns false.
+inline bool TakeBufferedLine(LineFile& file, std::string_view& line) {
   if (file.State == StateReading && file.Position < file.FillCount) {
     const char* start = file.BufferRef + file.Position;
     const char* end = file.BufferRef + file.FillCount;
@@ -92,14 +95,24 @@ inline std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill,
     std::size_t size = static_cast<std::size_t>(stop - start);
     if (stop != end && *stop == kLineFeed) {
       file.Position += static_cast<std::uint32_t>(size + 1);
-      return {start, size < keep ? size : keep};
+      line = {start, size};
+      return true;
     }
     if (end - stop >= 2 && stop[0] == kCarriageReturn && stop[1] == kLineFeed) {
       file.Position += static_cast<std::uint32_t>(size + 2);
-      return {start, size < keep ? size : keep};
+      line = {start, size};
+      return true;
     }
   }
-  return ReadTextLineSlow(file, spill, keep);
+  return false;
+}
+
+inline std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill,
+                                     std::size_t kept_limit = static_cast<std::size_t>(-1)) {
+  std::string_view line;
+  if (TakeBufferedLine(file, line))
+    return {line.data(), line.size() < kept_limit ? line.size() : kept_limit};
+  return ReadTextLineSlow(file, spill, kept_limit);
 }
 // The same, as an owned string.
 std::string ReadTextLine(LineFile& file);
@@ -121,11 +134,11 @@ void WriteText(LineFile& file, std::string_view text);
 // WriteText of their concatenation (the converter writes field by field
 // straight into the buffer): BeginText, then AppendText for each piece.
 inline void BeginText(LineFile& file) {
-  file.Dropping = false;
+  file.DroppingText = false;
 }
 void AppendTextSlow(LineFile& file, const char* data, std::size_t size);
 inline void AppendText(LineFile& file, const char* data, std::size_t size) {
-  if (size < file.Capacity - file.Position && file.State == StateWriting && !file.Dropping) {
+  if (size < file.Capacity - file.Position && file.State == StateWriting && !file.DroppingText) {
     // An empty view may carry a null pointer, which memcpy must not get even for 0 bytes.
     if (size != 0) std::memcpy(file.BufferRef + file.Position, data, size);
     file.Position += static_cast<std::uint32_t>(size);
@@ -146,7 +159,7 @@ inline void AppendByte(LineFile& file, char byte) {
 // is not being written; CommitWritten then takes the bytes up to `end` as
 // appended. Together they have the effect of AppendText.
 inline char* WriteRoom(LineFile& file, std::size_t size) {
-  if (file.State != StateWriting || file.Dropping || size >= file.Capacity - file.Position) {
+  if (file.State != StateWriting || file.DroppingText || size >= file.Capacity - file.Position) {
     return nullptr;
   }
   return file.BufferRef + file.Position;
@@ -158,13 +171,18 @@ inline void CommitWritten(LineFile& file, const char* end) {
 // The flush action of a file that is not a character device: does nothing.
 std::int32_t NoFlush(LineFile& file);
 
+// Sets the flush action, and whether the line end must run it.
+inline void SetFlushAction(LineFile& file, LineFileAction action) {
+  file.FlushAction = action;
+  file.FlushesEachLine = action != NoFlush;
+}
+
 // Appends CR LF and runs the flush action (write-out for a character device).
 void WriteLineEndSlow(LineFile& file);
 inline void WriteLineEnd(LineFile& file) {
   // The usual case in two stores: room in the buffer, nothing to flush.
-  if (file.State == StateWriting && file.FlushAction == NoFlush &&
-      file.Capacity - file.Position > 2) {
-    file.Dropping = false;
+  if (file.State == StateWriting && !file.FlushesEachLine && file.Capacity - file.Position > 2) {
+    file.DroppingText = false;
     file.BufferRef[file.Position] = '\r';
     file.BufferRef[file.Position + 1] = '\n';
     file.Position += 2;
@@ -181,14 +199,14 @@ void CloseLineFile(LineFile& file);
 // becomes the error that replaces it (CheckIoWhileUnwinding).
 class CloseOnUnwind {
  public:
-  explicit CloseOnUnwind(LineFile& file) : file_(&file) {}
+  explicit CloseOnUnwind(LineFile& file) : File(&file) {}
   CloseOnUnwind(const CloseOnUnwind&) = delete;
   CloseOnUnwind& operator=(const CloseOnUnwind&) = delete;
   ~CloseOnUnwind();
   void Close();
 
  private:
-  LineFile* file_;
+  LineFile* File;
 };
 
 }  // namespace tabulon

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__) || defined(_M_X64)
+#include "base/simd.h"
+
+#if TABULON_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -18,7 +20,7 @@ inline constexpr char kEndOfData = 0x1A;  // Ctrl-Z
 // The first LF, CR or Ctrl-Z in [p, end), or end. 64 bytes at a time where
 // SSE2 is there (every x86-64), eight at a time otherwise.
 inline const char* FindLineStop(const char* p, const char* end) {
-#if defined(__SSE2__) || defined(_M_X64)
+#if TABULON_SSE2
   const __m128i lf = _mm_set1_epi8(kLineFeed);
   const __m128i cr = _mm_set1_epi8(kCarriageReturn);
   const __m128i ctrl_z = _mm_set1_epi8(kEndOfData);

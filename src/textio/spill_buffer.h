@@ -16,7 +16,7 @@ class SpillBuffer {
   SpillBuffer& operator=(const SpillBuffer&) = delete;
   ~SpillBuffer();
 
-  void clear() { size_ = 0; }
+  void clear() { Size = 0; }
   // Raises std::bad_alloc (through the new-handler, as operator new does)
   // when memory runs out; the bytes gathered so far stay.
   void append(const char* data, std::size_t size);
@@ -24,16 +24,16 @@ class SpillBuffer {
   // need memory; unlike append, false (not an error) when memory runs out.
   bool Reserve(std::size_t size);
 
-  const char* data() const { return data_; }
-  std::size_t size() const { return size_; }
-  operator std::string_view() const { return {data_, size_}; }
+  const char* data() const { return Data; }
+  std::size_t size() const { return Size; }
+  operator std::string_view() const { return {Data, Size}; }
 
  private:
   void Grow(std::size_t needed);
 
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
+  char* Data = nullptr;
+  std::size_t Size = 0;
+  std::size_t Capacity = 0;
 };
 
 }  // namespace tabulon

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 
@@ -137,7 +138,7 @@ TEST(ConvertFile, TrimsEachFieldAsApplyTrimDoesWhateverSurroundsIt) {
   const std::string surroundings[] = {"          ", "\x83\x83\x83\x83\x83\x83\x83\x83\x83\x83",
                                       "0000000000", "\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40",
                                       "\x81\x40\x81\x40\x81\x40\x81\x40 \x81"};
-  for (unsigned char code : {'L', 'R', 'T', 'Z'}) {
+  for (unsigned char code : std::initializer_list<unsigned char>{'L', 'R', 'T', 'Z'}) {
     for (const std::string& value : values) {
       const std::string length = std::to_string(value.size());
       std::string trim = ",";

@@ -13,112 +13,18 @@
 #include <vector>
 
 #include "convert/record.h"
+#include "convert/reference_model.h"
 #include "convert/transforms.h"
 #include "params/field_table.h"
 #include "textio/line_file.h"
+#include "textio/memory_device.h"
 
 namespace tabulon {
 namespace {
 
-// --- the plain rules, one byte at a time ------------------------------------
-
-bool Lead(unsigned char b) {
-  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-bool WideAt(const std::string& v, std::size_t i) {
-  return i + 1 < v.size() && static_cast<unsigned char>(v[i]) == 0x81 && v[i + 1] == 0x40;
-}
-
-std::string PlainLeft(const std::string& v) {
-  std::size_t p = 0;
-  while (p + 1 < v.size()) {
-    if (v[p] == ' ') {
-      p += 1;
-    } else if (WideAt(v, p)) {
-      p += 2;
-    } else {
-      break;
-    }
-  }
-  return p < v.size() ? v.substr(p) : std::string();
-}
-
-std::string PlainRight(const std::string& v) {
-  std::size_t q = v.size();
-  auto starts_character = [&](std::size_t at) {
-    std::size_t i = 0;
-    while (i < at) i += Lead(static_cast<unsigned char>(v[i])) ? 2 : 1;
-    return i == at;
-  };
-  while (q > 1) {
-    if (v[q - 1] == ' ') {
-      q -= 1;
-    } else if (WideAt(v, q - 2) && starts_character(q - 2)) {
-      q -= 2;
-    } else {
-      break;
-    }
-  }
-  return v.substr(0, q);
-}
-
-std::string PlainLow(const std::string& v) {
-  std::size_t p = 0;
-  while (p < v.size() && static_cast<unsigned char>(v[p]) <= 0x30) ++p;
-  return v.substr(p);
-}
-
-std::string PlainTrim(const std::string& v, unsigned char code) {
-  switch (code) {
-    case 'L':
-      return PlainLeft(v);
-    case 'R':
-      return PlainRight(v);
-    case 'T':
-      return PlainRight(PlainLeft(v));
-    case 'Z':
-      return PlainLow(PlainLeft(v));
-    default:
-      return v;
-  }
-}
-
-std::string PlainQuote(const std::string& v) {
-  std::string q = "\"";
-  for (char c : v) {
-    q += c;
-    if (c == '"') q += c;
-  }
-  q += '"';
-  return q;
-}
-
-std::string PlainCut(const std::string& record, std::int32_t start, std::int32_t width) {
-  std::int64_t from = start < 1 ? 1 : start;
-  if (record.empty() || width <= 0 || from > static_cast<std::int64_t>(record.size())) return {};
-  return record.substr(static_cast<std::size_t>(from - 1), static_cast<std::size_t>(width));
-}
-
+// The expected text: the reference model's, one byte at a time.
 std::string PlainLine(const std::string& record, const FieldTable& table, char separator) {
-  std::string line;
-  std::uint32_t start = 1;
-  std::size_t count = table.FieldCount > 0 ? static_cast<std::size_t>(table.FieldCount) : 1;
-  for (std::size_t i = 0; i < count; ++i) {
-    std::int32_t width = table.Widths[i];
-    std::string cut = PlainCut(record, static_cast<std::int32_t>(start), width);
-    std::string trimmed = PlainTrim(cut, table.TrimCodes[i]);
-    std::string text = trimmed;
-    if (table.TypeCodes[i] == 'X') text = PlainQuote(trimmed);
-    if (table.TypeCodes[i] == 'E') {
-      bool comma = separator == ',' && cut.find(',') != std::string::npos;
-      text = PlainQuote(trimmed);
-      if (!comma) text.insert(text.begin(), '=');
-    }
-    if (i > 0) line += separator;
-    line += text;
-    start += static_cast<std::uint32_t>(width);
-  }
-  return line;
+  return reference::ConvertRecord(record, reference::ModelOf(table), separator);
 }
 
 // --- inputs -------------------------------------------------------------------
@@ -150,22 +56,18 @@ std::string PaddedValue(std::mt19937& rng) {
 
 // --- line file on memory ------------------------------------------------------
 
-std::string g_written;
-
-std::int32_t CollectOut(LineFile& file) {
-  g_written.append(file.BufferRef, file.Position);
-  file.Position = 0;
-  return 0;
-}
+MemoryDevice g_device;
+const std::string& g_written = g_device.Written;
 
 std::unique_ptr<LineFile> MemoryWriter(std::uint32_t capacity) {
   auto file = std::make_unique<LineFile>();
-  BindName(*file, "memory", capacity);
-  file->State = StateWriting;
-  file->TransferAction = CollectOut;
-  file->FlushAction = [](LineFile&) { return std::int32_t{0}; };
-  g_written.clear();
+  OpenMemoryWriter(*file, g_device, capacity);
   return file;
+}
+
+// Writes out what waits in the buffer.
+void CollectOut(LineFile& file) {
+  WrittenSoFar(file, g_device);
 }
 
 FieldTable RandomTable(std::mt19937& rng) {
@@ -230,11 +132,13 @@ TEST(FastTrims, AgreeWithThePlainRulesOnTrickyValues) {
       std::string("\x00\x2F\x30\x31", 4),
   };
   for (const std::string& v : cases) {
-    EXPECT_EQ(std::string(TrimLeftBlanks(v)), PlainLeft(v)) << v;
-    EXPECT_EQ(std::string(TrimRightBlanks(v)), PlainRight(v)) << v;
-    EXPECT_EQ(std::string(TrimBothBlanks(v)), PlainRight(PlainLeft(v))) << v;
-    EXPECT_EQ(std::string(StripLeadingLow(v)), PlainLow(v)) << v;
-    EXPECT_EQ(QuoteField(v), PlainQuote(v)) << v;
+    EXPECT_EQ(std::string(TrimLeftBlanks(v)), reference::TrimLeftBlanks(v)) << v;
+    EXPECT_EQ(std::string(TrimRightBlanks(v)), reference::TrimRightBlanks(v)) << v;
+    EXPECT_EQ(std::string(TrimBothBlanks(v)),
+              reference::TrimRightBlanks(reference::TrimLeftBlanks(v)))
+        << v;
+    EXPECT_EQ(std::string(StripLeadingLow(v)), reference::StripLeadingLow(v)) << v;
+    EXPECT_EQ(tabulon::QuoteField(v), reference::QuoteField(v)) << v;
   }
 }
 
@@ -242,9 +146,9 @@ TEST(FastTrims, AgreeWithThePlainRulesOnRandomValues) {
   std::mt19937 rng(7);
   for (int i = 0; i < 20000; ++i) {
     std::string v = i % 2 == 0 ? RandomBytes(rng, rng() % 40) : PaddedValue(rng);
-    ASSERT_EQ(std::string(TrimLeftBlanks(v)), PlainLeft(v)) << v;
-    ASSERT_EQ(std::string(TrimRightBlanks(v)), PlainRight(v)) << v;
-    ASSERT_EQ(std::string(StripLeadingLow(v)), PlainLow(v)) << v;
+    ASSERT_EQ(std::string(TrimLeftBlanks(v)), reference::TrimLeftBlanks(v)) << v;
+    ASSERT_EQ(std::string(TrimRightBlanks(v)), reference::TrimRightBlanks(v)) << v;
+    ASSERT_EQ(std::string(StripLeadingLow(v)), reference::StripLeadingLow(v)) << v;
   }
 }
 
@@ -332,7 +236,6 @@ TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
       for (std::size_t length :
            {1u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 127u, 128u, 129u, 203u, 300u}) {
         auto out = MemoryWriter(kFileCapacity);
-        out->FlushAction = NoFlush;
         std::string expected;
         for (std::size_t at = 0; at < length; ++at) {
           for (const char* marks : {"\"", ",", "\",", ",\""}) {

@@ -15,7 +15,7 @@
 #include "convert/record.h"
 #include "params/parameter_file.h"
 #include "platform/temp_dir.h"
-#include "textio/errors.h"
+#include "base/errors.h"
 
 namespace tabulon {
 namespace {

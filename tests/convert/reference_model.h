@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "params/field_table.h"
+
 namespace tabulon::reference {
 
 struct Field {
@@ -137,8 +139,21 @@ inline std::string FieldText(const std::string& cut, const Field& field, bool co
 
 // Slot i, or a zeroed slot when the table has none there.
 inline Field SlotOf(const Table& table, std::int64_t i) {
-  if (i < static_cast<std::int64_t>(table.Slots.size())) return table.Slots[i];
+  if (i < static_cast<std::int64_t>(table.Slots.size())) {
+    return table.Slots[static_cast<std::size_t>(i)];
+  }
   return Field{};
+}
+
+// The model of a FieldTable.
+inline Table ModelOf(const FieldTable& table) {
+  Table model;
+  for (std::size_t i = 0; i < table.SlotCount(); ++i) {
+    model.Slots.push_back(
+        {table.TypeCodes[i], table.Widths[i], table.TrimCodes[i], table.HeaderNames[i]});
+  }
+  model.FieldCount = table.FieldCount;
+  return model;
 }
 
 // The output line of one record (without its line end). Field 0 is always

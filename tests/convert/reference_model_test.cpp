@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "convert/convert_file.h"
 #include "convert/pipeline.h"
 #include "convert/record.h"
-#include "textio/errors.h"
 
 namespace tabulon {
 namespace {
@@ -128,7 +128,8 @@ class Generator {
   unsigned char Code(const char* common) {
     std::string_view codes(common);
     if (Below(8) == 0) return static_cast<unsigned char>(Below(256)) & 0xDF;
-    return static_cast<unsigned char>(codes[Below(static_cast<int>(codes.size()))]);
+    return static_cast<unsigned char>(
+        codes[static_cast<std::size_t>(Below(static_cast<int>(codes.size())))]);
   }
 
   Table MakeTable() {
@@ -174,8 +175,8 @@ FieldTable ToFieldTable(const Table& model) {
 std::string Hex(const std::string& bytes) {
   std::string out;
   char buffer[4];
-  for (unsigned char c : bytes) {
-    std::snprintf(buffer, sizeof buffer, "%02x ", c);
+  for (char c : bytes) {
+    std::snprintf(buffer, sizeof buffer, "%02x ", static_cast<unsigned char>(c));
     out += buffer;
   }
   return out;

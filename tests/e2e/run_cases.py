@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""Runs end-to-end cases against the built converter and compares exact bytes.
+"""Runs end-to-end cases against a built program and compares exact bytes.
 
-A case is a directory under cases/:
+The converter's cases are under cases/, the layout check's under check_cases/
+(--cases picks the folder, --binary the program). A case is a directory:
 
   files/...         copied into a fresh temporary work directory
   args              the arguments, one per line (raw bytes; no line: none)
   cmd               instead of args: a shell command run by sh in the work
-                    directory; $TABULON is the converter (with its wrapper),
+                    directory; $TABULON is the program (with its wrapper),
                     $TABULON_EXAMPLES the repository's examples/ directory
   expect/exit       the exit status (default 0)
   expect/stdout     exact standard output (missing: must be empty)
@@ -19,6 +20,10 @@ A case is a directory under cases/:
   posix_only        present: the case is skipped for a Windows build (it needs
                     ulimit, flock, /dev/full or other POSIX behaviour)
   windows_only      present: the case runs only for a Windows build
+  runs/<run>/       instead of the above: several runs of one scenario, each
+                    a directory laid out like a case and run as one; the case
+                    passes when every run does (runs may be posix_only or
+                    windows_only on their own)
 
 The build is taken for Windows when the binary's name ends in .exe, or when
 TABULON_E2E_TARGET=windows is set (TABULON_E2E_TARGET=posix says the opposite).
@@ -117,6 +122,25 @@ def run_case(case: Path, binary: str, wrapper: str) -> list[str]:
     windows = target_is_windows(binary)
     if (case / ("windows_only" if not windows else "posix_only")).exists():
         return SKIPPED
+    if (case / "runs").is_dir():
+        return run_runs(case / "runs", binary, wrapper)
+    return run_one(case, binary, wrapper)
+
+
+def run_runs(runs: Path, binary: str, wrapper: str) -> list[str]:
+    """Every run of a grouped case; skipped only when every run is."""
+    failures = []
+    ran = 0
+    for run in sorted(p for p in runs.iterdir() if p.is_dir()):
+        result = run_case(run, binary, wrapper)
+        if result is SKIPPED:
+            continue
+        ran += 1
+        failures += [f"[{run.name}] {failure}" for failure in result]
+    return failures if ran else SKIPPED
+
+
+def run_one(case: Path, binary: str, wrapper: str) -> list[str]:
     failures = []
     expect = case / "expect"
     with tempfile.TemporaryDirectory(prefix="tabulon-e2e-") as tmp:

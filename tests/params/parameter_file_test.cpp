@@ -5,14 +5,13 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "textio/errors.h"
+#include "base/errors.h"
 
 namespace tabulon {
 namespace {
@@ -416,19 +415,16 @@ TEST(LoadParameterFile, FileHeldForWritingElsewhereRaisesFOpenError) {
   ::close(fd);
 }
 
-TEST(LoadParameterText, HundredThousandFieldLinesLoadQuickly) {
+// Their cost is the scale checks' business (tests/scale): here, that all of
+// them arrive.
+TEST(LoadParameterText, HundredThousandFieldLinesAllLoad) {
   std::string text;
   constexpr int kLines = 100000;
   for (int i = 0; i < kLines; ++i) text += "X,12,T,\"Field " + std::to_string(i) + "\"\r\n";
   FieldTable table;
-  auto begin = std::chrono::steady_clock::now();
   EXPECT_EQ(LoadParameterText(text, table), "");
-  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - begin);
-  std::printf("100000 field lines loaded in %lld ms\n", static_cast<long long>(elapsed.count()));
   EXPECT_EQ(table.FieldCount, kLines);
   EXPECT_EQ(table.HeaderNames[kLines - 1], "Field 99999");
-  EXPECT_LT(elapsed.count(), 1000);
 }
 
 }  // namespace

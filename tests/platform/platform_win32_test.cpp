@@ -28,7 +28,10 @@ class Win32Test : public ::testing::Test {
       ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     }
   }
-  void TearDown() override { RemoveTree(root_); }
+  void TearDown() override {
+    ForgetRunInputs();
+    RemoveTree(root_);
+  }
 
   std::string Path(const std::string& name) const { return root_ + "\\" + name; }
 

@@ -152,6 +152,9 @@ bool lock_support = true;
 }  // namespace
 }  // namespace tabulon::platform
 
+// The interposer must take the system function's name, which is also the
+// name of the lock structure.
+#pragma GCC diagnostic ignored "-Wshadow"
 extern "C" int flock(int fd, int operation) {
   if (!tabulon::platform::lock_support) {
     errno = ENOLCK;

@@ -11,58 +11,27 @@
 #include <string>
 #include <vector>
 
+#include "convert/reference_model.h"
 #include "textio/line_file.h"
+#include "textio/memory_device.h"
 
 namespace tabulon {
 namespace {
 
-// LF or CR LF ends a line, any other CR is dropped, Ctrl-Z ends the data.
+// The expected lines: the reference model's.
 std::vector<std::string> PlainLines(const std::string& data) {
-  std::vector<std::string> lines;
-  std::size_t i = 0;
-  auto at_end = [&] { return i >= data.size() || data[i] == '\x1A'; };
-  while (!at_end()) {
-    std::string line;
-    while (!at_end()) {
-      char c = data[i++];
-      if (c == '\n') break;
-      if (c == '\r') {
-        if (i < data.size() && data[i] == '\n') {
-          ++i;
-          break;
-        }
-        continue;
-      }
-      line += c;
-    }
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-std::string g_source;
-std::size_t g_at = 0;
-
-std::int32_t RefillFromMemory(LineFile& file) {
-  std::size_t n = std::min<std::size_t>(file.Capacity, g_source.size() - g_at);
-  if (n != 0) std::memcpy(file.BufferRef, g_source.data() + g_at, n);
-  g_at += n;
-  file.Position = 0;
-  file.FillCount = static_cast<std::uint32_t>(n);
-  return 0;
+  return reference::TextLines(data);
 }
 
 std::vector<std::string> ReadAll(const std::string& data, std::uint32_t capacity,
-                                 std::size_t keep = static_cast<std::size_t>(-1)) {
-  g_source = data;
-  g_at = 0;
+                                 std::size_t kept_limit = static_cast<std::size_t>(-1)) {
+  MemoryDevice device;
+  device.Source = data;
   auto file = std::make_unique<LineFile>();
-  BindName(*file, "memory", capacity);
-  file->State = StateReading;
-  file->TransferAction = RefillFromMemory;
+  OpenMemoryReader(*file, device, capacity);
   std::vector<std::string> lines;
   SpillBuffer spill;
-  while (!AtEndOfData(*file)) lines.emplace_back(ReadTextLine(*file, spill, keep));
+  while (!AtEndOfData(*file)) lines.emplace_back(ReadTextLine(*file, spill, kept_limit));
   return lines;
 }
 
@@ -134,12 +103,12 @@ TEST(FastLineReader, KeepsOnlyTheFirstBytesOfEachLine) {
   std::string data = std::string(300, 'a') + "\r\n" + "bc\rd\n" +
                      std::string(2 * kFileCapacity, 'e') + "\r" + "f\r\n\nlast";
   std::vector<std::string> whole = PlainLines(data);
-  for (std::size_t keep : {0u, 1u, 2u, 5u, 299u, 300u, 70000u}) {
+  for (std::size_t kept_limit : {0u, 1u, 2u, 5u, 299u, 300u, 70000u}) {
     std::vector<std::string> expected;
-    for (const std::string& line : whole) expected.push_back(line.substr(0, keep));
+    for (const std::string& line : whole) expected.push_back(line.substr(0, kept_limit));
     for (std::uint32_t capacity : {1u, 2u, 3u, 128u, kFileCapacity}) {
-      ASSERT_EQ(ReadAll(data, capacity, keep), expected)
-          << "keep " << keep << " capacity " << capacity;
+      ASSERT_EQ(ReadAll(data, capacity, kept_limit), expected)
+          << "kept_limit " << kept_limit << " capacity " << capacity;
     }
   }
 }

@@ -21,8 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "base/io_code.h"
 #include "platform/platform.h"
-#include "platform/wildcard.h"
+#include "platform/posix/wildcard.h"
 
 extern "C" char __executable_start;  // NOLINT: provided by the linker
 
@@ -44,38 +45,38 @@ std::int32_t CodeOf(int err, const char* name) {
   switch (err) {
     case ENOENT: {
       std::string_view path = name ? name : "";
-      if (HasWildcard(LastComponent(path))) return 123;
-      return DirectoryExists(std::string(DirectoryPart(path))) ? 2 : 3;
+      if (HasWildcard(LastComponent(path))) return kIoInvalidName;
+      return DirectoryExists(std::string(DirectoryPart(path))) ? kIoFileNotFound : kIoPathNotFound;
     }
     case ENOTDIR:
     case ENAMETOOLONG:
-      return 3;
+      return kIoPathNotFound;
     case EMFILE:
     case ENFILE:
-      return 4;
+      return kIoTooManyOpenFiles;
     case EACCES:
     case EPERM:
     case EISDIR:
     case EROFS:
-      return 5;
+      return kIoAccessDenied;
     case EBADF:
-      return 6;
+      return kIoInvalidHandle;
     case EBUSY:
     case ETXTBSY:
-      return 32;
+      return kIoSharingViolation;
     case EINVAL:
-      return 87;
+      return kIoInvalidParameter;
     case EPIPE:
-      return 109;
+      return kIoBrokenPipe;
     case ENOSPC:
     case EDQUOT:
-      return 112;
+      return kIoDiskFull;
     case EFBIG:
-      return 223;
+      return kIoFileTooLarge;
     case EIO:
-      return 1117;
+      return kIoDeviceError;
     default:
-      return 31;
+      return kIoGeneralFailure;
   }
 }
 
@@ -83,10 +84,10 @@ std::int32_t CodeOf(int err, const char* name) {
 // wildcard in its last component, which no file can be opened by (123).
 std::int32_t CheckName(const char* name) {
   std::string_view path = name;
-  if (path.size() > kMaxNameLength) return 3;
-  if (path.empty()) return 2;
-  if (HasWildcard(LastComponent(path))) return 123;
-  return 0;
+  if (path.size() > kMaxNameLength) return kIoPathNotFound;
+  if (path.empty()) return kIoFileNotFound;
+  if (HasWildcard(LastComponent(path))) return kIoInvalidName;
+  return kIoSuccess;
 }
 
 // Takes the advisory lock that emulates the sharing rules. Returns 0, or 32
@@ -94,11 +95,11 @@ std::int32_t CheckName(const char* name) {
 // support is used without the lock.
 std::int32_t TakeLock(int fd, int operation) {
   for (;;) {
-    if (::flock(fd, operation | LOCK_NB) == 0) return 0;
+    if (::flock(fd, operation | LOCK_NB) == 0) return kIoSuccess;
     int err = errno;
     if (err == EINTR) continue;
-    if (err == EWOULDBLOCK) return 32;
-    if (err == ENOLCK || err == EOPNOTSUPP || err == EINVAL) return 0;
+    if (err == EWOULDBLOCK) return kIoSharingViolation;
+    if (err == ENOLCK || err == EOPNOTSUPP || err == EINVAL) return kIoSuccess;
     return CodeOf(err, nullptr);
   }
 }
@@ -120,6 +121,7 @@ struct RunInput {
   FileId Id;
   int Fd;
   bool Open;
+  bool Kept = false;  // read whole: its descriptor is held until the process ends
 };
 std::vector<RunInput> run_inputs;
 
@@ -240,7 +242,7 @@ std::int32_t Write(Handle handle, const char* data, std::size_t size) {
       if (errno == EINTR) continue;
       return CodeOf(errno, nullptr);
     }
-    if (n == 0) return 31;
+    if (n == 0) return kIoGeneralFailure;
     data += n;
     size -= static_cast<std::size_t>(n);
   }
@@ -305,9 +307,17 @@ bool ReadWholeFile(const char* name, std::string& contents) {
     // (an inode number is reused once a file is gone) and the output can be
     // refused by it; the lock is released as at a close.
     ::flock(fd, LOCK_UN);
+    run_inputs.back().Kept = true;
   }
   if (!ok) contents.clear();
   return ok;
+}
+
+void ForgetRunInputs() {
+  std::erase_if(run_inputs, [](const RunInput& input) {
+    if (input.Kept && input.Open) ::close(input.Fd);
+    return input.Kept || !input.Open;
+  });
 }
 
 bool IsRunInput(Handle handle) {

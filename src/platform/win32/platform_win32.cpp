@@ -16,8 +16,26 @@
 #include <string>
 #include <vector>
 
+#include "base/cp932.h"
+#include "base/io_code.h"
 #include "platform/platform.h"
-#include "textio/cp932.h"
+
+// The platform layer hands the system's codes through unchanged: the names
+// of the program's vocabulary must be the system's numbers.
+static_assert(tabulon::kIoFileNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(tabulon::kIoPathNotFound == ERROR_PATH_NOT_FOUND);
+static_assert(tabulon::kIoTooManyOpenFiles == ERROR_TOO_MANY_OPEN_FILES);
+static_assert(tabulon::kIoAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(tabulon::kIoInvalidHandle == ERROR_INVALID_HANDLE);
+static_assert(tabulon::kIoWriteFault == ERROR_WRITE_FAULT);
+static_assert(tabulon::kIoGeneralFailure == ERROR_GEN_FAILURE);
+static_assert(tabulon::kIoSharingViolation == ERROR_SHARING_VIOLATION);
+static_assert(tabulon::kIoInvalidParameter == ERROR_INVALID_PARAMETER);
+static_assert(tabulon::kIoBrokenPipe == ERROR_BROKEN_PIPE);
+static_assert(tabulon::kIoDiskFull == ERROR_DISK_FULL);
+static_assert(tabulon::kIoInvalidName == ERROR_INVALID_NAME);
+static_assert(tabulon::kIoFileTooLarge == ERROR_FILE_TOO_LARGE);
+static_assert(tabulon::kIoDeviceError == ERROR_IO_DEVICE);
 
 namespace tabulon::platform {
 namespace {
@@ -41,7 +59,7 @@ HANDLE CreateShared(const char* name, DWORD access, DWORD disposition) {
 }
 
 OpenResult Open(const char* name, DWORD access, DWORD disposition) {
-  if (std::strlen(name) > kMaxNameLength) return {kInvalidHandle, ERROR_PATH_NOT_FOUND};
+  if (std::strlen(name) > kMaxNameLength) return {kInvalidHandle, kIoPathNotFound};
   HANDLE handle = CreateShared(name, access, disposition);
   if (handle == INVALID_HANDLE_VALUE) return {kInvalidHandle, LastCode()};
   return {FromHandle(handle), 0};
@@ -119,7 +137,7 @@ OpenResult OpenForReading(const char* name) {
 
 OpenResult OpenForWriting(const char* name) {
   // Checked before the open: CREATE_ALWAYS empties the file at once.
-  if (IsProtected(name)) return {kInvalidHandle, ERROR_SHARING_VIOLATION};
+  if (IsProtected(name)) return {kInvalidHandle, kIoSharingViolation};
   return Open(name, GENERIC_WRITE, CREATE_ALWAYS);
 }
 
@@ -153,7 +171,7 @@ std::int32_t Write(Handle handle, const char* data, std::size_t size) {
     DWORD done = 0;
     if (!::WriteFile(ToHandle(handle), data, chunk, &done, nullptr)) return LastCode();
     // A write that reports success but makes no progress would never end.
-    if (done == 0) return ERROR_WRITE_FAULT;
+    if (done == 0) return kIoWriteFault;
     data += done;
     size -= done;
   }
@@ -206,6 +224,10 @@ bool ReadWholeFile(const char* name, std::string& contents) {
   }
   protected_files.push_back({info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow});
   return true;
+}
+
+void ForgetRunInputs() {
+  protected_files.clear();
 }
 
 bool IsRunInput(Handle handle) {

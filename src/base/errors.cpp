@@ -1,4 +1,4 @@
-#include "textio/errors.h"
+#include "base/errors.h"
 
 namespace tabulon {
 

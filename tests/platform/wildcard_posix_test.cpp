@@ -1,8 +1,8 @@
 // Windows-style wildcards for the existence test: '*' any run of bytes, '?'
 // exactly one byte, every other byte itself, with case.
-#include "platform/wildcard.h"
-
 #include <gtest/gtest.h>
+
+#include "platform/posix/wildcard.h"
 
 namespace tabulon::platform {
 namespace {

@@ -1,14 +1,10 @@
-#include "platform/wildcard.h"
+#include "platform/posix/wildcard.h"
 
 namespace tabulon::platform {
 namespace {
 
 bool IsSeparator(char c) {
-#ifdef _WIN32
-  return c == '\\' || c == '/' || c == ':';
-#else
   return c == '/';
-#endif
 }
 
 std::size_t ComponentStart(std::string_view path) {

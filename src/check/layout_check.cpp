@@ -1,0 +1,310 @@
+#include "check/layout_check.h"
+
+#include <algorithm>
+#include <bit>
+#include <utility>
+
+#include "convert/field_plan.h"
+#include "params/parameter_file.h"
+#include "platform/platform.h"
+#include "base/cp932.h"
+#include "base/errors.h"
+#include "textio/io_codes.h"
+#include "textio/line_file.h"
+#include "textio/line_pieces.h"
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
+namespace tabulon::check {
+namespace {
+
+// A byte that may follow a lead byte in code page 932.
+constexpr bool IsTrailByte(unsigned char b) {
+  return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
+
+// Byte classes of up to 16 bytes, one bit per byte (bit i for p[i]).
+struct BlockMasks {
+  std::uint32_t Lead = 0;      // lead bytes
+  std::uint32_t NotTrail = 0;  // bytes that cannot follow a lead byte
+  std::uint32_t Nul = 0;
+  std::uint32_t High = 0;  // above 0x7F
+};
+
+inline BlockMasks ClassifyBytes(const unsigned char* p, std::size_t n) {
+  BlockMasks m;
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char b = p[i];
+    std::uint32_t bit = 1u << i;
+    if (IsLeadByte(b)) m.Lead |= bit;
+    if (!IsTrailByte(b)) m.NotTrail |= bit;
+    if (b == 0) m.Nul |= bit;
+    if (b >= 0x80) m.High |= bit;
+  }
+  return m;
+}
+
+#if defined(__SSE2__) || defined(_M_X64)
+inline std::uint32_t Bits(__m128i v) {
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(v));
+}
+
+// The same for 16 bytes. Bytes are compared as signed values after flipping
+// their top bit, so that byte ranges become signed ranges.
+inline BlockMasks ClassifyBlock(const unsigned char* p) {
+  __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  __m128i x = _mm_xor_si128(raw, _mm_set1_epi8(static_cast<char>(0x80)));
+  auto above = [&](int c) { return _mm_cmpgt_epi8(x, _mm_set1_epi8(static_cast<char>(c ^ 0x80))); };
+  auto below = [&](int c) { return _mm_cmplt_epi8(x, _mm_set1_epi8(static_cast<char>(c ^ 0x80))); };
+  __m128i lead = _mm_or_si128(_mm_and_si128(above(0x80), below(0xA0)),
+                              _mm_and_si128(above(0xDF), below(0xFD)));
+  __m128i not_trail = _mm_or_si128(_mm_or_si128(below(0x40), above(0xFC)),
+                                   _mm_cmpeq_epi8(raw, _mm_set1_epi8(0x7F)));
+  BlockMasks m;
+  m.Lead = Bits(lead);
+  m.NotTrail = Bits(not_trail);
+  m.Nul = Bits(_mm_cmpeq_epi8(raw, _mm_setzero_si128()));
+  m.High = Bits(raw);
+  return m;
+}
+#else
+inline BlockMasks ClassifyBlock(const unsigned char* p) {
+  return ClassifyBytes(p, 16);
+}
+#endif
+
+// Whether p[t] starts a character, reading the piece p[0 ..] whose first
+// character starts at `phase` (0, or 1 when p[0] ends a character begun in
+// the piece before). Any byte that cannot be a lead byte ends a character,
+// so only the run of lead bytes just before t needs counting: the characters
+// in it are pairs.
+inline bool StartsCharacter(const unsigned char* p, std::size_t t, std::size_t phase) {
+  if (t < phase) return false;
+  std::size_t s = t;
+  while (s > phase && IsLeadByte(p[s - 1])) --s;
+  return (t - s) % 2 == 0;
+}
+
+}  // namespace
+
+void Utf8Reader::Step(unsigned char b) {
+  if (!Valid) return;
+  if (Needed != 0) {
+    if (b < Low || b > High) {
+      Valid = false;
+      return;
+    }
+    --Needed;
+    Low = 0x80;
+    High = 0xBF;
+    return;
+  }
+  if (b < 0x80) return;
+  Multibyte = true;
+  if (b >= 0xC2 && b <= 0xDF) {
+    Needed = 1;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    Needed = 2;
+    if (b == 0xE0) Low = 0xA0;   // no overlong form
+    if (b == 0xED) High = 0x9F;  // no surrogate
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    Needed = 3;
+    if (b == 0xF0) Low = 0x90;
+    if (b == 0xF4) High = 0x8F;  // nothing above U+10FFFF
+  } else {
+    Valid = false;
+  }
+}
+
+bool ReadsAsUtf8(std::string_view text) {
+  Utf8Reader reader;
+  for (char c : text) reader.Step(static_cast<unsigned char>(c));
+  reader.EndOfText();
+  return reader.Valid && reader.Multibyte;
+}
+
+CheckLayout MakeCheckLayout(const FieldTable& table) {
+  CheckLayout layout;
+  layout.Present = true;
+  const RecordPlan record_plan = MakePlan(table);
+  const std::vector<FieldPlan>& plan = record_plan.Fields;
+  layout.Width = record_plan.BytesReached;
+  layout.Fields = plan.size();
+  std::size_t named = std::min(plan.size(), static_cast<std::size_t>(table.FieldCount));
+  layout.HeaderNames.assign(table.HeaderNames.begin(),
+                            table.HeaderNames.begin() + static_cast<std::ptrdiff_t>(named));
+  // (boundary, field) pairs: a field of no bytes cuts nothing.
+  std::vector<std::pair<std::size_t, std::uint32_t>> cuts;
+  for (std::size_t i = 0; i < plan.size(); ++i) {
+    if (plan[i].Length == 0) continue;
+    std::uint32_t field = static_cast<std::uint32_t>(i);
+    if (plan[i].Offset > 0) cuts.emplace_back(plan[i].Offset, field);
+    cuts.emplace_back(plan[i].Offset + plan[i].Length, field);
+  }
+  std::sort(cuts.begin(), cuts.end());
+  cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+  for (const auto& [at, field] : cuts) {
+    if (layout.Boundaries.empty() || layout.Boundaries.back() != at) {
+      layout.Boundaries.push_back(at);
+      layout.FirstField.push_back(layout.FieldsAt.size());
+    }
+    layout.FieldsAt.push_back(field);
+  }
+  layout.FirstField.push_back(layout.FieldsAt.size());
+  return layout;
+}
+
+RecordScanner::RecordScanner(const CheckLayout& layout, TextFindings& findings)
+    : layout_(layout), findings_(findings), counted_line_(layout.Fields, 0) {
+  findings_.SplitFields.assign(layout.Fields, Tally{});
+}
+
+void RecordScanner::Begin(std::uint64_t line) {
+  line_ = line;
+  size_ = 0;
+  boundary_ = 0;
+  pending_lead_ = bad_trail_ = nul_ = lone_cr_ = false;
+}
+
+void RecordScanner::MarkSplit(std::size_t boundary) {
+  for (std::size_t k = layout_.FirstField[boundary]; k < layout_.FirstField[boundary + 1]; ++k) {
+    std::uint32_t field = layout_.FieldsAt[k];
+    if (counted_line_[field] == line_) continue;  // a record counts once per field
+    counted_line_[field] = line_;
+    findings_.SplitFields[field].Add(line_);
+  }
+}
+
+// The boundaries that fall in this piece (record offsets `first` to
+// `first + size`): those inside a double-byte character.
+void RecordScanner::CheckBoundaries(const unsigned char* piece, std::size_t size,
+                                    std::size_t first) {
+  const std::vector<std::size_t>& boundaries = layout_.Boundaries;
+  std::size_t phase = pending_lead_ ? 1 : 0;
+  for (; boundary_ < boundaries.size() && boundaries[boundary_] < first + size; ++boundary_) {
+    if (!StartsCharacter(piece, boundaries[boundary_] - first, phase)) MarkSplit(boundary_);
+  }
+}
+
+void RecordScanner::Piece(const char* data, std::size_t size) {
+  if (size == 0) return;
+  const unsigned char* const p = reinterpret_cast<const unsigned char*>(data);
+  const std::size_t first = size_;  // the record offset of p[0]
+  size_ += size;
+  const std::size_t phase = pending_lead_ ? 1 : 0;
+  CheckBoundaries(p, size, first);
+  if (pending_lead_ && !IsTrailByte(p[0])) bad_trail_ = true;
+
+  // Block by block: NUL bytes, high bytes, and each byte that cannot follow
+  // a lead byte but follows one (a bad pair when that lead byte starts a
+  // character).
+  std::uint32_t any_high = 0;
+  std::uint32_t lead_before = 0;  // the last byte of the block before is a lead byte
+  for (std::size_t at = 0; at < size; at += 16) {
+    std::size_t n = std::min<std::size_t>(16, size - at);
+    BlockMasks m = n == 16 ? ClassifyBlock(p + at) : ClassifyBytes(p + at, n);
+    if (m.Nul != 0) nul_ = true;
+    any_high |= m.High;
+    std::uint32_t pairs = m.NotTrail & ((m.Lead << 1) | lead_before);
+    while (pairs != 0 && !bad_trail_) {
+      std::size_t j = at + static_cast<std::size_t>(std::countr_zero(pairs));
+      if (StartsCharacter(p, j - 1, phase)) bad_trail_ = true;
+      pairs &= pairs - 1;
+    }
+    lead_before = (m.Lead >> (n - 1)) & 1u;
+  }
+  pending_lead_ = lead_before != 0 && StartsCharacter(p, size - 1, phase);
+
+  if (utf8_.Valid && (any_high != 0 || utf8_.Needed != 0)) {
+    for (std::size_t i = 0; i < size && utf8_.Valid; ++i) utf8_.Step(p[i]);
+  }
+}
+
+void RecordScanner::End() {
+  const std::uint64_t line = line_;
+  findings_.Records = line;
+  utf8_.EndOfText();
+  if (pending_lead_) findings_.LeadAtEnd.Add(line);
+  if (bad_trail_) findings_.BadTrail.Add(line);
+  if (nul_) findings_.Nul.Add(line);
+  if (lone_cr_) findings_.LoneCr.Add(line);
+  if (layout_.Present) {
+    if (size_ < layout_.Width) findings_.Shorter.Add(line);
+    if (size_ > layout_.Width) findings_.Longer.Add(line);
+  }
+  findings_.ReadsAsUtf8 = utf8_.Valid && utf8_.Multibyte;
+}
+
+namespace {
+
+// After the data ended at a Ctrl-Z (not consumed): the number of bytes that
+// follow it in the file. The end of the file also shows as a Ctrl-Z (put in
+// the buffer by the reader), which nothing follows.
+std::uint64_t BytesAfterEndOfData(LineFile& text) {
+  if (text.Position >= text.FillCount) return 0;
+  std::uint64_t after = text.FillCount - text.Position - 1;
+  for (;;) {
+    SetPendingIoCode(text.TransferAction(text));
+    CheckIo();
+    if (text.FillCount == 0) return after;
+    after += text.FillCount;
+  }
+}
+
+}  // namespace
+
+TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
+                           std::uint32_t capacity) {
+  TextFindings findings;
+  LineFile text;
+  BindName(text, name, capacity);
+  OpenForReading(text);
+  CheckIo();
+  CloseOnUnwind closer(text);
+
+  RecordScanner scanner(layout, findings);
+  auto piece = [&](const char* data, std::size_t size) { scanner.Piece(data, size); };
+  auto dropped_cr = [&] { scanner.DroppedCr(); };
+  std::uint64_t line = 0;
+  bool line_ended = true;  // the last line read ended in LF or CR LF
+  for (;;) {
+    bool ended = AtEndOfData(text);
+    CheckIo();
+    if (ended) break;
+    scanner.Begin(++line);
+    std::string_view record;
+    if (TakeBufferedLine(text, record)) {
+      scanner.Piece(record.data(), record.size());
+      line_ended = true;
+    } else {
+      LastPiece last = ReadLinePieces(text, piece, dropped_cr);
+      CheckIo();
+      scanner.Piece(last.Data, last.Size);
+      line_ended = last.LineEnd;
+    }
+    scanner.End();
+  }
+  findings.BytesAfterEnd = BytesAfterEndOfData(text);
+  if (findings.BytesAfterEnd != 0) findings.EndOfDataLine = line_ended ? line + 1 : line;
+  closer.Close();
+  return findings;
+}
+
+ParameterFindings CheckParameterFile(std::string_view name, FieldTable& table, TextForm form) {
+  ParameterFindings findings;
+  std::string path(name);
+  std::string text;
+  if (!platform::ReadWholeFile(path.c_str(), text)) RaiseFOpenError(name);
+  try {
+    findings.Diagnostic = LoadParameterText(text, table, form);
+  } catch (const EConvertError& error) {
+    findings.Diagnostic = error.Parts().In(form);  // the conversion stops with this message
+  }
+  findings.Utf8Bom = text.starts_with("\xEF\xBB\xBF");
+  findings.Utf8Text = !findings.Utf8Bom && ReadsAsUtf8(text);
+  return findings;
+}
+
+}  // namespace tabulon::check

@@ -1,0 +1,122 @@
+// The layout check: does a parameter file's layout fit a text file?
+//
+// The text file is read once, by the line reader and the line rules of a
+// conversion, in constant memory; every record is measured against the
+// layout (the same field positions as the conversion's plan) and read by the
+// lead-byte rule for split characters, invalid code page 932 bytes, NUL
+// bytes and dropped CRs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/messages.h"
+#include "params/field_table.h"
+#include "textio/line_file.h"
+
+namespace tabulon::check {
+
+// How many records had one finding, and the line number (from 1) of the first.
+struct Tally {
+  std::uint64_t Count = 0;
+  std::uint64_t FirstLine = 0;
+  void Add(std::uint64_t line) {
+    if (Count++ == 0) FirstLine = line;
+  }
+};
+
+// The field positions of a layout, as the conversion cuts them.
+struct CheckLayout {
+  bool Present = false;                  // false: the parameter file drew a diagnostic
+  std::size_t Width = 0;                 // bytes of a record the fields reach
+  std::size_t Fields = 0;                // number of fields
+  std::vector<std::string> HeaderNames;  // per field, empty when it has none
+  // The field boundaries after the first byte of a record (a field's first
+  // byte or the byte after its last), ascending and unique; the fields that
+  // start or end at Boundaries[k] are FieldsAt[FirstField[k] .. FirstField[k + 1]).
+  std::vector<std::size_t> Boundaries;
+  std::vector<std::size_t> FirstField;
+  std::vector<std::uint32_t> FieldsAt;
+};
+
+CheckLayout MakeCheckLayout(const FieldTable& table);
+
+struct TextFindings {
+  std::uint64_t Records = 0;
+  Tally Shorter;  // records shorter than the layout's width
+  Tally Longer;
+  std::vector<Tally> SplitFields;  // per field: a boundary inside a double-byte character
+  Tally LeadAtEnd;                 // a lead byte as the last byte of the record
+  Tally BadTrail;                  // a lead byte followed by a byte that cannot follow it
+  Tally Nul;
+  Tally LoneCr;                     // CRs that the line rules drop
+  std::uint64_t EndOfDataLine = 0;  // a Ctrl-Z with bytes after it: its line
+  std::uint64_t BytesAfterEnd = 0;  // and the bytes after it, never converted
+  bool ReadsAsUtf8 = false;         // non-ASCII bytes, all well-formed UTF-8
+};
+
+// Reads bytes as UTF-8, one at a time: well-formed sequences only (no
+// overlong forms, no surrogates, nothing above U+10FFFF).
+struct Utf8Reader {
+  bool Valid = true;         // false from the first byte that does not fit
+  bool Multibyte = false;    // a sequence of two or more bytes was read
+  unsigned Needed = 0;       // continuation bytes still to come
+  unsigned char Low = 0x80;  // range of the next continuation byte
+  unsigned char High = 0xBF;
+  void Step(unsigned char byte);
+  // A line end or the end of the text: no sequence may be left open.
+  void EndOfText() {
+    if (Needed != 0) Valid = false;
+  }
+};
+
+// Reads one record piece by piece and adds what it finds to `findings`.
+class RecordScanner {
+ public:
+  RecordScanner(const CheckLayout& layout, TextFindings& findings);
+  void Begin(std::uint64_t line);
+  void Piece(const char* data, std::size_t size);
+  void DroppedCr() { lone_cr_ = true; }
+  void End();
+
+ private:
+  void CheckBoundaries(const unsigned char* piece, std::size_t size, std::size_t first);
+  void MarkSplit(std::size_t boundary);
+
+  const CheckLayout& layout_;
+  TextFindings& findings_;
+  std::vector<std::uint64_t> counted_line_;  // per field: the last line it was counted for
+  std::uint64_t line_ = 0;
+  std::size_t size_ = 0;       // bytes of the record so far
+  std::size_t boundary_ = 0;   // index of the next boundary not yet passed
+  bool pending_lead_ = false;  // the last piece ended in a lead byte that starts a character
+  bool bad_trail_ = false;
+  bool nul_ = false;
+  bool lone_cr_ = false;
+  Utf8Reader utf8_;  // the whole file as UTF-8
+};
+
+// Checks the text file against the layout, reading it through a buffer of
+// `capacity` bytes (1 to kFileCapacity). Raises EInOutError when the file
+// cannot be opened or read.
+TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
+                           std::uint32_t capacity = kFileCapacity);
+
+struct ParameterFindings {
+  std::string Diagnostic;  // the conversion's diagnostic or error message; empty when sound
+  bool Utf8Bom = false;
+  bool Utf8Text = false;  // no byte-order mark, but non-ASCII bytes that are all UTF-8
+};
+
+// Reads the parameter file into `table` as a conversion does; its diagnostic
+// in `form`. Raises EFOpenError when it cannot be read.
+ParameterFindings CheckParameterFile(std::string_view name, FieldTable& table, TextForm form);
+
+// True when `text` holds a byte above 0x7F and its bytes above 0x7F form
+// well-formed UTF-8 sequences throughout.
+bool ReadsAsUtf8(std::string_view text);
+
+}  // namespace tabulon::check

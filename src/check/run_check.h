@@ -1,0 +1,24 @@
+// The layout check's run: the command line, the two files, the report.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tabulon::check {
+
+// Exit statuses.
+inline constexpr int kStatusNothingFound = 0;
+inline constexpr int kStatusSomethingFound = 1;
+inline constexpr int kStatusCouldNotRun = 2;
+
+// Checks the files named by `arguments` ("-f parafile textfile", without the
+// program's name) and writes the report to standard output; a file that is
+// missing or cannot be read is reported on standard error. Returns the exit
+// status. Errors of the file operations propagate to the caller.
+int RunCheck(const std::vector<std::string>& arguments);
+
+// The process entry: runs the check and ends the process with its status,
+// kStatusCouldNotRun after an error (its message on standard error).
+[[noreturn]] void RunCheckProcess(int argc, char** argv);
+
+}  // namespace tabulon::check
