@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "convert/convert_file.h"
 #include "convert/record.h"
 #include "params/parameter_file.h"
 #include "platform/temp_dir.h"
-#include "base/errors.h"
 
 namespace tabulon {
 namespace {
