@@ -6,13 +6,12 @@
 #include <unistd.h>
 
 #include <climits>
-#include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "base/errors.h"
 #include "base/messages.h"
+#include "platform/temp_dir.h"
 
 namespace tabulon {
 namespace {
@@ -342,18 +341,14 @@ TEST(LoadParameterText, WidthThatIsNotANumberStopsLoadingWithFieldCountZero) {
   }
 }
 
-// A file in the test's temporary directory, removed afterwards.
+// A parameter file in a temporary directory, removed afterwards.
 class TempFile {
  public:
-  explicit TempFile(const std::string& contents) {
-    path_ = ::testing::TempDir() + "tabulon_params_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::ofstream(path_, std::ios::binary) << contents;
-  }
-  ~TempFile() { std::remove(path_.c_str()); }
+  explicit TempFile(const std::string& contents) : path_(dir_.Write("params.txt", contents)) {}
   const std::string& Path() const { return path_; }
 
  private:
+  test::TempDir dir_;
   std::string path_;
 };
 
