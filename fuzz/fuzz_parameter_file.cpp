@@ -11,26 +11,21 @@
 #include <string_view>
 #include <vector>
 
+#include "base/errors.h"
+#include "base/messages.h"
 #include "fuzz_support.h"
 #include "params/parameter_file.h"
-#include "base/errors.h"
 
 namespace tabulon {
 namespace {
 
 // "項目定義が足りません(", "項目1が定義されていません(", "項目2が定義されていません(",
 // "項目定義が多すぎます(" and "行目)".
-const std::string_view kTooFew =
-    "\x8d\x80\x96\xda\x92\xe8\x8b\x60\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x28";
-const std::string_view kItem1 =
-    "\x8d\x80\x96\xda\x31\x82\xaa\x92\xe8\x8b\x60\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9"
-    "\x82\xf1\x28";
-const std::string_view kItem2 =
-    "\x8d\x80\x96\xda\x32\x82\xaa\x92\xe8\x8b\x60\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9"
-    "\x82\xf1\x28";
-const std::string_view kTooMany =
-    "\x8d\x80\x96\xda\x92\xe8\x8b\x60\x82\xaa\x91\xbd\x82\xb7\x82\xac\x82\xdc\x82\xb7\x28";
-const std::string_view kSuffix = "\x8d\x73\x96\xda\x29";
+constexpr std::string_view kTooFew = messages::kTooFewItems.cp932;
+constexpr std::string_view kItem1 = messages::kItem1Missing.cp932;
+constexpr std::string_view kItem2 = messages::kItem2Missing.cp932;
+constexpr std::string_view kTooMany = messages::kTooManyItems.cp932;
+constexpr std::string_view kSuffix = messages::kLineNumberTail.cp932;
 
 // The lines of the file: up to the first NUL; CR LF, CR or LF ends a line.
 std::vector<std::string> ModelLines(std::string_view text) {
@@ -152,9 +147,8 @@ void CheckLoad(std::string_view text) {
     raised = true;
     FUZZ_CHECK(bad_width.has_value());
     // "'%s' は整数ではありません"
-    FUZZ_CHECK(e.Message() == "'" + *bad_width +
-                                  "'\x20\x82\xcd\x90\xae\x90\x94\x82\xc5\x82\xcd\x82\xa0\x82"
-                                  "\xe8\x82\xdc\x82\xb9\x82\xf1");
+    FUZZ_CHECK(e.Message() == std::string(messages::kNotAnIntegerHead.cp932) + *bad_width +
+                                  std::string(messages::kNotAnIntegerTail.cp932));
   }
   FUZZ_CHECK(raised == bad_width.has_value());
 

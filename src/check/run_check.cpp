@@ -3,6 +3,7 @@
 #include <new>
 #include <string_view>
 
+#include "base/errors.h"
 #include "base/messages.h"
 #include "check/layout_check.h"
 #include "check/report.h"
@@ -10,7 +11,6 @@
 #include "driver/run.h"
 #include "params/field_table.h"
 #include "platform/platform.h"
-#include "base/errors.h"
 
 namespace tabulon::check {
 namespace {
@@ -50,11 +50,11 @@ int RunCheck(const std::vector<std::string>& arguments) {
   }
   // The order of the conversion: the text file's existence, the parameter
   // file's, then the parameter file is read before the text file.
-  if (!platform::FileExists(options.TextFileName.c_str())) {
+  if (!platform::PassesExistenceTest(options.TextFileName.c_str())) {
     WriteError(messages::kTextFileNotFound);
     return kStatusCouldNotRun;
   }
-  if (!platform::FileExists(options.ParameterFileName.c_str())) {
+  if (!platform::PassesExistenceTest(options.ParameterFileName.c_str())) {
     WriteError(messages::kParameterFileNotFound);
     return kStatusCouldNotRun;
   }

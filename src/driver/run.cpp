@@ -29,9 +29,9 @@ void CheckAndConvert(const RunOptions& options) {
   if (options.TextFileName.empty()) return WriteMessage(messages::kNameTheTextFile);
   if (options.OutputFileName.empty()) return WriteMessage(messages::kNameTheOutputFile);
   if (options.ParameterFileName.empty()) return WriteMessage(messages::kNameTheParameterFile);
-  if (!platform::FileExists(options.TextFileName.c_str()))
+  if (!platform::PassesExistenceTest(options.TextFileName.c_str()))
     return WriteMessage(messages::kTextFileNotFound);
-  if (!platform::FileExists(options.ParameterFileName.c_str())) {
+  if (!platform::PassesExistenceTest(options.ParameterFileName.c_str())) {
     return WriteMessage(messages::kParameterFileNotFound);
   }
   std::string error_text =

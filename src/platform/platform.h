@@ -90,7 +90,7 @@ inline constexpr std::size_t kMaxNameLength = 259;
 // component holds '*' or '?', its first match in byte order) names an entry
 // that is not a directory and whose modification time in local time lies in
 // the years 1980 to 2107.
-bool FileExists(const char* name);
+bool PassesExistenceTest(const char* name);
 
 // The process's whole command line as one byte string, where the platform
 // keeps it that way (Windows). False where the arguments arrive already split

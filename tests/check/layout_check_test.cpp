@@ -12,7 +12,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -21,6 +20,7 @@
 #include "check/report.h"
 #include "convert/field_plan.h"
 #include "convert/reference_model.h"
+#include "platform/temp_dir.h"
 
 namespace tabulon::check {
 namespace {
@@ -149,8 +149,8 @@ TEST_F(LayoutCheckTest, RecordsWholeAndInPiecesReadAsTheModelReadsThem) {
 // every refill, CRs dropped between the halves of a character, a Ctrl-Z that
 // ends the data early. The counts must be those of the model's lines.
 TEST_F(LayoutCheckTest, FilesReadAtAnyBufferSizeGiveTheModelsCounts) {
-  std::filesystem::path path = std::filesystem::temp_directory_path() /
-                               ("tabulon_check_test_" + std::to_string(seed_) + ".txt");
+  test::TempDir dir;
+  const std::string path = dir.Path("text.txt");
   for (int round = 0; round < 300; ++round) {
     std::vector<std::int32_t> widths = Widths();
     std::string data;
@@ -185,7 +185,7 @@ TEST_F(LayoutCheckTest, FilesReadAtAnyBufferSizeGiveTheModelsCounts) {
     want.BytesAfterEnd = end == std::string::npos ? 0 : data.size() - end - 1;
 
     std::uint32_t capacity = static_cast<std::uint32_t>(Draw(1, 5));
-    TextFindings got = CheckTextFile(path.string(), MakeCheckLayout(Table(widths)), capacity);
+    TextFindings got = CheckTextFile(path, MakeCheckLayout(Table(widths)), capacity);
     SCOPED_TRACE(::testing::Message()
                  << "seed " << seed_ << " round " << round << " capacity " << capacity);
     EXPECT_EQ(got.Records, lines.size());
@@ -202,7 +202,6 @@ TEST_F(LayoutCheckTest, FilesReadAtAnyBufferSizeGiveTheModelsCounts) {
     EXPECT_EQ(got.BytesAfterEnd, want.BytesAfterEnd);
     if (HasFailure()) break;
   }
-  std::filesystem::remove(path);
 }
 
 TEST(ReadsAsUtf8, WellFormedMultibyteTextOnly) {

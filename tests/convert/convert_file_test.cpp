@@ -1,38 +1,26 @@
 #include "convert/convert_file.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
 #include <string>
 
 #include "convert/record.h"
 #include "convert/transforms.h"
 #include "params/parameter_file.h"
+#include "platform/temp_dir.h"
 
 namespace tabulon {
 namespace {
-
-std::string TempPath(const char* role) {
-  return ::testing::TempDir() + "tabulon_convert_" + std::to_string(::getpid()) + "_" +
-         ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + role;
-}
 
 // Converts `text` (the text file's bytes) with `table` and returns the bytes
 // of the output file.
 std::string Convert(const FieldTable& table, const std::string& text, char separator,
                     char header_flag) {
-  const std::string in = TempPath("in"), out = TempPath("out");
-  std::ofstream(in, std::ios::binary) << text;
+  test::TempDir dir;
+  const std::string in = dir.Write("in.txt", text), out = dir.Path("out.csv");
   ConvertFile(in, out, table, separator, header_flag);
-  std::ifstream stream(out, std::ios::binary);
-  std::string written((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
-  std::remove(in.c_str());
-  std::remove(out.c_str());
-  return written;
+  return test::TempDir::Read(out);
 }
 
 FieldTable Load(const std::string& parameters) {

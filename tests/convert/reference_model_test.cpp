@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -24,6 +25,7 @@
 #include "convert/convert_file.h"
 #include "convert/pipeline.h"
 #include "convert/record.h"
+#include "platform/temp_dir.h"
 
 namespace tabulon {
 namespace {
@@ -205,25 +207,17 @@ std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A memory file system where there is one: thousands of small files.
+std::filesystem::path FastTemporaryParent() {
+  if (::access("/dev/shm", W_OK) == 0) return "/dev/shm";
+  return std::filesystem::temp_directory_path();
+}
+
 class ReferenceModelTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // A memory file system where there is one: thousands of small files.
-    bool shm = ::access("/dev/shm", W_OK) == 0;
-    char pattern[] = "/dev/shm/tabulon-reference-XXXXXX";
-    char fallback[] = "/tmp/tabulon-reference-XXXXXX";
-    ASSERT_NE(::mkdtemp(shm ? pattern : fallback), nullptr);
-    dir_ = shm ? pattern : fallback;
-    text_ = dir_ + "/in.txt";
-    out_ = dir_ + "/out.csv";
-  }
-  void TearDown() override {
-    ::unlink(text_.c_str());
-    ::unlink(out_.c_str());
-    ::rmdir(dir_.c_str());
-  }
-
-  std::string dir_, text_, out_;
+  test::TempDir dir_{FastTemporaryParent()};
+  std::string text_ = dir_.Path("in.txt");
+  std::string out_ = dir_.Path("out.csv");
 };
 
 // Regression: an empty value can be an empty view without storage (a cut

@@ -11,16 +11,24 @@
 #include <string>
 #include <typeinfo>
 
+#include "base/messages.h"
 #include "textio/io_codes.h"
 
 namespace tabulon {
 namespace {
 
 // " がモジュール " and " の " and " で発生しました。" CR LF
-const std::string kModulePiece = "\x20\x82\xaa\x83\x82\x83\x57\x83\x85\x81\x5b\x83\x8b\x20";
-const std::string kAtPiece = "\x20\x82\xcc\x20";
-const std::string kOccurred =
-    "\x20\x82\xc5\x94\xad\x90\xb6\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x42\r\n";
+const std::string kModulePiece(messages::kReportModule.cp932);
+const std::string kAtPiece(messages::kReportAt.cp932);
+const std::string kOccurred = std::string(messages::kReportOccurred.cp932) + "\r\n";
+
+// "I/O エラー (" code ")"
+std::string IoErrorText(int code) {
+  return std::string(messages::kIoErrorHead.cp932) + std::to_string(code) +
+         std::string(messages::kIoErrorTail.cp932);
+}
+
+const std::string kNoMemory(messages::kOutOfMemory.cp932);
 
 std::string FirstLine(const std::string& kind, const std::string& module, const std::string& hex) {
   return kind + kModulePiece + module + kAtPiece + hex + kOccurred;
@@ -51,13 +59,12 @@ TEST(FormatReport, AppendsAFullStopOnlyWhenTheLastByteIsNotOne) {
     std::string second_line;
   };
   const Case cases[] = {
-      {"I/O \x83\x47\x83\x89\x81\x5b (32)", "I/O \x83\x47\x83\x89\x81\x5b (32).\r\n"},
+      {IoErrorText(32), IoErrorText(32) + ".\r\n"},
       {"ends in a stop.", "ends in a stop.\r\n"},
       {"..", "..\r\n"},
       {"", "\r\n"},
       // "メモリが足りません": the last byte is a trail byte, so it gets the '.'.
-      {"\x83\x81\x83\x82\x83\x8a\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1",
-       "\x83\x81\x83\x82\x83\x8a\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1.\r\n"},
+      {kNoMemory, kNoMemory + ".\r\n"},
       // The full-width stop "。" is not '.'.
       {"\x81\x42", "\x81\x42.\r\n"},
   };
@@ -93,10 +100,10 @@ TEST(FormatReport, CutsTheWholeTextAfterTheLimit) {
 
 TEST(FormatReport, Utf8FormTranslatesTheTextsOnlyAndCutsWhereCodePage932Does) {
   // "EFOpenError がモジュール tabulon の 00000000 で発生しました。" CR LF
-  const std::string first_line_utf8 =
-      "EFOpenError \xe3\x81\x8c\xe3\x83\xa2\xe3\x82\xb8\xe3\x83\xa5\xe3\x83\xbc\xe3\x83\xab "
-      "tabulon \xe3\x81\xae 00000000 \xe3\x81\xa7\xe7\x99\xba\xe7\x94\x9f\xe3\x81\x97\xe3\x81"
-      "\xbe\xe3\x81\x97\xe3\x81\x9f\xe3\x80\x82\r\n";
+  const std::string first_line_utf8 = "EFOpenError" + std::string(messages::kReportModule.utf8) +
+                                      "tabulon" + std::string(messages::kReportAt.utf8) +
+                                      "00000000" + std::string(messages::kReportOccurred.utf8) +
+                                      "\r\n";
   Report report;
   report.kind_name = "EFOpenError";
   report.module = "tabulon";
@@ -114,10 +121,10 @@ TEST(FormatReport, Utf8FormTranslatesTheTextsOnlyAndCutsWhereCodePage932Does) {
   report.parameter = name;
   std::string cp932 = Format(report);
   ASSERT_EQ(cp932.size(), kReportLimit);
-  EXPECT_EQ(cp932.substr(kReportLimit - 4), "\x20\x82\xcd\x8a");
+  EXPECT_EQ(cp932.substr(kReportLimit - 4), messages::kCannotOpenTail.cp932.substr(0, 4));
   EXPECT_EQ(Format(report, TextForm::Utf8),
             first_line_utf8 + std::string(messages::kCannotOpenHead.utf8) + name +
-                " \xe3\x81\xaf");  // " は"
+                std::string(messages::kCannotOpenTail.utf8.substr(0, 4)));  // " は"
 }
 
 TEST(FormatLastResort, PutsTheNumberEndingAtByte17AndTheAddressAtByte29) {
@@ -248,12 +255,11 @@ std::string MaskedReport(const std::string& kind, const std::string& message) {
 
 TEST(ReportCurrentError, ReportsEveryKindOnStandardOutputWithStatus1) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const std::string no_memory =
-      "\x83\x81\x83\x82\x83\x8a\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1.";
-  EXPECT_EQ(Masked(ReportOf([] { RaiseConvertError("1x"); }, 1)),
-            MaskedReport("EConvertError",
-                         "'1x'\x20\x82\xcd\x90\xae\x90\x94\x82\xc5\x82\xcd\x82\xa0\x82\xe8\x82\xdc"
-                         "\x82\xb9\x82\xf1."));
+  const std::string no_memory = kNoMemory + ".";
+  EXPECT_EQ(
+      Masked(ReportOf([] { RaiseConvertError("1x"); }, 1)),
+      MaskedReport("EConvertError", std::string(messages::kNotAnIntegerHead.cp932) + "1x" +
+                                        std::string(messages::kNotAnIntegerTail.cp932) + "."));
   EXPECT_EQ(Masked(ReportOf([] { throw std::bad_alloc(); }, 1)),
             MaskedReport("EOutOfMemory", no_memory));
 #if !defined(__SANITIZE_ADDRESS__)  // the sanitizer refuses such a request itself
@@ -281,7 +287,7 @@ TEST(ReportCurrentError, AFailedCloseReplacesTheUnwindingError) {
         RaiseConvertError("1x");
       },
       1);
-  EXPECT_EQ(Masked(report), MaskedReport("EInOutError", "I/O \x83\x47\x83\x89\x81\x5b (112)."));
+  EXPECT_EQ(Masked(report), MaskedReport("EInOutError", IoErrorText(112) + "."));
 }
 
 TEST(LastResortReport, ATerminateEndsWithRuntimeError217) {

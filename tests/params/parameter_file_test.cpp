@@ -6,35 +6,31 @@
 #include <unistd.h>
 
 #include <climits>
-#include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "base/errors.h"
+#include "base/messages.h"
+#include "platform/temp_dir.h"
 
 namespace tabulon {
 namespace {
 
 using Lines = std::vector<std::string>;
 
-// The diagnostics, as the user sees them on standard error.
-// "項目定義が足りません(" n "行目)"
-const std::string kTooFew =
-    "\x8d\x80\x96\xda\x92\xe8\x8b\x60\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1(";
-// "項目1が定義されていません(" n "行目)"
-const std::string kItem1 =
-    "\x8d\x80\x96\xda\x31\x82\xaa\x92\xe8\x8b\x60\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9"
-    "\x82\xf1(";
-// "項目2が定義されていません(" n "行目)"
-const std::string kItem2 =
-    "\x8d\x80\x96\xda\x32\x82\xaa\x92\xe8\x8b\x60\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9"
-    "\x82\xf1(";
-// "項目定義が多すぎます(" n "行目)"
-const std::string kTooMany =
-    "\x8d\x80\x96\xda\x92\xe8\x8b\x60\x82\xaa\x91\xbd\x82\xb7\x82\xac\x82\xdc\x82\xb7(";
-// "行目)"
-const std::string kLineSuffix = "\x8d\x73\x96\xda)";
+// The diagnostics, as the user sees them on standard error: the text before
+// the line number and the text after it.
+const std::string kTooFew(messages::kTooFewItems.cp932);
+const std::string kItem1(messages::kItem1Missing.cp932);
+const std::string kItem2(messages::kItem2Missing.cp932);
+const std::string kTooMany(messages::kTooManyItems.cp932);
+const std::string kLineSuffix(messages::kLineNumberTail.cp932);
+
+// "'%s' は整数ではありません"
+std::string NotAnIntegerMessage(const std::string& item) {
+  return std::string(messages::kNotAnIntegerHead.cp932) + item +
+         std::string(messages::kNotAnIntegerTail.cp932);
+}
 
 std::string Diagnostic(const std::string& before, int line) {
   return before + std::to_string(line) + kLineSuffix;
@@ -157,10 +153,7 @@ TEST(ParseWidth, ItemsThatAreNotIntegersRaiseConvertError) {
       "$1G",        "0x 1",        "- 1",        "$-1",         "",    "\x82\x4f",
   };
   for (const std::string& item : invalid) {
-    // "'%s' は整数ではありません"
-    std::string message = "'" + item +
-                          "'\x20\x82\xcd\x90\xae\x90\x94\x82\xc5\x82\xcd\x82\xa0\x82"
-                          "\xe8\x82\xdc\x82\xb9\x82\xf1";
+    std::string message = NotAnIntegerMessage(item);
     try {
       ParseWidth(item);
       ADD_FAILURE() << "accepted: " << item;
@@ -319,20 +312,10 @@ TEST(LoadParameterText, DiagnosticsAreTheExactBytes) {
     std::string bytes;
   };
   const Case cases[] = {
-      {"X",
-       "\x8d\x80\x96\xda\x92\xe8\x8b\x60\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x28"
-       "1\x8d\x73\x96\xda\x29"},
-      {",1",
-       "\x8d\x80\x96\xda\x31\x82\xaa\x92\xe8\x8b\x60\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc"
-       "\x82\xb9\x82\xf1\x28"
-       "1\x8d\x73\x96\xda\x29"},
-      {"X,\"\"",
-       "\x8d\x80\x96\xda\x32\x82\xaa\x92\xe8\x8b\x60\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc"
-       "\x82\xb9\x82\xf1\x28"
-       "1\x8d\x73\x96\xda\x29"},
-      {"1 2 3 4 5",
-       "\x8d\x80\x96\xda\x92\xe8\x8b\x60\x82\xaa\x91\xbd\x82\xb7\x82\xac\x82\xdc\x82\xb7\x28"
-       "1\x8d\x73\x96\xda\x29"},
+      {"X", kTooFew + "1" + kLineSuffix},
+      {",1", kItem1 + "1" + kLineSuffix},
+      {"X,\"\"", kItem2 + "1" + kLineSuffix},
+      {"1 2 3 4 5", kTooMany + "1" + kLineSuffix},
   };
   for (const Case& c : cases) {
     FieldTable table;
@@ -352,27 +335,20 @@ TEST(LoadParameterText, WidthThatIsNotANumberStopsLoadingWithFieldCountZero) {
       LoadParameterText(text, table);
       ADD_FAILURE() << text;
     } catch (const EConvertError& error) {
-      // "'%s' は整数ではありません"
-      EXPECT_EQ(error.Message(), "'" + item +
-                                     "'\x20\x82\xcd\x90\xae\x90\x94\x82\xc5\x82\xcd\x82\xa0\x82"
-                                     "\xe8\x82\xdc\x82\xb9\x82\xf1");
+      EXPECT_EQ(error.Message(), NotAnIntegerMessage(item));
     }
     EXPECT_EQ(table.FieldCount, 0) << text;
   }
 }
 
-// A file in the test's temporary directory, removed afterwards.
+// A parameter file in a temporary directory, removed afterwards.
 class TempFile {
  public:
-  explicit TempFile(const std::string& contents) {
-    path_ = ::testing::TempDir() + "tabulon_params_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::ofstream(path_, std::ios::binary) << contents;
-  }
-  ~TempFile() { std::remove(path_.c_str()); }
+  explicit TempFile(const std::string& contents) : path_(dir_.Write("params.txt", contents)) {}
   const std::string& Path() const { return path_; }
 
  private:
+  test::TempDir dir_;
   std::string path_;
 };
 
@@ -386,8 +362,8 @@ TEST(LoadParameterFile, ReadsTheFileWhole) {
 
 // "ファイル %s は開けません"
 std::string OpenErrorMessage(const std::string& name) {
-  return "\x83\x74\x83\x40\x83\x43\x83\x8b\x20" + name +
-         "\x20\x82\xcd\x8a\x4a\x82\xaf\x82\xdc\x82\xb9\x82\xf1";
+  return std::string(messages::kCannotOpenHead.cp932) + name +
+         std::string(messages::kCannotOpenTail.cp932);
 }
 
 TEST(LoadParameterFile, FileThatCannotBeOpenedRaisesFOpenError) {

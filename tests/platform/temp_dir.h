@@ -1,4 +1,8 @@
 // A fresh temporary directory for one test, removed with everything in it.
+// Every test that needs files on disk takes one: under the system's temporary
+// directory, or under a chosen parent (a memory file system, say). The name
+// holds no '-': tests pass these paths to the command line, which never takes
+// an argument with a '-' in it for a file name.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,11 +18,12 @@ namespace tabulon::test {
 
 class TempDir {
  public:
-  TempDir() {
+  TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+  explicit TempDir(const std::filesystem::path& parent) {
     std::random_device random;
     for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
-      auto candidate = std::filesystem::temp_directory_path() /
-                       ("tabulon-test-" + std::to_string(random()) + std::to_string(attempt));
+      auto candidate =
+          parent / ("tabulon_test_" + std::to_string(random()) + std::to_string(attempt));
       if (std::filesystem::create_directory(candidate)) root_ = candidate.string();
     }
     if (root_.empty()) ADD_FAILURE() << "no temporary directory";

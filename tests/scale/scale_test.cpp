@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/temp_dir.h"
+
 namespace {
 
 constexpr bool kSanitized = TABULON_SCALE_SANITIZED;
@@ -66,21 +68,7 @@ RunResult RunConverter(const std::vector<std::string>& args) {
 
 class ScaleTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tabulon_scale_XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    for (const std::string& f : files_) ::unlink(f.c_str());
-    ::rmdir(dir_.c_str());
-  }
-
-  std::string Path(const char* name) {
-    std::string path = dir_ + "/" + name;
-    files_.push_back(path);
-    return path;
-  }
+  std::string Path(const char* name) const { return dir_.Path(name); }
 
   // Writes `count` copies of `piece`, then `tail`, in large blocks.
   std::string Write(const char* name, const std::string& piece, std::int64_t count,
@@ -136,8 +124,7 @@ class ScaleTest : public ::testing::Test {
     return total;
   }
 
-  std::string dir_;
-  std::vector<std::string> files_;
+  tabulon::test::TempDir dir_;
 };
 
 // Linear growth: the large input costs per byte at most kCostFactor times

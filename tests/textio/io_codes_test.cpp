@@ -30,7 +30,7 @@ TEST(CheckIo, MessagesOfTheCodes) {
       {kIoRuntimeDiskFull, std::string(messages::kIoDiskFull.cp932)},
       {kIoRuntimeNotANumber, std::string(messages::kIoNotANumber.cp932)},
       // "I/O エラー (%d)" for every other code
-      {32, "I/O \x83\x47\x83\x89\x81\x5b (32)"},
+      {32, other("32")},
       {-1, other("-1")},
       {1, other("1")},
       {6, other("6")},

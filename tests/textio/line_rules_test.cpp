@@ -1,16 +1,26 @@
 // How a text file is cut into lines, at every buffer capacity: the rules must
 // not depend on where the refills fall (a CR LF pair split across two reads,
 // a Ctrl-Z as the first byte of a refill, a line longer than the buffer).
+//
+// The reader finds line stops 32, 16 (or eight) bytes at a time and hands out
+// lines as views into its buffer. Every check here compares its lines with
+// reading the same bytes one at a time (the reference model's TextLines):
+// named cases from a file on disk, every stop byte at every offset inside a
+// block, random data, and lines cut to their first bytes, across refills of
+// many buffer sizes.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "convert/reference_model.h"
 #include "platform/temp_dir.h"
 #include "textio/io_codes.h"
 #include "textio/line_file.h"
+#include "textio/memory_device.h"
 
 namespace tabulon {
 namespace {
@@ -105,6 +115,19 @@ Lines ReadAll(const std::string& path, std::uint32_t capacity, bool owned) {
   return lines;
 }
 
+// Reads every line from memory, each cut to its first `kept_limit` bytes.
+Lines ReadAllFromMemory(const std::string& data, std::uint32_t capacity,
+                        std::size_t kept_limit = static_cast<std::size_t>(-1)) {
+  MemoryDevice device;
+  device.Source = data;
+  auto file = std::make_unique<LineFile>();
+  OpenMemoryReader(*file, device, capacity);
+  Lines lines;
+  SpillBuffer spill;
+  while (!AtEndOfData(*file)) lines.emplace_back(ReadTextLine(*file, spill, kept_limit));
+  return lines;
+}
+
 class LineRules : public ::testing::Test {
  protected:
   void SetUp() override { PendingIoCode = 0; }
@@ -123,48 +146,38 @@ TEST_F(LineRules, EveryCaseAtEveryCapacity) {
   }
 }
 
-// The same rules, one byte at a time: every CR, LF and Ctrl-Z decided on its
-// own, with no buffer at all.
-Lines Reference(const std::string& data) {
-  Lines lines;
-  std::size_t i = 0, n = data.size();
-  while (i < n && data[i] != '\x1A') {
-    std::string value;
-    for (;;) {
-      if (i >= n || data[i] == '\x1A') break;
-      char b = data[i++];
-      if (b == '\n') break;
-      if (b == '\r') {
-        if (i < n && data[i] == '\n') {
-          ++i;
-          break;
-        }
-        continue;
-      }
-      value += b;
-    }
-    lines.push_back(value);
-  }
-  return lines;
-}
-
-TEST_F(LineRules, RandomDataAgreesWithByteByByteReading) {
-  std::mt19937 random(20240601);
-  const char alphabet[] = {'A', 'B', '\r', '\n', '\x1A', '\0', '\x8A', '\x8D', '\r', '\n'};
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof alphabet - 1);
-  std::uniform_int_distribution<std::size_t> length(0, 400);
-  for (int round = 0; round < 200; ++round) {
+// Random data, read from memory and from a file on disk: even rounds mostly
+// letters, so that lines are long enough to span blocks; odd rounds dense
+// with stop bytes and bytes just above them.
+TEST_F(LineRules, RandomDataAgreesWithTheModel) {
+  std::mt19937 random(5);
+  const char sparse[] = {'a', 'b', '\r', '\n', '\x81', '\0', ' '};
+  const char dense[] = {'A', 'B', '\r', '\n', '\x1A', '\0', '\x8A', '\x8D', '\r', '\n'};
+  for (int round = 0; round < 600; ++round) {
     std::string data;
-    for (std::size_t i = length(random); i > 0; --i) {
-      // Ctrl-Z rarely, so that most files get past their first few bytes.
-      char b = alphabet[pick(random)];
-      data += (b == '\x1A' && random() % 8 != 0) ? 'C' : b;
+    if (round % 2 == 0) {
+      std::size_t size = random() % 2000;
+      for (std::size_t i = 0; i < size; ++i) {
+        data += random() % 8 == 0 ? sparse[random() % sizeof sparse]
+                                  : static_cast<char>('c' + random() % 20);
+      }
+      if (round % 20 == 0) data.insert(random() % (data.size() + 1), 1, '\x1A');
+    } else {
+      for (std::size_t i = random() % 401; i > 0; --i) {
+        // Ctrl-Z rarely, so that most files get past their first few bytes.
+        char b = dense[random() % sizeof dense];
+        data += (b == '\x1A' && random() % 8 != 0) ? 'C' : b;
+      }
+    }
+    Lines want = reference::TextLines(data);
+    for (std::uint32_t capacity : {1u, 2u, 15u, 64u, 1000u, kFileCapacity}) {
+      ASSERT_EQ(ReadAllFromMemory(data, capacity), want)
+          << "round " << round << ", capacity " << capacity;
     }
     std::string path = dir_.Write("random.txt", data);
-    Lines want = Reference(data);
     for (std::uint32_t capacity : kCapacities) {
       ASSERT_EQ(ReadAll(path, capacity, capacity % 2 == 0), want)
-          << "round " << round << ", capacity " << capacity;
+          << "round " << round << ", capacity " << capacity << ", from disk";
     }
   }
 }
@@ -186,6 +199,66 @@ TEST_F(LineRules, NoReadAfterTheEnd) {
     CloseLineFile(*file);
   }
   EXPECT_EQ(PendingIoCode, 0);
+}
+
+// A line of `length` letters, then the stop: every stop byte lands at every
+// offset of a 16-byte and a 64-byte block as the lengths run from 0 to 140.
+TEST(FastLineReader, EveryStopAtEveryOffset) {
+  const Lines stops = {"\n", "\r\n", "\rx\n", "\r", "\x1A"};
+  for (const std::string& stop : stops) {
+    for (std::size_t lead = 0; lead < 17; ++lead) {
+      for (std::size_t length = 0; length <= 140; ++length) {
+        std::string data = std::string(lead, 'p') + "\n" + std::string(length, 'a') + stop + "tail";
+        for (std::uint32_t capacity : {1u, 3u, 16u, 17u, 128u, kFileCapacity}) {
+          ASSERT_EQ(ReadAllFromMemory(data, capacity), reference::TextLines(data))
+              << "stop " << static_cast<int>(stop[0]) << " lead " << lead << " length " << length
+              << " capacity " << capacity;
+        }
+      }
+    }
+  }
+}
+
+// The first pass over 64-byte blocks only looks for bytes at or below the
+// Ctrl-Z; other low bytes there (and 0x1B just above) must not stop the line.
+TEST(FastLineReader, LowBytesThatAreNoStops) {
+  for (char decoy : {'\0', '\t', '\x0B', '\x0C', '\x0E', '\x19', '\x1B'}) {
+    for (std::size_t length : {31u, 32u, 33u, 63u, 64u, 65u, 70u, 127u, 128u, 129u}) {
+      for (std::size_t at = 0; at < length; ++at) {
+        std::string line(length, 'a');
+        line[at] = decoy;
+        std::string data = line + "\r\n" + line + "\n" + line;
+        for (std::uint32_t capacity : {16u, 33u, kFileCapacity}) {
+          ASSERT_EQ(ReadAllFromMemory(data, capacity), reference::TextLines(data))
+              << "decoy " << static_cast<int>(decoy) << " length " << length << " at " << at;
+        }
+      }
+    }
+  }
+}
+
+// A line much longer than the buffer is gathered across refills whole.
+TEST(FastLineReader, LineLongerThanTheBuffer) {
+  std::string line(3 * kFileCapacity + 5, 'x');
+  line[kFileCapacity - 1] = '\r';  // a dropped CR right at a refill boundary
+  std::string data = line + "\r\nnext";
+  EXPECT_EQ(ReadAllFromMemory(data, kFileCapacity), reference::TextLines(data));
+}
+
+// Keeping only the first bytes of each line delivers exactly those bytes and
+// still consumes every line whole, whatever the buffer size.
+TEST(FastLineReader, KeepsOnlyTheFirstBytesOfEachLine) {
+  std::string data = std::string(300, 'a') + "\r\n" + "bc\rd\n" +
+                     std::string(2 * kFileCapacity, 'e') + "\r" + "f\r\n\nlast";
+  Lines whole = reference::TextLines(data);
+  for (std::size_t kept_limit : {0u, 1u, 2u, 5u, 299u, 300u, 70000u}) {
+    Lines expected;
+    for (const std::string& line : whole) expected.push_back(line.substr(0, kept_limit));
+    for (std::uint32_t capacity : {1u, 2u, 3u, 128u, kFileCapacity}) {
+      ASSERT_EQ(ReadAllFromMemory(data, capacity, kept_limit), expected)
+          << "kept_limit " << kept_limit << " capacity " << capacity;
+    }
+  }
 }
 
 }  // namespace

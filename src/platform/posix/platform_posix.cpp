@@ -327,7 +327,7 @@ bool IsRunInput(Handle handle) {
                      [&](const RunInput& input) { return input.Id == IdentityOf(st); });
 }
 
-bool FileExists(const char* name) {
+bool PassesExistenceTest(const char* name) {
   std::string_view path = name;
   std::string found(path);
   std::string_view last = LastComponent(path);

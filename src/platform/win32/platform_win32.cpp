@@ -239,7 +239,7 @@ bool IsRunInput(Handle handle) {
   return std::find(protected_files.begin(), protected_files.end(), id) != protected_files.end();
 }
 
-bool FileExists(const char* name) {
+bool PassesExistenceTest(const char* name) {
   WIN32_FIND_DATAA found;
   HANDLE search = ::FindFirstFileA(name, &found);
   if (search == INVALID_HANDLE_VALUE) return false;
