@@ -28,32 +28,32 @@ struct ErrorMessage {
 class Exception {
  public:
   Exception(const char* kind_name, ErrorMessage message, const void* location)
-      : kind_name_(kind_name), message_(std::move(message)), location_(location) {}
+      : KindText(kind_name), MessageParts(std::move(message)), RaisingCode(location) {}
   virtual ~Exception() = default;
 
-  const char* KindName() const { return kind_name_; }
-  const ErrorMessage& Parts() const { return message_; }
+  const char* KindName() const { return KindText; }
+  const ErrorMessage& Parts() const { return MessageParts; }
   // The message in code page 932.
-  std::string Message() const { return message_.In(TextForm::Cp932); }
-  const void* Location() const { return location_; }
+  std::string Message() const { return MessageParts.In(TextForm::Cp932); }
+  const void* Location() const { return RaisingCode; }
 
  protected:
-  void SetLocation(const void* location) { location_ = location; }
+  void SetLocation(const void* location) { RaisingCode = location; }
 
  private:
-  const char* kind_name_;
-  ErrorMessage message_;
-  const void* location_;
+  const char* KindText;
+  ErrorMessage MessageParts;
+  const void* RaisingCode;
 };
 
 class EInOutError : public Exception {
  public:
   EInOutError(ErrorMessage message, std::int32_t code, const void* location)
-      : Exception("EInOutError", std::move(message), location), code_(code) {}
-  std::int32_t Code() const { return code_; }
+      : Exception("EInOutError", std::move(message), location), IoCodeValue(code) {}
+  std::int32_t Code() const { return IoCodeValue; }
 
  private:
-  std::int32_t code_;
+  std::int32_t IoCodeValue;
 };
 
 class EFOpenError : public Exception {

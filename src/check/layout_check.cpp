@@ -4,11 +4,11 @@
 #include <bit>
 #include <utility>
 
+#include "base/cp932.h"
+#include "base/errors.h"
 #include "convert/field_plan.h"
 #include "params/parameter_file.h"
 #include "platform/platform.h"
-#include "base/cp932.h"
-#include "base/errors.h"
 #include "textio/io_codes.h"
 #include "textio/line_file.h"
 #include "textio/line_pieces.h"
@@ -157,23 +157,23 @@ CheckLayout MakeCheckLayout(const FieldTable& table) {
 }
 
 RecordScanner::RecordScanner(const CheckLayout& layout, TextFindings& findings)
-    : layout_(layout), findings_(findings), counted_line_(layout.Fields, 0) {
-  findings_.SplitFields.assign(layout.Fields, Tally{});
+    : Layout(layout), Findings(findings), CountedLine(layout.Fields, 0) {
+  Findings.SplitFields.assign(layout.Fields, Tally{});
 }
 
 void RecordScanner::Begin(std::uint64_t line) {
-  line_ = line;
-  size_ = 0;
-  boundary_ = 0;
-  pending_lead_ = bad_trail_ = nul_ = lone_cr_ = false;
+  Line = line;
+  RecordSize = 0;
+  Boundary = 0;
+  PendingLead = SawBadTrail = SawNul = SawLoneCr = false;
 }
 
 void RecordScanner::MarkSplit(std::size_t boundary) {
-  for (std::size_t k = layout_.FirstField[boundary]; k < layout_.FirstField[boundary + 1]; ++k) {
-    std::uint32_t field = layout_.FieldsAt[k];
-    if (counted_line_[field] == line_) continue;  // a record counts once per field
-    counted_line_[field] = line_;
-    findings_.SplitFields[field].Add(line_);
+  for (std::size_t k = Layout.FirstField[boundary]; k < Layout.FirstField[boundary + 1]; ++k) {
+    std::uint32_t field = Layout.FieldsAt[k];
+    if (CountedLine[field] == Line) continue;  // a record counts once per field
+    CountedLine[field] = Line;
+    Findings.SplitFields[field].Add(Line);
   }
 }
 
@@ -181,21 +181,21 @@ void RecordScanner::MarkSplit(std::size_t boundary) {
 // `first + size`): those inside a double-byte character.
 void RecordScanner::CheckBoundaries(const unsigned char* piece, std::size_t size,
                                     std::size_t first) {
-  const std::vector<std::size_t>& boundaries = layout_.Boundaries;
-  std::size_t phase = pending_lead_ ? 1 : 0;
-  for (; boundary_ < boundaries.size() && boundaries[boundary_] < first + size; ++boundary_) {
-    if (!StartsCharacter(piece, boundaries[boundary_] - first, phase)) MarkSplit(boundary_);
+  const std::vector<std::size_t>& boundaries = Layout.Boundaries;
+  std::size_t phase = PendingLead ? 1 : 0;
+  for (; Boundary < boundaries.size() && boundaries[Boundary] < first + size; ++Boundary) {
+    if (!StartsCharacter(piece, boundaries[Boundary] - first, phase)) MarkSplit(Boundary);
   }
 }
 
 void RecordScanner::Piece(const char* data, std::size_t size) {
   if (size == 0) return;
   const unsigned char* const p = reinterpret_cast<const unsigned char*>(data);
-  const std::size_t first = size_;  // the record offset of p[0]
-  size_ += size;
-  const std::size_t phase = pending_lead_ ? 1 : 0;
+  const std::size_t first = RecordSize;  // the record offset of p[0]
+  RecordSize += size;
+  const std::size_t phase = PendingLead ? 1 : 0;
   CheckBoundaries(p, size, first);
-  if (pending_lead_ && !IsTrailByte(p[0])) bad_trail_ = true;
+  if (PendingLead && !IsTrailByte(p[0])) SawBadTrail = true;
 
   // Block by block: NUL bytes, high bytes, and each byte that cannot follow
   // a lead byte but follows one (a bad pair when that lead byte starts a
@@ -205,36 +205,36 @@ void RecordScanner::Piece(const char* data, std::size_t size) {
   for (std::size_t at = 0; at < size; at += 16) {
     std::size_t n = std::min<std::size_t>(16, size - at);
     BlockMasks m = n == 16 ? ClassifyBlock(p + at) : ClassifyBytes(p + at, n);
-    if (m.Nul != 0) nul_ = true;
+    if (m.Nul != 0) SawNul = true;
     any_high |= m.High;
     std::uint32_t pairs = m.NotTrail & ((m.Lead << 1) | lead_before);
-    while (pairs != 0 && !bad_trail_) {
+    while (pairs != 0 && !SawBadTrail) {
       std::size_t j = at + static_cast<std::size_t>(std::countr_zero(pairs));
-      if (StartsCharacter(p, j - 1, phase)) bad_trail_ = true;
+      if (StartsCharacter(p, j - 1, phase)) SawBadTrail = true;
       pairs &= pairs - 1;
     }
     lead_before = (m.Lead >> (n - 1)) & 1u;
   }
-  pending_lead_ = lead_before != 0 && StartsCharacter(p, size - 1, phase);
+  PendingLead = lead_before != 0 && StartsCharacter(p, size - 1, phase);
 
-  if (utf8_.Valid && (any_high != 0 || utf8_.Needed != 0)) {
-    for (std::size_t i = 0; i < size && utf8_.Valid; ++i) utf8_.Step(p[i]);
+  if (Utf8.Valid && (any_high != 0 || Utf8.Needed != 0)) {
+    for (std::size_t i = 0; i < size && Utf8.Valid; ++i) Utf8.Step(p[i]);
   }
 }
 
 void RecordScanner::End() {
-  const std::uint64_t line = line_;
-  findings_.Records = line;
-  utf8_.EndOfText();
-  if (pending_lead_) findings_.LeadAtEnd.Add(line);
-  if (bad_trail_) findings_.BadTrail.Add(line);
-  if (nul_) findings_.Nul.Add(line);
-  if (lone_cr_) findings_.LoneCr.Add(line);
-  if (layout_.Present) {
-    if (size_ < layout_.Width) findings_.Shorter.Add(line);
-    if (size_ > layout_.Width) findings_.Longer.Add(line);
+  const std::uint64_t line = Line;
+  Findings.Records = line;
+  Utf8.EndOfText();
+  if (PendingLead) Findings.LeadAtEnd.Add(line);
+  if (SawBadTrail) Findings.BadTrail.Add(line);
+  if (SawNul) Findings.Nul.Add(line);
+  if (SawLoneCr) Findings.LoneCr.Add(line);
+  if (Layout.Present) {
+    if (RecordSize < Layout.Width) Findings.Shorter.Add(line);
+    if (RecordSize > Layout.Width) Findings.Longer.Add(line);
   }
-  findings_.ReadsAsUtf8 = utf8_.Valid && utf8_.Multibyte;
+  Findings.ReadsAsUtf8 = Utf8.Valid && Utf8.Multibyte;
 }
 
 namespace {

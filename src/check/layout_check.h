@@ -79,24 +79,24 @@ class RecordScanner {
   RecordScanner(const CheckLayout& layout, TextFindings& findings);
   void Begin(std::uint64_t line);
   void Piece(const char* data, std::size_t size);
-  void DroppedCr() { lone_cr_ = true; }
+  void DroppedCr() { SawLoneCr = true; }
   void End();
 
  private:
   void CheckBoundaries(const unsigned char* piece, std::size_t size, std::size_t first);
   void MarkSplit(std::size_t boundary);
 
-  const CheckLayout& layout_;
-  TextFindings& findings_;
-  std::vector<std::uint64_t> counted_line_;  // per field: the last line it was counted for
-  std::uint64_t line_ = 0;
-  std::size_t size_ = 0;       // bytes of the record so far
-  std::size_t boundary_ = 0;   // index of the next boundary not yet passed
-  bool pending_lead_ = false;  // the last piece ended in a lead byte that starts a character
-  bool bad_trail_ = false;
-  bool nul_ = false;
-  bool lone_cr_ = false;
-  Utf8Reader utf8_;  // the whole file as UTF-8
+  const CheckLayout& Layout;
+  TextFindings& Findings;
+  std::vector<std::uint64_t> CountedLine;  // per field: the last line it was counted for
+  std::uint64_t Line = 0;
+  std::size_t RecordSize = 0;  // bytes of the record so far
+  std::size_t Boundary = 0;    // index of the next boundary not yet passed
+  bool PendingLead = false;    // the last piece ended in a lead byte that starts a character
+  bool SawBadTrail = false;
+  bool SawNul = false;
+  bool SawLoneCr = false;
+  Utf8Reader Utf8;  // the whole file as UTF-8
 };
 
 // Checks the text file against the layout, reading it through a buffer of

@@ -11,24 +11,24 @@ using namespace messages;
 // and names from the files between them.
 class Line {
  public:
-  explicit Line(TextForm form) : form_(form) {}
+  explicit Line(TextForm form) : Form(form) {}
   Line& operator<<(const Text& text) {
-    bytes_ += In(text, form_);
+    Bytes += In(text, Form);
     return *this;
   }
   Line& operator<<(std::string_view bytes) {
-    bytes_ += bytes;
+    Bytes += bytes;
     return *this;
   }
   Line& operator<<(std::uint64_t number) {
-    bytes_ += std::to_string(number);
+    Bytes += std::to_string(number);
     return *this;
   }
-  std::string Take() { return std::move(bytes_); }
+  std::string Take() { return std::move(Bytes); }
 
  private:
-  TextForm form_;
-  std::string bytes_;
+  TextForm Form;
+  std::string Bytes;
 };
 
 // "...: n件(最初はl行目)"

@@ -76,32 +76,32 @@ class Blocks {
  public:
   Blocks(LineFile& text, LineFile& out, SpillBuffer& spill, const RecordPlan& plan, char separator,
          const BlockShape& shape)
-      : text_(text),
-        out_(out),
-        spill_(spill),
-        plan_(plan),
-        separator_(separator),
-        shape_(shape),
-        worker_count_(std::max(shape.Converters, 1u)) {
-    text_capacity_ = shape.BlockBytes + text.Capacity;
-    const std::size_t per_worker = Align(sizeof(Worker)) + text_capacity_ + shape.OutputBytes;
-    size_ = Align(sizeof(LineFile)) + Align(text.Capacity) + worker_count_ * per_worker;
-    memory_ = static_cast<char*>(platform::ResizeBlock(nullptr, 0, size_));
-    if (memory_ == nullptr) return;
-    rest_reader_ = new (memory_) LineFile;
-    first_carry_ = memory_ + Align(sizeof(LineFile));
-    char* next = first_carry_ + Align(text.Capacity);
-    workers_ = reinterpret_cast<Worker*>(next);
-    next += worker_count_ * Align(sizeof(Worker));
+      : Text(text),
+        Out(out),
+        Spill(spill),
+        Plan(plan),
+        Separator(separator),
+        Shape(shape),
+        WorkerCount(std::max(shape.Converters, 1u)) {
+    TextCapacity = shape.BlockBytes + text.Capacity;
+    const std::size_t per_worker = Align(sizeof(Worker)) + TextCapacity + shape.OutputBytes;
+    Size = Align(sizeof(LineFile)) + Align(text.Capacity) + WorkerCount * per_worker;
+    Memory = static_cast<char*>(platform::ResizeBlock(nullptr, 0, Size));
+    if (Memory == nullptr) return;
+    RestReader = new (Memory) LineFile;
+    FirstCarry = Memory + Align(sizeof(LineFile));
+    char* next = FirstCarry + Align(text.Capacity);
+    Workers = reinterpret_cast<Worker*>(next);
+    next += WorkerCount * Align(sizeof(Worker));
     // A line of a block is never longer than the block: the workers' spill
     // buffers never grow once they hold that much.
-    for (; made_ < worker_count_; ++made_) {
-      Worker* worker = new (&workers_[made_]) Worker;
+    for (; Made < WorkerCount; ++Made) {
+      Worker* worker = new (&Workers[Made]) Worker;
       worker->blocks = this;
       worker->job.text = next;
-      worker->job.output = next + text_capacity_;
-      next += text_capacity_ + shape.OutputBytes;
-      if (!worker->spill.Reserve(text_capacity_)) {
+      worker->job.output = next + TextCapacity;
+      next += TextCapacity + shape.OutputBytes;
+      if (!worker->spill.Reserve(TextCapacity)) {
         worker->~Worker();
         break;
       }
@@ -113,28 +113,28 @@ class Blocks {
 
   ~Blocks() {
     Stop(nullptr);
-    for (unsigned i = 1; i < started_; ++i) platform::JoinThread(workers_[i].thread);
-    for (unsigned i = 0; i < made_; ++i) workers_[i].~Worker();
-    if (memory_ == nullptr) return;
-    rest_reader_->~LineFile();
-    platform::FreeBlock(memory_, size_);
+    for (unsigned i = 1; i < Started; ++i) platform::JoinThread(Workers[i].thread);
+    for (unsigned i = 0; i < Made; ++i) Workers[i].~Worker();
+    if (Memory == nullptr) return;
+    RestReader->~LineFile();
+    platform::FreeBlock(Memory, Size);
   }
 
   // Converts the rest of the text on the calling thread and the workers
   // that start; false, with nothing read, when none could be had.
   bool Run() {
-    if (made_ == 0) return false;
-    carry_ = TakeBuffered(text_, first_carry_);
-    carry_from_ = first_carry_;
-    started_ = 1;
-    while (started_ < made_ &&
-           platform::StartThread(workers_[started_].thread, RunWorker, &workers_[started_])) {
-      ++started_;
+    if (Made == 0) return false;
+    Carry = TakeBuffered(Text, FirstCarry);
+    CarryFrom = FirstCarry;
+    Started = 1;
+    while (Started < Made &&
+           platform::StartThread(Workers[Started].thread, RunWorker, &Workers[Started])) {
+      ++Started;
     }
-    Work(workers_[0]);
-    for (unsigned i = 1; i < started_; ++i) platform::JoinThread(workers_[i].thread);
-    started_ = 1;
-    if (error_) std::rethrow_exception(error_);
+    Work(Workers[0]);
+    for (unsigned i = 1; i < Started; ++i) platform::JoinThread(Workers[i].thread);
+    Started = 1;
+    if (Error) std::rethrow_exception(Error);
     return true;
   }
 
@@ -171,46 +171,46 @@ class Blocks {
   // --- the turns ----------------------------------------------------------
 
   bool TakeReadTurn(Job& job) {
-    std::unique_lock<std::mutex> hold(lock_);
-    turns_.wait(hold, [this] { return stop_ || ended_ || !reading_; });
-    if (stop_ || ended_) return false;
-    reading_ = true;
-    job.index = next_read_++;
+    std::unique_lock<std::mutex> hold(Lock);
+    Turns.wait(hold, [this] { return Stopping || Ended || !Reading; });
+    if (Stopping || Ended) return false;
+    Reading = true;
+    job.index = NextRead++;
     return true;
   }
 
   void GiveReadTurn(bool ended) {
     {
-      std::lock_guard<std::mutex> hold(lock_);
-      reading_ = false;
-      ended_ = ended_ || ended;
+      std::lock_guard<std::mutex> hold(Lock);
+      Reading = false;
+      Ended = Ended || ended;
     }
-    turns_.notify_all();
+    Turns.notify_all();
   }
 
   // Waits until the output of every job before `job` is written; false when
   // the run stops instead.
   bool WaitWriteTurn(const Job& job) {
-    std::unique_lock<std::mutex> hold(lock_);
-    turns_.wait(hold, [this, &job] { return stop_ || next_write_ == job.index; });
-    return !stop_;
+    std::unique_lock<std::mutex> hold(Lock);
+    Turns.wait(hold, [this, &job] { return Stopping || NextWrite == job.index; });
+    return !Stopping;
   }
 
   void GiveWriteTurn() {
     {
-      std::lock_guard<std::mutex> hold(lock_);
-      ++next_write_;
+      std::lock_guard<std::mutex> hold(Lock);
+      ++NextWrite;
     }
-    turns_.notify_all();
+    Turns.notify_all();
   }
 
   void Stop(std::exception_ptr error) {
     {
-      std::lock_guard<std::mutex> hold(lock_);
-      if (error && !error_) error_ = error;
-      stop_ = true;
+      std::lock_guard<std::mutex> hold(Lock);
+      if (error && !Error) Error = error;
+      Stopping = true;
     }
-    turns_.notify_all();
+    Turns.notify_all();
   }
 
   // --- reading (with the read turn) ---------------------------------------
@@ -219,16 +219,16 @@ class Blocks {
   // own size, as its refills would ask for, while a piece still fits.
   Fill FillJob(Job& job) {
     char* text = job.text;
-    std::size_t fill = carry_;
-    std::memmove(text, carry_from_, fill);
-    carry_ = 0;
+    std::size_t fill = Carry;
+    std::memmove(text, CarryFrom, fill);
+    Carry = 0;
     job.read_failure = 0;
     if (const void* stop = std::memchr(text, kEndOfData, fill)) {
       job.size = static_cast<std::size_t>(static_cast<const char*>(stop) - text);
       return Fill::End;
     }
-    while (fill <= shape_.BlockBytes) {
-      std::size_t count = ReadPiece(text_, text + fill);
+    while (fill <= Shape.BlockBytes) {
+      std::size_t count = ReadPiece(Text, text + fill);
       if (PendingIoCode != 0) {
         // The lines read in full before the failure are converted; the
         // part of a line after the last line end is not.
@@ -249,8 +249,8 @@ class Blocks {
     }
     job.size = LinesEnd(text, fill);
     // The part of a line after the last line end starts the next job.
-    carry_ = fill - job.size;
-    carry_from_ = text + job.size;
+    Carry = fill - job.size;
+    CarryFrom = text + job.size;
     return job.size == 0 ? Fill::LongLine : Fill::Lines;
   }
 
@@ -263,18 +263,18 @@ class Blocks {
   // A line longer than a block (with both turns): read and converted as the
   // line-by-line loop would, the text file reading on in the job's memory.
   void ConvertLongLine(Job& job) {
-    LentBuffer lent(text_, job.text, carry_);
-    bool ended = AtEndOfData(text_);
+    LentBuffer lent(Text, job.text, Carry);
+    bool ended = AtEndOfData(Text);
     CheckTextRead();
     if (!ended) {
-      std::string_view record = ReadTextLine(text_, spill_, plan_.BytesReached);
+      std::string_view record = ReadTextLine(Text, Spill, Plan.BytesReached);
       CheckTextRead();
-      WriteRecordLine(out_, text_, record, plan_, separator_);
+      WriteRecordLine(Out, Text, record, Plan, Separator);
       CheckLineWritten();
     }
-    carry_ = lent.RestSize();
-    std::memmove(job.text, lent.RestData(), carry_);
-    carry_from_ = job.text;
+    Carry = lent.RestSize();
+    std::memmove(job.text, lent.RestData(), Carry);
+    CarryFrom = job.text;
   }
 
   // --- converting (no turn) -----------------------------------------------
@@ -284,18 +284,18 @@ class Blocks {
   void ConvertJob(Worker& self) {
     Job& job = self.job;
     BindBlockReader(self.reader, job.text, job.size);
-    BindBlockWriter(self.sink, job.output, shape_.OutputBytes);
+    BindBlockWriter(self.sink, job.output, Shape.OutputBytes);
     job.rest = job.size;
     job.error = nullptr;
     try {
       while (!AtEndOfData(self.reader)) {
         std::size_t start = BlockOffset(self.reader);
-        std::string_view record = ReadTextLine(self.reader, self.spill, plan_.BytesReached);
-        if (RoomFor(plan_, record.size()) >= BlockRoom(self.sink)) {
+        std::string_view record = ReadTextLine(self.reader, self.spill, Plan.BytesReached);
+        if (RoomFor(Plan, record.size()) >= BlockRoom(self.sink)) {
           job.rest = start;
           break;
         }
-        WriteRecordLine(self.sink, self.reader, record, plan_, separator_);
+        WriteRecordLine(self.sink, self.reader, record, Plan, Separator);
       }
       CheckIo();
     } catch (...) {
@@ -307,15 +307,15 @@ class Blocks {
   // --- writing (with the write turn) --------------------------------------
 
   void WriteJob(Job& job) {
-    AppendLines(out_, job.output, job.output_size);
+    AppendLines(Out, job.output, job.output_size);
     CheckLineWritten();
     if (job.error) std::rethrow_exception(job.error);
     if (job.rest < job.size) {
-      LineFile& reader = *rest_reader_;
+      LineFile& reader = *RestReader;
       BindBlockReader(reader, job.text + job.rest, job.size - job.rest);
       while (!AtEndOfData(reader)) {
-        std::string_view record = ReadTextLine(reader, spill_, plan_.BytesReached);
-        WriteRecordLine(out_, reader, record, plan_, separator_);
+        std::string_view record = ReadTextLine(reader, Spill, Plan.BytesReached);
+        WriteRecordLine(Out, reader, record, Plan, Separator);
         CheckLineWritten();
       }
     }
@@ -324,36 +324,36 @@ class Blocks {
     CheckTextRead();
   }
 
-  LineFile& text_;
-  LineFile& out_;
-  SpillBuffer& spill_;  // for the lines converted with a turn held
-  const RecordPlan& plan_;
-  char separator_;
-  BlockShape shape_;
-  unsigned worker_count_;
-  std::size_t text_capacity_ = 0;
-  std::size_t size_ = 0;
-  char* memory_ = nullptr;
-  char* first_carry_ = nullptr;
-  LineFile* rest_reader_ = nullptr;  // for the lines an output block had no room for
-  Worker* workers_ = nullptr;
-  unsigned made_ = 0;
-  unsigned started_ = 0;
+  LineFile& Text;
+  LineFile& Out;
+  SpillBuffer& Spill;  // for the lines converted with a turn held
+  const RecordPlan& Plan;
+  char Separator;
+  BlockShape Shape;
+  unsigned WorkerCount;
+  std::size_t TextCapacity = 0;
+  std::size_t Size = 0;
+  char* Memory = nullptr;
+  char* FirstCarry = nullptr;
+  LineFile* RestReader = nullptr;  // for the lines an output block had no room for
+  Worker* Workers = nullptr;
+  unsigned Made = 0;
+  unsigned Started = 0;
 
   // The turns.
-  std::mutex lock_;
-  std::condition_variable turns_;
-  std::size_t next_read_ = 0;
-  std::size_t next_write_ = 0;
-  bool reading_ = false;
-  bool ended_ = false;
-  bool stop_ = false;
-  std::exception_ptr error_;
+  std::mutex Lock;
+  std::condition_variable Turns;
+  std::size_t NextRead = 0;
+  std::size_t NextWrite = 0;
+  bool Reading = false;
+  bool Ended = false;
+  bool Stopping = false;
+  std::exception_ptr Error;
 
   // With the read turn: the bytes of a line begun, for the next job, and
   // where they are now.
-  std::size_t carry_ = 0;
-  const char* carry_from_ = nullptr;
+  std::size_t Carry = 0;
+  const char* CarryFrom = nullptr;
 };
 
 }  // namespace

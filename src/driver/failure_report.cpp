@@ -34,31 +34,31 @@ constexpr std::string_view kLineEnd = "\r\n";
 // keeps of them); every other byte is written as it is.
 class ReportText {
  public:
-  ReportText(char (&buffer)[kReportBufferSize], TextForm form) : buffer_(buffer), form_(form) {}
+  ReportText(char (&buffer)[kReportBufferSize], TextForm form) : Buffer(buffer), Form(form) {}
   void Append(std::string_view bytes) { Put(bytes.substr(0, Take(bytes.size()))); }
   void Append(const Text* text) {
     if (text == nullptr) return;
     std::size_t kept = Take(text->cp932.size());
-    Put(form_ == TextForm::Utf8 ? Utf8Prefix(*text, kept) : text->cp932.substr(0, kept));
+    Put(Form == TextForm::Utf8 ? Utf8Prefix(*text, kept) : text->cp932.substr(0, kept));
   }
-  std::size_t Size() const { return size_; }
+  std::size_t Size() const { return Used; }
 
  private:
   // Counts up to `size` more code page 932 bytes against the limit.
   std::size_t Take(std::size_t size) {
-    std::size_t kept = size < kReportLimit - counted_ ? size : kReportLimit - counted_;
-    counted_ += kept;
+    std::size_t kept = size < kReportLimit - Counted ? size : kReportLimit - Counted;
+    Counted += kept;
     return kept;
   }
   void Put(std::string_view bytes) {
-    std::memcpy(buffer_ + size_, bytes.data(), bytes.size());
-    size_ += bytes.size();
+    std::memcpy(Buffer + Used, bytes.data(), bytes.size());
+    Used += bytes.size();
   }
 
-  char* buffer_;
-  TextForm form_;
-  std::size_t counted_ = 0;
-  std::size_t size_ = 0;
+  char* Buffer;
+  TextForm Form;
+  std::size_t Counted = 0;
+  std::size_t Used = 0;
 };
 
 // A '.' follows the message when it is not empty and the last byte of its

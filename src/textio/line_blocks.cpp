@@ -63,16 +63,16 @@ std::size_t ReadPiece(LineFile& file, char* to) {
 }
 
 LentBuffer::LentBuffer(LineFile& file, char* data, std::size_t size)
-    : file_(file), own_(file.BufferRef) {
+    : File(file), Own(file.BufferRef) {
   file.BufferRef = data;
   file.Position = 0;
   file.FillCount = static_cast<std::uint32_t>(size);
 }
 
 LentBuffer::~LentBuffer() {
-  file_.BufferRef = own_;
-  file_.Position = 0;
-  file_.FillCount = 0;
+  File.BufferRef = Own;
+  File.Position = 0;
+  File.FillCount = 0;
 }
 
 namespace {

@@ -46,12 +46,12 @@ class LentBuffer {
   LentBuffer(const LentBuffer&) = delete;
   LentBuffer& operator=(const LentBuffer&) = delete;
   ~LentBuffer();
-  const char* RestData() const { return file_.BufferRef + file_.Position; }
-  std::size_t RestSize() const { return file_.FillCount - file_.Position; }
+  const char* RestData() const { return File.BufferRef + File.Position; }
+  std::size_t RestSize() const { return File.FillCount - File.Position; }
 
  private:
-  LineFile& file_;
-  char* own_;
+  LineFile& File;
+  char* Own;
 };
 
 // --- an output file written in blocks ------------------------------------

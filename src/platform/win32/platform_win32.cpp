@@ -69,16 +69,16 @@ OpenResult Open(const char* name, DWORD access, DWORD disposition) {
 // closed again at once, also when allocating its text fails).
 class ScopedHandle {
  public:
-  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+  explicit ScopedHandle(HANDLE handle) : Held(handle) {}
   ScopedHandle(const ScopedHandle&) = delete;
   ScopedHandle& operator=(const ScopedHandle&) = delete;
   ~ScopedHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+    if (Held != INVALID_HANDLE_VALUE) ::CloseHandle(Held);
   }
-  HANDLE get() const { return handle_; }
+  HANDLE get() const { return Held; }
 
  private:
-  HANDLE handle_;
+  HANDLE Held;
 };
 
 // The identity of a file: the volume and the file's index on it, the same
