@@ -5,18 +5,14 @@
 # input that did it is left in build/fuzz/artifacts/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source .ci/packages.sh
 
 seconds=${FUZZ_SECONDS:-20}
 
-missing=()
-command -v clang++ >/dev/null 2>&1 || missing+=(clang)
+need clang++:clang
 compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
   missing+=(libclang-rt-14-dev)
-if ((${#missing[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+install_missing
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2

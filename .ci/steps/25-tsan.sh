@@ -4,25 +4,17 @@
 # runs held to one (cmake --workflow --preset tsan).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source .ci/packages.sh
 
 # The runtime comes with GCC's own libraries; util-linux gives taskset and
 # prlimit to the comparison script.
-need=(
-  taskset:util-linux
+need \
+  taskset:util-linux \
   prlimit:util-linux
-)
-missing=()
-for entry in "${need[@]}"; do
-  command -v "${entry%%:*}" >/dev/null 2>&1 || missing+=("${entry#*:}")
-done
 if ! echo 'int main() {}' | g++ -fsanitize=thread -x c++ - -o /tmp/tabulon-tsan-probe 2>/dev/null; then
   missing+=("libtsan2")
 fi
 rm -f /tmp/tabulon-tsan-probe
-if ((${#missing[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+install_missing
 
 cmake --workflow --preset tsan

@@ -5,31 +5,21 @@
 # checks its contents.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source .ci/packages.sh
 
 # Packages, as "command-or-path:package". The POSIX thread model compiler
 # comes with g++-mingw-w64-x86-64; GoogleTest is built from libgtest-dev's
 # sources; `script` gives the program a terminal, and so a console.
-need=(
-  x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64
-  wine:wine
-  wine64:wine64
-  script:bsdutils
-  flock:util-linux
-  unzip:unzip
-  file:file
+need \
+  x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64 \
+  wine:wine \
+  wine64:wine64 \
+  script:bsdutils \
+  flock:util-linux \
+  unzip:unzip \
+  file:file \
   /usr/src/googletest/CMakeLists.txt:libgtest-dev
-)
-missing=()
-for entry in "${need[@]}"; do
-  probe=${entry%%:*} package=${entry#*:}
-  if [[ $probe == /* ]]; then [[ -e $probe ]] || missing+=("$package")
-  else command -v "$probe" >/dev/null 2>&1 || missing+=("$package"); fi
-done
-if ((${#missing[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+install_missing
 
 # A Wine prefix of its own, made quietly before the first test needs it.
 export WINEDEBUG=-all

@@ -6,23 +6,15 @@
 # the package again at the end.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source .ci/packages.sh
 
-need=(
-  dpkg-shlibdeps:dpkg-dev
-  file:file
-  groff:groff-base
-  man:man-db
+need \
+  dpkg-shlibdeps:dpkg-dev \
+  file:file \
+  groff:groff-base \
+  man:man-db \
   gzip:gzip
-)
-missing=()
-for entry in "${need[@]}"; do
-  command -v "${entry%%:*}" >/dev/null 2>&1 || missing+=("${entry#*:}")
-done
-if ((${#missing[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+install_missing
 
 fail() {
   echo "40-package: $*" >&2

@@ -10,26 +10,18 @@
 # the user, the files) is removed on exit, and every wait is bounded.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source .ci/packages.sh
 
-need=(
-  /usr/sbin/sshd:openssh-server
-  ssh:openssh-client
-  ssh-keygen:openssh-client
-  parallel:parallel
-  rsync:rsync
-  perl:perl
-  python3:python3
+need \
+  /usr/sbin/sshd:openssh-server \
+  ssh:openssh-client \
+  ssh-keygen:openssh-client \
+  parallel:parallel \
+  rsync:rsync \
+  perl:perl \
+  python3:python3 \
   useradd:passwd
-)
-missing=()
-for entry in "${need[@]}"; do
-  command -v "${entry%%:*}" >/dev/null 2>&1 || missing+=("${entry#*:}")
-done
-if ((${#missing[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+install_missing
 
 fail() {
   echo "50-ssh: $*" >&2

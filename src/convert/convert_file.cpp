@@ -64,8 +64,7 @@ void ConvertFile(std::string_view text_name, std::string_view output_name, const
   if (header_flag == 'y') WriteHeaderLine(out, table, plan, separator);
   // A large text goes on in blocks on every CPU the run may use; output to
   // a device that is written at every line end goes line by line.
-  ConvertLines(text, out, plan, separator,
-               out.FlushAction == NoFlush ? platform::UsableCpuCount() : 1);
+  ConvertLines(text, out, plan, separator, out.FlushesEachLine ? 1 : platform::UsableCpuCount());
 
   out_closer.Close();
   text_closer.Close();
