@@ -1,5 +1,7 @@
 #include "base/messages.h"
 
+#include "base/cp932.h"
+
 namespace tabulon {
 
 // The UTF-8 forms are written as plain literals: the compiler must keep them
@@ -8,11 +10,6 @@ static_assert(messages::kReportAt.utf8 == "\x20\xe3\x81\xae\x20",
               "compile with -fexec-charset=UTF-8");
 
 namespace {
-
-// A code page 932 lead byte starts a double-byte character.
-constexpr bool IsCp932Lead(unsigned char b) {
-  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
 
 constexpr std::size_t Utf8Length(unsigned char b) {
   if (b < 0xC0) return 1;
@@ -41,7 +38,7 @@ std::string_view Utf8Prefix(const Text& text, std::size_t cp932_size) {
   std::size_t from = 0;
   std::size_t to = 0;
   while (from < cp932_size && from < text.cp932.size() && to < text.utf8.size()) {
-    std::size_t width = IsCp932Lead(static_cast<unsigned char>(text.cp932[from])) ? 2 : 1;
+    std::size_t width = IsLeadByte(static_cast<unsigned char>(text.cp932[from])) ? 2 : 1;
     if (from + width > cp932_size) break;
     from += width;
     to += Utf8Length(static_cast<unsigned char>(text.utf8[to]));
