@@ -1,13 +1,13 @@
 // Converting a large text on several threads. Each thread (the calling one
 // among them) takes its turn to read the next block of whole lines from the
-// text, converts it with the record path into its own output block, and
-// takes its turn to write that block out: reads and writes stay in the
-// order of the text, each block stays in the cache of the core that reads,
-// converts and writes it, and the reading of one block and the writing of
-// another run side by side. Everything observable is what converting line
-// by line on one thread gives: the output bytes, the requests to the system
-// on both files, and every error with its location, at the same point of
-// the output.
+// text and converts it with the record path into the block's own output;
+// whichever thread finds the next output in order ready writes it out, so a
+// thread whose output must wait goes on to read and convert the next block.
+// Reads and writes stay in the order of the text, and the reading of one
+// block and the writing of another run side by side. Everything observable
+// is what converting line by line on one thread gives: the output bytes,
+// the requests to the system on both files, and every error with its
+// location, at the same point of the output.
 #pragma once
 
 #include <cstddef>
