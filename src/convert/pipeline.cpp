@@ -28,6 +28,16 @@ namespace {
 constexpr std::size_t kInFlightBudget = 16 << 20;
 constexpr std::size_t kLargestBlock = 256 << 10;
 constexpr std::size_t kSmallestBlock = 64 << 10;
+// A record's text is at most twice its bytes plus four per field: only
+// blocks of short records with many quoted fields fill twice their size.
+constexpr std::size_t OutputBytesFor(std::size_t block) {
+  return 2 * block + kSmallestBlock;
+}
+// A job holds a text block, one read of the text file beyond it (64 KiB)
+// and its output.
+constexpr std::size_t JobBytes(std::size_t block) {
+  return block + kSmallestBlock + OutputBytesFor(block);
+}
 // CR LF, and one byte more: a line file's buffer is never filled to its end.
 constexpr std::size_t kLineEndRoom = 3;
 
@@ -69,11 +79,6 @@ struct Worker {
   class Blocks* Owner = nullptr;
 };
 
-// Jobs in flight per worker: one being converted while the one before waits
-// for its turn to be written, so that a worker goes on to read instead of
-// sleeping until another's output is out.
-constexpr unsigned kJobsPerWorker = 2;
-
 // The memory and the threads of a run in blocks, and the turns that keep the
 // reads of the text and the writes of the output in order.
 class Blocks {
@@ -87,7 +92,7 @@ class Blocks {
         Separator(separator),
         Shape(shape),
         WorkerCount(std::max(shape.Converters, 1u)),
-        JobCount(WorkerCount * kJobsPerWorker) {
+        JobCount(std::max(shape.Jobs, 1u)) {
     TextCapacity = shape.BlockBytes + text.Capacity;
     const std::size_t per_job = Align(sizeof(Job)) + TextCapacity + shape.OutputBytes;
     Size = Align(sizeof(LineFile)) + Align(text.Capacity) + WorkerCount * Align(sizeof(Worker)) +
@@ -402,16 +407,17 @@ class Blocks {
 
 BlockShape BlockShapeFor(unsigned cpus) {
   BlockShape shape;
-  shape.Converters = std::max(cpus, 1u);
-  // A job holds a text block (and one read beyond it) and an output block
-  // of twice that.
-  const std::size_t per_job = kInFlightBudget / (shape.Converters * kJobsPerWorker);
+  shape.Converters = std::clamp(cpus, 1u, kMostConverters);
+  // Two jobs per converter while each can have a block of the smallest
+  // size; on many CPUs fewer, but always one more than the converters.
+  const std::size_t fit = kInFlightBudget / JobBytes(kSmallestBlock);
+  shape.Jobs = static_cast<unsigned>(
+      std::clamp<std::size_t>(fit, shape.Converters + 1u, 2u * shape.Converters));
+  const std::size_t per_job = kInFlightBudget / shape.Jobs;
   const std::size_t block = per_job > 2 * kSmallestBlock ? (per_job - 2 * kSmallestBlock) / 3 : 0;
   shape.BlockBytes =
       std::clamp(block / kSmallestBlock * kSmallestBlock, kSmallestBlock, kLargestBlock);
-  // A record's text is at most twice its bytes plus four per field: only
-  // blocks of short records with many quoted fields fill twice their size.
-  shape.OutputBytes = 2 * shape.BlockBytes + kSmallestBlock;
+  shape.OutputBytes = OutputBytesFor(shape.BlockBytes);
   return shape;
 }
 

@@ -26,11 +26,17 @@ struct BlockShape {
   // Room for a block's output. The lines that do not fit are converted by
   // the writing thread.
   std::size_t OutputBytes = 0;
+  // Blocks in flight, each with its output: with more than one per
+  // converter, a converter whose output waits for its turn to be written
+  // goes on with the next block.
+  unsigned Jobs = 1;
 };
 
-// The shape for `cpus` CPUs: a thread each, blocks small enough that all
-// the memory in flight stays within a fixed budget.
+// The shape for `cpus` CPUs (a thread each, up to kMostConverters): two
+// jobs per thread, and jobs and blocks small enough that all the memory in
+// flight stays within a fixed budget.
 BlockShape BlockShapeFor(unsigned cpus);
+inline constexpr unsigned kMostConverters = 64;
 
 // Text bytes the file loop converts line by line before it hands the rest
 // to the blocks. Starting the threads and touching the blocks' memory costs
