@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "convert/record.h"
@@ -13,6 +14,7 @@
 #include "params/field_table.h"
 #include "textio/line_file.h"
 #include "textio/memory_device.h"
+#include "workload.h"
 
 namespace tabulon {
 namespace {
@@ -32,59 +34,48 @@ void OpenDiscardWriter(LineFile& file) {
 
 // --- sample data ------------------------------------------------------------
 
-// Record text of the "mixed" layout: 118 bytes with double-byte text,
-// full-width blanks, padded numbers and the occasional comma and quote.
-std::vector<std::string> MixedRecords() {
-  return {
-      std::string("000123") + "\x83\x81\x83\x43\x83\x93\x81\x40\x8a\xbf\x8e\x9a\x81\x40\x81\x40" +
-          "    " + " 123-45 " + "  -0012.50" + "     Hello World" + "ABCD" + "  a,b\"c\"   " +
-          "20240101" + "text      " + "\x81\x40\x82\xa0\x82\xa2\x81\x40\x81\x40\x81\x40\x81\x40" +
-          "  1234" + "WXYZ",
-      std::string("000001") + "\x88\x9f\x88\xa0\x88\xa1\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40" +
-          "    " + "1,234   " + "0000000042" + "   plain text a " + "AB  " + "    xyz     " +
-          "20231231" + "abcdefghij" + "\x83\x81@\x81\x40\x81\x40\x81\x40\x81\x40\x81\x40 " +
-          "    12" + "QRST",
-  };
-}
-
-FieldTable MixedTable() {
+// The layout's FieldTable, as the data generator's parameter file gives it.
+FieldTable TableOf(const std::vector<workload::Field>& fields) {
   FieldTable t;
-  const char types[] = {'E', 'X', 'E', 'N', 'X', 'N', 'X', 'E', 'N', 'X', 'E', 'N'};
-  const int widths[] = {6, 20, 8, 10, 16, 4, 12, 8, 10, 14, 6, 4};
-  const char trims[] = {'Z', 'R', 'T', 'Z', 'L', ' ', 'T', ' ', 'R', 'T', 'L', ' '};
-  for (int i = 0; i < 12; ++i) {
-    t.TypeCodes.push_back(static_cast<unsigned char>(types[i]));
-    t.Widths.push_back(widths[i]);
-    t.TrimCodes.push_back(static_cast<unsigned char>(trims[i]));
-    t.HeaderNames.emplace_back(1, static_cast<char>('A' + i));
-  }
-  t.FieldCount = 12;
-  return t;
-}
-
-FieldTable UniformTable(int fields, int width) {
-  FieldTable t;
-  const char types[] = {'X', 'E', 'N'};
-  const char trims[] = {'L', 'R', 'T', 'Z', ' '};
-  for (int i = 0; i < fields; ++i) {
-    t.TypeCodes.push_back(static_cast<unsigned char>(types[i % 3]));
-    t.Widths.push_back(width);
-    t.TrimCodes.push_back(static_cast<unsigned char>(trims[i % 5]));
+  for (const workload::Field& f : fields) {
+    t.TypeCodes.push_back(static_cast<unsigned char>(f.type));
+    t.Widths.push_back(f.width);
+    t.TrimCodes.push_back(static_cast<unsigned char>(f.trim));
     t.HeaderNames.emplace_back();
   }
-  t.FieldCount = fields;
+  t.FieldCount = static_cast<std::int32_t>(fields.size());
   return t;
 }
 
-std::string UniformRecord(int fields, int width) {
-  std::string r;
-  for (int i = 0; i < fields; ++i) {
-    std::string v = std::to_string(i * 7919);
-    if (static_cast<int>(v.size()) > width) v.resize(static_cast<std::size_t>(width));
-    std::string pad(static_cast<std::size_t>(width) - v.size(), ' ');
-    r += i % 2 == 0 ? pad + v : v + pad;
+// Generated records of one layout, each followed by CR LF, one after the
+// other as in the read buffer, filling about 512 KiB: enough different
+// records that the branches on their bytes are not learnt.
+struct Workload {
+  FieldTable Table;
+  std::string Text;
+  std::vector<std::string_view> Records;  // views into Text, without line ends
+};
+
+Workload Generated(std::string_view shape) {
+  const std::vector<workload::Field> fields = workload::Layout(shape);
+  Workload w{TableOf(fields), {}, {}};
+  workload::Rng rng{1};
+  std::vector<std::size_t> sizes;
+  std::string record;
+  while (w.Text.size() < (512u << 10)) {
+    record.clear();
+    workload::AppendRecord(record, fields, rng);
+    sizes.push_back(record.size());
+    w.Text += record;
+    w.Text += "\r\n";
   }
-  return r;
+  w.Text += w.Text.substr(0, 64);  // the last record has bytes after it too
+  std::size_t offset = 0;
+  for (std::size_t size : sizes) {
+    w.Records.emplace_back(w.Text.data() + offset, size);
+    offset += size + 2;
+  }
+  return w;
 }
 
 // Lines of `length` bytes (plus CR LF) filling about 4 MiB.
@@ -125,41 +116,41 @@ BENCHMARK(BM_ReadTextLine)
     ->Args({118, 4096})
     ->Args({118, 16384});
 
-void RunRecords(benchmark::State& state, const FieldTable& table,
-                const std::vector<std::string>& records) {
-  RecordPlan plan = MakePlan(table);
+// AppendRecord over the generated records in turn; each is followed by its
+// line end and more records, as in the read buffer, so that the masked path
+// may read past it.
+void RunRecords(benchmark::State& state, std::string_view shape) {
+  const Workload w = Generated(shape);
+  RecordPlan plan = MakePlan(w.Table);
   static LineFile out;
   OpenDiscardWriter(out);
-  // Each record followed by its line end and more bytes, as in the read
-  // buffer, so that the masked path may read past it.
-  std::vector<std::string> lines;
-  for (const std::string& record : records) lines.push_back(record + "\r\n" + record);
+  const char* text_end = w.Text.data() + w.Text.size();
   std::size_t bytes = 0;
   std::size_t i = 0;
   for (auto _ : state) {
-    const std::string& line = lines[i];
-    const std::size_t size = records[i].size();
-    i = i + 1 == records.size() ? 0 : i + 1;
+    const std::string_view record = w.Records[i];
+    i = i + 1 == w.Records.size() ? 0 : i + 1;
     BeginText(out);
-    AppendRecord(out, std::string_view(line.data(), size), plan, ',', line.size() - size);
+    AppendRecord(out, record, plan, ',',
+                 static_cast<std::size_t>(text_end - (record.data() + record.size())));
     WriteLineEnd(out);
-    bytes += size + 2;
+    bytes += record.size() + 2;
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 
 void BM_AppendRecordMixed(benchmark::State& state) {
-  RunRecords(state, MixedTable(), MixedRecords());
+  RunRecords(state, "mixed");
 }
 BENCHMARK(BM_AppendRecordMixed);
 
 void BM_AppendRecordNarrow(benchmark::State& state) {
-  RunRecords(state, UniformTable(100, 4), {UniformRecord(100, 4)});
+  RunRecords(state, "narrow");
 }
 BENCHMARK(BM_AppendRecordNarrow);
 
 void BM_AppendRecordWide(benchmark::State& state) {
-  RunRecords(state, UniformTable(4, 100), {UniformRecord(4, 100)});
+  RunRecords(state, "wide");
 }
 BENCHMARK(BM_AppendRecordWide);
 
