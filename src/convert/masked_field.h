@@ -23,6 +23,12 @@ namespace tabulon {
 
 namespace masked {
 
+// std::bit_width of x below 2^63, without the test for zero that the
+// library's version may compile to: a branch on the bytes of the value.
+TABULON_INLINE unsigned BitWidth(std::uint64_t x) {
+  return static_cast<unsigned>(std::bit_width((x << 1) | 1)) - 1;
+}
+
 // Where the leading blanks of a value end. `blank` and `pairs` (the 0x81 of
 // each 0x81 0x40 inside the value) hold no bit beyond the value, whose bits
 // are `valid`. The blanks and pairs of a value take turns without overlap,
@@ -40,7 +46,9 @@ TABULON_INLINE unsigned LeadingBlanksEnd(std::uint64_t blank, std::uint64_t pair
 // the trailing run of blanks and pairs, every pair but the lowest follows a
 // blank or a 0x40 and so starts a character; the lowest one starts a
 // character when the lead-range bytes right before it are even in number.
-// The first byte is never taken on its own.
+// The first byte is never taken on its own. Whether the run starts with a
+// pair, or takes the whole value, varies from record to record in real
+// data, so both are worked out without a branch.
 template <std::size_t kBlocks>
 TABULON_INLINE unsigned TrailingBlanksEnd(const masks::ValueBytes<kBlocks>& bytes,
                                           std::uint64_t blank, std::uint64_t pairs,
@@ -48,15 +56,16 @@ TABULON_INLINE unsigned TrailingBlanksEnd(const masks::ValueBytes<kBlocks>& byte
   const std::uint64_t own_pairs = pairs & ~masks::Below(first);
   const std::uint64_t skip = blank | own_pairs | (own_pairs << 1);
   const std::uint64_t kept = valid & ~masks::Below(first) & ~skip;
-  const auto top = static_cast<unsigned>(std::bit_width(kept));
+  const unsigned top = BitWidth(kept);
   const unsigned run = std::max(first, top);  // the trailing run starts here
-  if (run == first) return run + (static_cast<unsigned>(blank >> run) & 1);
-  if (((own_pairs >> run) & 1) == 0) return run;
-  // The run starts with a pair. (Whether it does depends on the field more
-  // than on the record, so this branch is well foreseen.)
+  // A run that takes the whole value keeps its first byte when that is a blank.
+  const unsigned first_blank = static_cast<unsigned>(blank >> run) & 1 & (run == first ? 1u : 0u);
+  // A run that starts with a pair keeps it when its 0x81 is a second byte,
+  // that is, after an odd run of lead-range bytes (none when run is first).
   const std::uint64_t other = (~bytes.Lead() & valid) | masks::Below(first);
-  const unsigned lead_run = run - static_cast<unsigned>(std::bit_width(other & masks::Below(run)));
-  return run + 2 * (lead_run & 1);
+  const unsigned lead_run = run - BitWidth(other & masks::Below(run));
+  const unsigned kept_pair = static_cast<unsigned>(own_pairs >> run) & lead_run & 1;
+  return run + first_blank + 2 * kept_pair;
 }
 
 // The trimmed value's bounds [First, Last) within the value.
@@ -89,6 +98,17 @@ TABULON_INLINE Trimmed TrimByMasks(const masks::ValueBytes<kBlocks>& bytes, unsi
   return t;
 }
 
+// Copies the n bytes at `from` (n at most kMaskedFieldLimit) in one or two
+// moves of 32 bytes; kMaskedTail bytes after the value may be read, and the
+// field's room takes what is written past out + n.
+TABULON_INLINE char* CopyPiece(char* out, const char* from, unsigned n) {
+  std::memcpy(out, from, 2 * kMaskBlockSize);
+  if (n > 2 * kMaskBlockSize) {
+    std::memcpy(out + 2 * kMaskBlockSize, from + 2 * kMaskBlockSize, 2 * kMaskBlockSize);
+  }
+  return out + n;
+}
+
 // Copies the `length` bytes at `from`, each 0x22 doubled; bit k of `quotes`
 // marks a quote at from[k]. (Rare: kept out of the inlined writers.)
 [[gnu::noinline]] inline char* CopyDoublingQuotes(char* out, const char* from, std::uint64_t quotes,
@@ -96,11 +116,11 @@ TABULON_INLINE Trimmed TrimByMasks(const masks::ValueBytes<kBlocks>& bytes, unsi
   unsigned done = 0;
   for (; quotes != 0; quotes &= quotes - 1) {
     const unsigned after = static_cast<unsigned>(std::countr_zero(quotes)) + 1;
-    out = CopyExact(out, from + done, after - done);
+    out = CopyPiece(out, from + done, after - done);
     *out++ = '"';
     done = after;
   }
-  return CopyExact(out, from + done, length - done);
+  return CopyPiece(out, from + done, length - done);
 }
 
 // Copies the trimmed text in whole blocks: kMaskedTail bytes after the
