@@ -33,6 +33,9 @@ class NextByte {
     return Found < end;
   }
 
+  // Where In found the byte (valid after In gave true).
+  const char* Where() const { return Found; }
+
  private:
   const char* From;   // the last search started here ...
   const char* Found;  // ... and found the byte here (Limit: nowhere)
@@ -61,13 +64,13 @@ TABULON_INLINE char* WriteQuoted(char* out, std::string_view value, RecordScan& 
   const char* begin = value.data();
   const char* const end = begin + value.size();
   *out++ = '"';
-  if (begin != end && scan.Quotes.In(begin, end)) {
-    while (const void* hit = std::memchr(begin, '"', static_cast<std::size_t>(end - begin))) {
-      const char* quote = static_cast<const char*>(hit);
-      out = CopyExact(out, begin, static_cast<std::size_t>(quote - begin) + 1);
-      *out++ = '"';  // every 0x22 byte doubled
-      begin = quote + 1;
-    }
+  // Each quote is searched for once: the search that goes on from it also
+  // serves the later fields.
+  while (begin != end && scan.Quotes.In(begin, end)) {
+    const char* quote = scan.Quotes.Where();
+    out = CopyExact(out, begin, static_cast<std::size_t>(quote - begin) + 1);
+    *out++ = '"';  // every 0x22 byte doubled
+    begin = quote + 1;
   }
   out = CopyInBlocks(out, begin, static_cast<std::size_t>(end - begin), scan.Window.End);
   *out++ = '"';
