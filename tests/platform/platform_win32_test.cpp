@@ -93,13 +93,13 @@ class Win32Test : public ::testing::Test {
 // Opens and closes again; the code of the open.
 std::int32_t TryRead(const std::string& name) {
   OpenResult r = OpenForReading(name.c_str());
-  if (r.code == 0) Close(r.handle);
-  return r.code;
+  if (r.Code == 0) Close(r.OsHandle);
+  return r.Code;
 }
 std::int32_t TryWrite(const std::string& name) {
   OpenResult r = OpenForWriting(name.c_str());
-  if (r.code == 0) Close(r.handle);
-  return r.code;
+  if (r.Code == 0) Close(r.OsHandle);
+  return r.Code;
 }
 
 TEST_F(Win32Test, FailedOpensGiveTheSystemsCodes) {
@@ -129,9 +129,9 @@ TEST_F(Win32Test, FailedOpensGiveTheSystemsCodes) {
 TEST_F(Win32Test, OpenForWritingEmptiesAnExistingFile) {
   std::string path = MakeFile("out.csv", "old contents");
   OpenResult out = OpenForWriting(path.c_str());
-  ASSERT_EQ(out.code, 0);
-  EXPECT_EQ(Write(out.handle, "new", 3), 0);
-  EXPECT_EQ(Close(out.handle), 0);
+  ASSERT_EQ(out.Code, 0);
+  EXPECT_EQ(Write(out.OsHandle, "new", 3), 0);
+  EXPECT_EQ(Close(out.OsHandle), 0);
   EXPECT_EQ(Contents(path), "new");
 }
 
@@ -155,12 +155,12 @@ TEST_F(Win32Test, ShareModesAllowReadersOnly) {
   for (const Row& row : rows) {
     OpenResult held =
         row.held_for_writing ? OpenForWriting(path.c_str()) : OpenForReading(path.c_str());
-    ASSERT_EQ(held.code, 0) << row.held;
+    ASSERT_EQ(held.Code, 0) << row.held;
     EXPECT_EQ(TryRead(path), row.read_code) << row.held;
     EXPECT_EQ(TryWrite(path), row.write_code) << row.held;
     std::string contents;
     EXPECT_EQ(ReadWholeFile(path.c_str(), contents), row.whole_read) << row.held;
-    EXPECT_EQ(Close(held.handle), 0);
+    EXPECT_EQ(Close(held.OsHandle), 0);
     // Nobody holds it any more; read whole, it is an input of the run.
     EXPECT_EQ(TryWrite(path), row.whole_read ? ERROR_SHARING_VIOLATION : 0) << row.held;
   }
@@ -202,18 +202,18 @@ TEST_F(Win32Test, WriteAndReadRoundTrip) {
   std::string block(1 << 20, '\0');
   for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 7);
   OpenResult out = OpenForWriting(path.c_str());
-  ASSERT_EQ(out.code, 0);
-  EXPECT_EQ(Write(out.handle, block.data(), block.size()), 0);
-  EXPECT_EQ(Close(out.handle), 0);
+  ASSERT_EQ(out.Code, 0);
+  EXPECT_EQ(Write(out.OsHandle, block.data(), block.size()), 0);
+  EXPECT_EQ(Close(out.OsHandle), 0);
 
   OpenResult in = OpenForReading(path.c_str());
-  ASSERT_EQ(in.code, 0);
+  ASSERT_EQ(in.Code, 0);
   std::string back;
   char buffer[4096];
   std::uint32_t count = 0;
-  while (Read(in.handle, buffer, sizeof buffer, count) == 0 && count > 0)
+  while (Read(in.OsHandle, buffer, sizeof buffer, count) == 0 && count > 0)
     back.append(buffer, count);
-  EXPECT_EQ(Close(in.handle), 0);
+  EXPECT_EQ(Close(in.OsHandle), 0);
   EXPECT_EQ(back, block);
 }
 
@@ -242,14 +242,14 @@ TEST(Win32Pipes, BrokenPipesGiveTheirCodes) {
 
 TEST_F(Win32Test, KindsOfOpenedObjects) {
   OpenResult disk = OpenForWriting(Path("out.csv").c_str());
-  ASSERT_EQ(disk.code, 0);
-  EXPECT_EQ(KindOf(disk.handle), FileKind::Disk);
-  Close(disk.handle);
+  ASSERT_EQ(disk.Code, 0);
+  EXPECT_EQ(KindOf(disk.OsHandle), FileKind::Disk);
+  Close(disk.OsHandle);
   OpenResult device = OpenForWriting("NUL");
-  ASSERT_EQ(device.code, 0);
-  EXPECT_EQ(KindOf(device.handle), FileKind::Char);
-  EXPECT_EQ(Write(device.handle, "gone", 4), 0);
-  Close(device.handle);
+  ASSERT_EQ(device.Code, 0);
+  EXPECT_EQ(KindOf(device.OsHandle), FileKind::Char);
+  EXPECT_EQ(Write(device.OsHandle, "gone", 4), 0);
+  Close(device.OsHandle);
   EXPECT_EQ(KindOf(reinterpret_cast<Handle>(nullptr)), FileKind::Unknown);
   EXPECT_EQ(Close(reinterpret_cast<Handle>(nullptr)), ERROR_INVALID_HANDLE);
 }

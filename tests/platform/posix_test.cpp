@@ -25,13 +25,13 @@ namespace {
 // Opens and closes again; the code of the open.
 std::int32_t TryRead(const std::string& name) {
   OpenResult r = OpenForReading(name.c_str());
-  if (r.code == 0) Close(r.handle);
-  return r.code;
+  if (r.Code == 0) Close(r.OsHandle);
+  return r.Code;
 }
 std::int32_t TryWrite(const std::string& name) {
   OpenResult r = OpenForWriting(name.c_str());
-  if (r.code == 0) Close(r.handle);
-  return r.code;
+  if (r.Code == 0) Close(r.OsHandle);
+  return r.Code;
 }
 
 class PosixTest : public ::testing::Test {
@@ -92,21 +92,21 @@ TEST_F(PosixTest, SharingConflictsGiveCode32AndLeaveTheFileUnchanged) {
   ASSERT_EQ(::link(text.c_str(), dir_.Path("hard.txt").c_str()), 0);
   ASSERT_EQ(::symlink("text.txt", dir_.Path("soft.txt").c_str()), 0);
   OpenResult reader = OpenForReading(text.c_str());
-  ASSERT_EQ(reader.code, 0);
+  ASSERT_EQ(reader.Code, 0);
   EXPECT_EQ(TryRead(text), 0);
   for (const char* name : {"text.txt", "hard.txt", "soft.txt"}) {
     EXPECT_EQ(TryWrite(dir_.Path(name)), 32) << name;
   }
   EXPECT_EQ(test::TempDir::Read(text), "keep me");
-  Close(reader.handle);
+  Close(reader.OsHandle);
 
   OpenResult writer = OpenForWriting(text.c_str());
-  ASSERT_EQ(writer.code, 0);
+  ASSERT_EQ(writer.Code, 0);
   EXPECT_EQ(TryRead(dir_.Path("hard.txt")), 32);
   EXPECT_EQ(TryWrite(dir_.Path("soft.txt")), 32);
   std::string contents;
   EXPECT_FALSE(ReadWholeFile(text.c_str(), contents));
-  Close(writer.handle);
+  Close(writer.OsHandle);
   EXPECT_EQ(TryWrite(text), 0);  // released at close
 }
 
@@ -138,10 +138,10 @@ TEST_F(PosixTest, ReadWholeFile) {
 
 TEST_F(PosixTest, DevicesAreNeverLocked) {
   OpenResult first = OpenForWriting("/dev/null");
-  ASSERT_EQ(first.code, 0);
+  ASSERT_EQ(first.Code, 0);
   EXPECT_EQ(TryWrite("/dev/null"), 0);
   EXPECT_EQ(TryRead("/dev/null"), 0);
-  Close(first.handle);
+  Close(first.OsHandle);
 }
 
 // Where the file system has no locks, flock fails with ENOLCK (an NFS mount
@@ -184,8 +184,8 @@ TEST_F(PosixTest, RunInputsAreRefusedForWritingByAnyName) {
     std::string contents;
     ASSERT_TRUE(ReadWholeFile(params.c_str(), contents));
     OpenResult reader = OpenForReading(text.c_str());
-    ASSERT_EQ(reader.code, 0);
-    std::string via_fd = "/proc/self/fd/" + std::to_string(reader.handle);
+    ASSERT_EQ(reader.Code, 0);
+    std::string via_fd = "/proc/self/fd/" + std::to_string(reader.OsHandle);
     for (const std::string& name : {params, params + "-link", params + "-soft", text,
                                     text + "-link", text + "-soft", via_fd}) {
       EXPECT_EQ(TryWrite(name), 32) << name << (locks ? "" : " without locks");
@@ -193,7 +193,7 @@ TEST_F(PosixTest, RunInputsAreRefusedForWritingByAnyName) {
     EXPECT_EQ(test::TempDir::Read(params), "X,1\r\n");
     EXPECT_EQ(test::TempDir::Read(text), "keep me");
     EXPECT_EQ(TryWrite(dir_.Path("other.txt")), 0);
-    Close(reader.handle);
+    Close(reader.OsHandle);
     lock_support = true;
   }
 }
@@ -232,8 +232,8 @@ TEST_F(PosixTest, WriteFailuresGiveTheTableCodes) {
       {"disk full",
        [&] {
          OpenResult full = OpenForWriting("/dev/full");
-         std::int32_t code = Write(full.handle, "x", 1);
-         Close(full.handle);
+         std::int32_t code = Write(full.OsHandle, "x", 1);
+         Close(full.OsHandle);
          return code;
        },
        112},
@@ -249,8 +249,8 @@ TEST_F(PosixTest, WriteFailuresGiveTheTableCodes) {
       {"descriptor open for reading",
        [&] {
          OpenResult r = OpenForReading(dir_.Write("r.txt", "x").c_str());
-         std::int32_t code = Write(r.handle, "x", 1);
-         Close(r.handle);
+         std::int32_t code = Write(r.OsHandle, "x", 1);
+         Close(r.OsHandle);
          return code;
        },
        6},
@@ -282,7 +282,7 @@ TEST_F(PosixTest, WriteFailuresGiveTheTableCodes) {
            rlimit limit{4096, 4096};
            ::setrlimit(RLIMIT_FSIZE, &limit);
            OpenResult w = OpenForWriting(dir_.Path("limited.txt").c_str());
-           ::_exit(Write(w.handle, big.data(), big.size()));
+           ::_exit(Write(w.OsHandle, big.data(), big.size()));
          }
          int status = 0;
          ::waitpid(child, &status, 0);
@@ -319,12 +319,12 @@ TEST_F(PosixTest, KindsOfOpenedObjects) {
   ASSERT_EQ(::pipe(fds), 0);
   OpenResult file = OpenForWriting(dir_.Path("k.txt").c_str());
   OpenResult null = OpenForWriting("/dev/null");
-  EXPECT_EQ(KindOf(file.handle), FileKind::Disk);
-  EXPECT_EQ(KindOf(null.handle), FileKind::Char);
+  EXPECT_EQ(KindOf(file.OsHandle), FileKind::Disk);
+  EXPECT_EQ(KindOf(null.OsHandle), FileKind::Char);
   EXPECT_EQ(KindOf(fds[1]), FileKind::Pipe);
-  EXPECT_EQ(KindOf(OpenConsole().handle), FileKind::Char);
-  Close(file.handle);
-  Close(null.handle);
+  EXPECT_EQ(KindOf(OpenConsole().OsHandle), FileKind::Char);
+  Close(file.OsHandle);
+  Close(null.OsHandle);
   ::close(fds[0]);
   ::close(fds[1]);
   EXPECT_EQ(KindOf(fds[1]), FileKind::Unknown);
