@@ -20,16 +20,16 @@ using Lines = std::vector<std::string>;
 
 // The diagnostics, as the user sees them on standard error: the text before
 // the line number and the text after it.
-const std::string kTooFew(messages::kTooFewItems.cp932);
-const std::string kItem1(messages::kItem1Missing.cp932);
-const std::string kItem2(messages::kItem2Missing.cp932);
-const std::string kTooMany(messages::kTooManyItems.cp932);
-const std::string kLineSuffix(messages::kLineNumberTail.cp932);
+const std::string kTooFew(messages::kTooFewItems.Cp932);
+const std::string kItem1(messages::kItem1Missing.Cp932);
+const std::string kItem2(messages::kItem2Missing.Cp932);
+const std::string kTooMany(messages::kTooManyItems.Cp932);
+const std::string kLineSuffix(messages::kLineNumberTail.Cp932);
 
 // "'%s' は整数ではありません"
 std::string NotAnIntegerMessage(const std::string& item) {
-  return std::string(messages::kNotAnIntegerHead.cp932) + item +
-         std::string(messages::kNotAnIntegerTail.cp932);
+  return std::string(messages::kNotAnIntegerHead.Cp932) + item +
+         std::string(messages::kNotAnIntegerTail.Cp932);
 }
 
 std::string Diagnostic(const std::string& before, int line) {
@@ -362,8 +362,8 @@ TEST(LoadParameterFile, ReadsTheFileWhole) {
 
 // "ファイル %s は開けません"
 std::string OpenErrorMessage(const std::string& name) {
-  return std::string(messages::kCannotOpenHead.cp932) + name +
-         std::string(messages::kCannotOpenTail.cp932);
+  return std::string(messages::kCannotOpenHead.Cp932) + name +
+         std::string(messages::kCannotOpenTail.Cp932);
 }
 
 TEST(LoadParameterFile, FileThatCannotBeOpenedRaisesFOpenError) {

@@ -18,17 +18,17 @@ TEST(CheckIo, MessagesOfTheCodes) {
   // The texts' bytes are checked against their UTF-8 forms by the catalogue's
   // own test; here, which text each code gets.
   auto other = [](const char* number) {
-    return std::string(messages::kIoErrorHead.cp932) + number +
-           std::string(messages::kIoErrorTail.cp932);
+    return std::string(messages::kIoErrorHead.Cp932) + number +
+           std::string(messages::kIoErrorTail.Cp932);
   };
   const Row rows[] = {
-      {kIoFileNotFound, std::string(messages::kIoFileNotFound.cp932)},
-      {kIoPathNotFound, std::string(messages::kIoBadName.cp932)},
-      {kIoTooManyOpenFiles, std::string(messages::kIoTooManyOpenFiles.cp932)},
-      {kIoAccessDenied, std::string(messages::kIoAccessDenied.cp932)},
-      {kIoRuntimeReadPastEnd, std::string(messages::kIoReadPastEnd.cp932)},
-      {kIoRuntimeDiskFull, std::string(messages::kIoDiskFull.cp932)},
-      {kIoRuntimeNotANumber, std::string(messages::kIoNotANumber.cp932)},
+      {kIoFileNotFound, std::string(messages::kIoFileNotFound.Cp932)},
+      {kIoPathNotFound, std::string(messages::kIoBadName.Cp932)},
+      {kIoTooManyOpenFiles, std::string(messages::kIoTooManyOpenFiles.Cp932)},
+      {kIoAccessDenied, std::string(messages::kIoAccessDenied.Cp932)},
+      {kIoRuntimeReadPastEnd, std::string(messages::kIoReadPastEnd.Cp932)},
+      {kIoRuntimeDiskFull, std::string(messages::kIoDiskFull.Cp932)},
+      {kIoRuntimeNotANumber, std::string(messages::kIoNotANumber.Cp932)},
       // "I/O エラー (%d)" for every other code
       {32, other("32")},
       {-1, other("-1")},
