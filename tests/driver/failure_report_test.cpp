@@ -55,8 +55,8 @@ std::string Format(std::string_view kind, std::string_view module, std::uint32_t
 
 TEST(FormatReport, AppendsAFullStopOnlyWhenTheLastByteIsNotOne) {
   struct Case {
-    std::string message;
-    std::string second_line;
+    std::string Message;
+    std::string SecondLine;
   };
   const Case cases[] = {
       {IoErrorText(32), IoErrorText(32) + ".\r\n"},
@@ -69,9 +69,9 @@ TEST(FormatReport, AppendsAFullStopOnlyWhenTheLastByteIsNotOne) {
       {"\x81\x42", "\x81\x42.\r\n"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Format("EInOutError", "tabulon", 0x1A2B3, c.message),
-              FirstLine("EInOutError", "tabulon", "0001A2B3") + c.second_line)
-        << c.message;
+    EXPECT_EQ(Format("EInOutError", "tabulon", 0x1A2B3, c.Message),
+              FirstLine("EInOutError", "tabulon", "0001A2B3") + c.SecondLine)
+        << c.Message;
   }
 }
 

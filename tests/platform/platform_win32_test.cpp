@@ -23,17 +23,17 @@ class Win32Test : public ::testing::Test {
     char temp[MAX_PATH];
     ASSERT_GT(::GetTempPathA(sizeof temp, temp), 0u);
     for (unsigned n = ::GetCurrentProcessId();; ++n) {
-      root_ = std::string(temp) + "tabulon-test-" + std::to_string(n);
-      if (::CreateDirectoryA(root_.c_str(), nullptr)) break;
+      Root = std::string(temp) + "tabulon-test-" + std::to_string(n);
+      if (::CreateDirectoryA(Root.c_str(), nullptr)) break;
       ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     }
   }
   void TearDown() override {
     ForgetRunInputs();
-    RemoveTree(root_);
+    RemoveTree(Root);
   }
 
-  std::string Path(const std::string& name) const { return root_ + "\\" + name; }
+  std::string Path(const std::string& name) const { return Root + "\\" + name; }
 
   std::string MakeFile(const std::string& name, const std::string& bytes) const {
     std::string path = Path(name);
@@ -87,7 +87,7 @@ class Win32Test : public ::testing::Test {
     ::RemoveDirectoryA(dir.c_str());
   }
 
-  std::string root_;
+  std::string Root;
 };
 
 // Opens and closes again; the code of the open.
@@ -106,9 +106,9 @@ TEST_F(Win32Test, FailedOpensGiveTheSystemsCodes) {
   MakeFile("data.txt", "x");
   MakeDirectory("sub");
   struct Row {
-    std::string name;
-    std::int32_t read_code;
-    std::int32_t write_code;
+    std::string Name;
+    std::int32_t ReadCode;
+    std::int32_t WriteCode;
   };
   const Row rows[] = {
       {Path("data.txt"), 0, 0},
@@ -121,8 +121,8 @@ TEST_F(Win32Test, FailedOpensGiveTheSystemsCodes) {
       {Path(std::string(kMaxNameLength, 'n')), ERROR_PATH_NOT_FOUND, ERROR_PATH_NOT_FOUND},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(TryRead(row.name), row.read_code) << row.name;
-    EXPECT_EQ(TryWrite(row.name), row.write_code) << row.name;
+    EXPECT_EQ(TryRead(row.Name), row.ReadCode) << row.Name;
+    EXPECT_EQ(TryWrite(row.Name), row.WriteCode) << row.Name;
   }
 }
 
@@ -140,11 +140,11 @@ TEST_F(Win32Test, OpenForWritingEmptiesAnExistingFile) {
 TEST_F(Win32Test, ShareModesAllowReadersOnly) {
   std::string path = MakeFile("data.txt", "line\r\n");
   struct Row {
-    const char* held;
-    bool held_for_writing;
-    std::int32_t read_code;
-    std::int32_t write_code;
-    bool whole_read;
+    const char* Held;
+    bool HeldForWriting;
+    std::int32_t ReadCode;
+    std::int32_t WriteCode;
+    bool WholeRead;
   };
   // Held for writing first: a file once read whole stays one of the run's
   // inputs, which the output may never be.
@@ -154,15 +154,15 @@ TEST_F(Win32Test, ShareModesAllowReadersOnly) {
   };
   for (const Row& row : rows) {
     OpenResult held =
-        row.held_for_writing ? OpenForWriting(path.c_str()) : OpenForReading(path.c_str());
-    ASSERT_EQ(held.Code, 0) << row.held;
-    EXPECT_EQ(TryRead(path), row.read_code) << row.held;
-    EXPECT_EQ(TryWrite(path), row.write_code) << row.held;
+        row.HeldForWriting ? OpenForWriting(path.c_str()) : OpenForReading(path.c_str());
+    ASSERT_EQ(held.Code, 0) << row.Held;
+    EXPECT_EQ(TryRead(path), row.ReadCode) << row.Held;
+    EXPECT_EQ(TryWrite(path), row.WriteCode) << row.Held;
     std::string contents;
-    EXPECT_EQ(ReadWholeFile(path.c_str(), contents), row.whole_read) << row.held;
+    EXPECT_EQ(ReadWholeFile(path.c_str(), contents), row.WholeRead) << row.Held;
     EXPECT_EQ(Close(held.OsHandle), 0);
     // Nobody holds it any more; read whole, it is an input of the run.
-    EXPECT_EQ(TryWrite(path), row.whole_read ? ERROR_SHARING_VIOLATION : 0) << row.held;
+    EXPECT_EQ(TryWrite(path), row.WholeRead ? ERROR_SHARING_VIOLATION : 0) << row.Held;
   }
 }
 
@@ -277,8 +277,8 @@ TEST_F(Win32Test, ExistenceTest) {
   SetWriteTime(MakeFile("y2108.txt", "x"), 2108);
   MakeDirectory("adir");
   struct Row {
-    std::string name;
-    bool exists;
+    std::string Name;
+    bool Exists;
   };
   const Row rows[] = {
       {"data.txt", true},   {"DATA.TXT", true},  {"missing.txt", false}, {"adir", false},
@@ -287,7 +287,7 @@ TEST_F(Win32Test, ExistenceTest) {
       {"a*", false},  // the first match is the directory
   };
   for (const Row& row : rows)
-    EXPECT_EQ(PassesExistenceTest(Path(row.name).c_str()), row.exists) << row.name;
+    EXPECT_EQ(PassesExistenceTest(Path(row.Name).c_str()), row.Exists) << row.Name;
 }
 
 TEST(Win32Process, ModuleNameAndCommandLine) {

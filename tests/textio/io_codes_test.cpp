@@ -12,8 +12,8 @@ namespace {
 
 TEST(CheckIo, MessagesOfTheCodes) {
   struct Row {
-    std::int32_t code;
-    std::string message;
+    std::int32_t Code;
+    std::string Message;
   };
   // The texts' bytes are checked against their UTF-8 forms by the catalogue's
   // own test; here, which text each code gets.
@@ -41,13 +41,13 @@ TEST(CheckIo, MessagesOfTheCodes) {
   PendingIoCode = 0;
   EXPECT_NO_THROW(CheckIo());
   for (const Row& row : rows) {
-    PendingIoCode = row.code;
+    PendingIoCode = row.Code;
     try {
       CheckIo();
-      ADD_FAILURE() << "no error for code " << row.code;
+      ADD_FAILURE() << "no error for code " << row.Code;
     } catch (const EInOutError& error) {
-      EXPECT_EQ(error.Code(), row.code);
-      EXPECT_EQ(error.Message(), row.message) << row.code;
+      EXPECT_EQ(error.Code(), row.Code);
+      EXPECT_EQ(error.Message(), row.Message) << row.Code;
       EXPECT_STREQ(error.KindName(), "EInOutError");
     }
     EXPECT_EQ(PendingIoCode, 0) << "taken by the check";
