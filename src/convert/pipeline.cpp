@@ -28,6 +28,16 @@ namespace {
 constexpr std::size_t kInFlightBudget = 16 << 20;
 constexpr std::size_t kLargestBlock = 256 << 10;
 constexpr std::size_t kSmallestBlock = 64 << 10;
+// A record's text is at most twice its bytes plus four per field: only
+// blocks of short records with many quoted fields fill twice their size.
+constexpr std::size_t OutputBytesFor(std::size_t block) {
+  return 2 * block + kSmallestBlock;
+}
+// A job holds a text block, one read of the text file beyond it (64 KiB)
+// and its output.
+constexpr std::size_t JobBytes(std::size_t block) {
+  return block + kSmallestBlock + OutputBytesFor(block);
+}
 // CR LF, and one byte more: a line file's buffer is never filled to its end.
 constexpr std::size_t kLineEndRoom = 3;
 
@@ -45,29 +55,28 @@ enum class Fill {
   End,       // the data has ended (at its end, a Ctrl-Z or a failed read)
 };
 
-// One block of the text and its output, owned by one worker from the read
-// to the write.
+// One block of the text and its output, from its read to its write.
 struct Job {
-  std::size_t index = 0;  // its place in the text
-  char* text = nullptr;
-  std::size_t size = 0;  // bytes of whole lines (the last job: up to the end)
-  char* output = nullptr;
-  std::size_t output_size = 0;
-  std::size_t rest = 0;           // lines from here on did not fit the output block
-  std::int32_t read_failure = 0;  // a read failed after this job's lines
-  std::exception_ptr error;       // converting failed after the output made
+  std::size_t Index = 0;  // its place in the text
+  char* Text = nullptr;
+  std::size_t Size = 0;  // bytes of whole lines (the last job: up to the end)
+  char* Output = nullptr;
+  std::size_t OutputSize = 0;
+  std::size_t Rest = 0;          // lines from here on did not fit the output block
+  std::int32_t ReadFailure = 0;  // a read failed after this job's lines
+  std::exception_ptr Error;      // converting failed after the output made
+  bool Converted = false;        // (under the lock) its output waits for its write
 };
 
-// A thread that converts: it reads a block when the text is its turn,
-// converts it, and writes the output when the output is its turn. Worker 0
-// is the calling thread.
+// A thread that converts: it reads a block when the text is its turn and
+// converts it; whichever worker finds the next output in order ready writes
+// it. Worker 0 is the calling thread.
 struct Worker {
-  Job job;
-  LineFile reader;
-  LineFile sink;
-  SpillBuffer spill;
-  platform::Thread thread;
-  class Blocks* blocks = nullptr;
+  LineFile Reader;
+  LineFile Sink;
+  SpillBuffer Spill;
+  platform::Thread OsThread;
+  class Blocks* Owner = nullptr;
 };
 
 // The memory and the threads of a run in blocks, and the turns that keep the
@@ -82,26 +91,32 @@ class Blocks {
         Plan(plan),
         Separator(separator),
         Shape(shape),
-        WorkerCount(std::max(shape.Converters, 1u)) {
+        WorkerCount(std::max(shape.Converters, 1u)),
+        JobCount(std::max(shape.Jobs, 1u)) {
     TextCapacity = shape.BlockBytes + text.Capacity;
-    const std::size_t per_worker = Align(sizeof(Worker)) + TextCapacity + shape.OutputBytes;
-    Size = Align(sizeof(LineFile)) + Align(text.Capacity) + WorkerCount * per_worker;
+    const std::size_t per_job = Align(sizeof(Job)) + TextCapacity + shape.OutputBytes;
+    Size = Align(sizeof(LineFile)) + Align(text.Capacity) + WorkerCount * Align(sizeof(Worker)) +
+           JobCount * per_job;
     Memory = static_cast<char*>(platform::ResizeBlock(nullptr, 0, Size));
     if (Memory == nullptr) return;
     RestReader = new (Memory) LineFile;
     FirstCarry = Memory + Align(sizeof(LineFile));
     char* next = FirstCarry + Align(text.Capacity);
+    Jobs = reinterpret_cast<Job*>(next);
+    next += JobCount * Align(sizeof(Job));
+    for (unsigned i = 0; i < JobCount; ++i) {
+      Job* job = new (&Jobs[i]) Job;
+      job->Text = next;
+      job->Output = next + TextCapacity;
+      next += TextCapacity + shape.OutputBytes;
+    }
     Workers = reinterpret_cast<Worker*>(next);
-    next += WorkerCount * Align(sizeof(Worker));
     // A line of a block is never longer than the block: the workers' spill
     // buffers never grow once they hold that much.
     for (; Made < WorkerCount; ++Made) {
       Worker* worker = new (&Workers[Made]) Worker;
-      worker->blocks = this;
-      worker->job.text = next;
-      worker->job.output = next + TextCapacity;
-      next += TextCapacity + shape.OutputBytes;
-      if (!worker->spill.Reserve(TextCapacity)) {
+      worker->Owner = this;
+      if (!worker->Spill.Reserve(TextCapacity)) {
         worker->~Worker();
         break;
       }
@@ -113,9 +128,10 @@ class Blocks {
 
   ~Blocks() {
     Stop(nullptr);
-    for (unsigned i = 1; i < Started; ++i) platform::JoinThread(Workers[i].thread);
+    for (unsigned i = 1; i < Started; ++i) platform::JoinThread(Workers[i].OsThread);
     for (unsigned i = 0; i < Made; ++i) Workers[i].~Worker();
     if (Memory == nullptr) return;
+    for (unsigned i = 0; i < JobCount; ++i) Jobs[i].~Job();
     RestReader->~LineFile();
     platform::FreeBlock(Memory, Size);
   }
@@ -128,11 +144,11 @@ class Blocks {
     CarryFrom = FirstCarry;
     Started = 1;
     while (Started < Made &&
-           platform::StartThread(Workers[Started].thread, RunWorker, &Workers[Started])) {
+           platform::StartThread(Workers[Started].OsThread, RunWorker, &Workers[Started])) {
       ++Started;
     }
     Work(Workers[0]);
-    for (unsigned i = 1; i < Started; ++i) platform::JoinThread(Workers[i].thread);
+    for (unsigned i = 1; i < Started; ++i) platform::JoinThread(Workers[i].OsThread);
     Started = 1;
     if (Error) std::rethrow_exception(Error);
     return true;
@@ -143,25 +159,26 @@ class Blocks {
 
   static void RunWorker(void* argument) {
     Worker& self = *static_cast<Worker*>(argument);
-    self.blocks->Work(self);
+    self.Owner->Work(self);
   }
+
+  Job& JobAt(std::size_t index) { return Jobs[index % JobCount]; }
 
   // The loop of every worker; an error ends every worker's loop and is
   // raised by the calling thread.
   void Work(Worker& self) {
     try {
-      while (TakeReadTurn(self.job)) {
-        Fill fill = FillJob(self.job);
+      while (Job* job = TakeReadTurn()) {
+        Fill fill = FillJob(*job);
         while (fill == Fill::LongLine) {
-          if (!WaitWriteTurn(self.job)) return;
-          ConvertLongLine(self.job);
-          fill = FillJob(self.job);
+          if (!TakeWriteTurn(*job)) return;
+          ConvertLongLine(*job);
+          GiveWriteTurn();
+          fill = FillJob(*job);
         }
         GiveReadTurn(fill == Fill::End);
-        ConvertJob(self);
-        if (!WaitWriteTurn(self.job)) return;
-        WriteJob(self.job);
-        GiveWriteTurn();
+        ConvertJob(self, *job);
+        if (!WriteWhatIsReady(*job)) return;
       }
     } catch (...) {
       Stop(std::current_exception());
@@ -170,13 +187,18 @@ class Blocks {
 
   // --- the turns ----------------------------------------------------------
 
-  bool TakeReadTurn(Job& job) {
+  // The job to read the next block into, once the text is free to read and
+  // the job that held its memory before is written; null at the end.
+  Job* TakeReadTurn() {
     std::unique_lock<std::mutex> hold(Lock);
-    Turns.wait(hold, [this] { return Stopping || Ended || !Reading; });
-    if (Stopping || Ended) return false;
+    Turns.wait(hold, [this] {
+      return Stopping || Ended || (!Reading && NextRead < NextWrite + JobCount);
+    });
+    if (Stopping || Ended) return nullptr;
     Reading = true;
-    job.index = NextRead++;
-    return true;
+    Job& job = JobAt(NextRead);
+    job.Index = NextRead++;
+    return &job;
   }
 
   void GiveReadTurn(bool ended) {
@@ -188,20 +210,43 @@ class Blocks {
     Turns.notify_all();
   }
 
-  // Waits until the output of every job before `job` is written; false when
-  // the run stops instead.
-  bool WaitWriteTurn(const Job& job) {
+  // For a line longer than a block: waits until the output of every job
+  // before `job` is written and no one writes; false when the run stops.
+  bool TakeWriteTurn(const Job& job) {
     std::unique_lock<std::mutex> hold(Lock);
-    Turns.wait(hold, [this, &job] { return Stopping || NextWrite == job.index; });
+    Turns.wait(hold, [this, &job] { return Stopping || (NextWrite == job.Index && !Writing); });
+    Writing = !Stopping;
     return !Stopping;
   }
 
   void GiveWriteTurn() {
     {
       std::lock_guard<std::mutex> hold(Lock);
-      ++NextWrite;
+      Writing = false;
     }
     Turns.notify_all();
+  }
+
+  // Marks the job's output ready; unless another worker is writing, writes
+  // every output that is ready in order, from the next one to be written on.
+  // False when the run stops.
+  bool WriteWhatIsReady(Job& job) {
+    std::unique_lock<std::mutex> hold(Lock);
+    job.Converted = true;
+    if (Writing) return !Stopping;
+    Writing = true;
+    while (!Stopping && JobAt(NextWrite).Converted) {
+      Job& next = JobAt(NextWrite);
+      hold.unlock();
+      WriteJob(next);
+      hold.lock();
+      next.Converted = false;
+      ++NextWrite;
+      Turns.notify_all();
+    }
+    Writing = false;
+    Turns.notify_all();
+    return !Stopping;
   }
 
   void Stop(std::exception_ptr error) {
@@ -218,13 +263,13 @@ class Blocks {
   // Fills the job from the carried bytes and the file: pieces of the file's
   // own size, as its refills would ask for, while a piece still fits.
   Fill FillJob(Job& job) {
-    char* text = job.text;
+    char* text = job.Text;
     std::size_t fill = Carry;
     std::memmove(text, CarryFrom, fill);
     Carry = 0;
-    job.read_failure = 0;
+    job.ReadFailure = 0;
     if (const void* stop = std::memchr(text, kEndOfData, fill)) {
-      job.size = static_cast<std::size_t>(static_cast<const char*>(stop) - text);
+      job.Size = static_cast<std::size_t>(static_cast<const char*>(stop) - text);
       return Fill::End;
     }
     while (fill <= Shape.BlockBytes) {
@@ -232,26 +277,26 @@ class Blocks {
       if (PendingIoCode != 0) {
         // The lines read in full before the failure are converted; the
         // part of a line after the last line end is not.
-        job.read_failure = PendingIoCode;
+        job.ReadFailure = PendingIoCode;
         PendingIoCode = 0;
-        job.size = LinesEnd(text, fill);
+        job.Size = LinesEnd(text, fill);
         return Fill::End;
       }
       if (count == 0) {
-        job.size = fill;
+        job.Size = fill;
         return Fill::End;
       }
       if (const void* stop = std::memchr(text + fill, kEndOfData, count)) {
-        job.size = static_cast<std::size_t>(static_cast<const char*>(stop) - text);
+        job.Size = static_cast<std::size_t>(static_cast<const char*>(stop) - text);
         return Fill::End;
       }
       fill += count;
     }
-    job.size = LinesEnd(text, fill);
+    job.Size = LinesEnd(text, fill);
     // The part of a line after the last line end starts the next job.
-    Carry = fill - job.size;
-    CarryFrom = text + job.size;
-    return job.size == 0 ? Fill::LongLine : Fill::Lines;
+    Carry = fill - job.Size;
+    CarryFrom = text + job.Size;
+    return job.Size == 0 ? Fill::LongLine : Fill::Lines;
   }
 
   // The end of the last whole line in [text, text + size), or 0.
@@ -263,7 +308,7 @@ class Blocks {
   // A line longer than a block (with both turns): read and converted as the
   // line-by-line loop would, the text file reading on in the job's memory.
   void ConvertLongLine(Job& job) {
-    LentBuffer lent(Text, job.text, Carry);
+    LentBuffer lent(Text, job.Text, Carry);
     bool ended = AtEndOfData(Text);
     CheckTextRead();
     if (!ended) {
@@ -273,46 +318,45 @@ class Blocks {
       CheckLineWritten();
     }
     Carry = lent.RestSize();
-    std::memmove(job.text, lent.RestData(), Carry);
-    CarryFrom = job.text;
+    std::memmove(job.Text, lent.RestData(), Carry);
+    CarryFrom = job.Text;
   }
 
   // --- converting (no turn) -----------------------------------------------
 
   // An error is raised when the job's output is written, after the lines
   // converted before it.
-  void ConvertJob(Worker& self) {
-    Job& job = self.job;
-    BindBlockReader(self.reader, job.text, job.size);
-    BindBlockWriter(self.sink, job.output, Shape.OutputBytes);
-    job.rest = job.size;
-    job.error = nullptr;
+  void ConvertJob(Worker& self, Job& job) {
+    BindBlockReader(self.Reader, job.Text, job.Size);
+    BindBlockWriter(self.Sink, job.Output, Shape.OutputBytes);
+    job.Rest = job.Size;
+    job.Error = nullptr;
     try {
-      while (!AtEndOfData(self.reader)) {
-        std::size_t start = BlockOffset(self.reader);
-        std::string_view record = ReadTextLine(self.reader, self.spill, Plan.BytesReached);
-        if (RoomFor(Plan, record.size()) >= BlockRoom(self.sink)) {
-          job.rest = start;
+      while (!AtEndOfData(self.Reader)) {
+        std::size_t start = BlockOffset(self.Reader);
+        std::string_view record = ReadTextLine(self.Reader, self.Spill, Plan.BytesReached);
+        if (RoomFor(Plan, record.size()) >= BlockRoom(self.Sink)) {
+          job.Rest = start;
           break;
         }
-        WriteRecordLine(self.sink, self.reader, record, Plan, Separator);
+        WriteRecordLine(self.Sink, self.Reader, record, Plan, Separator);
       }
       CheckIo();
     } catch (...) {
-      job.error = std::current_exception();
+      job.Error = std::current_exception();
     }
-    job.output_size = self.sink.Position;
+    job.OutputSize = self.Sink.Position;
   }
 
   // --- writing (with the write turn) --------------------------------------
 
   void WriteJob(Job& job) {
-    AppendLines(Out, job.output, job.output_size);
+    AppendLines(Out, job.Output, job.OutputSize);
     CheckLineWritten();
-    if (job.error) std::rethrow_exception(job.error);
-    if (job.rest < job.size) {
+    if (job.Error) std::rethrow_exception(job.Error);
+    if (job.Rest < job.Size) {
       LineFile& reader = *RestReader;
-      BindBlockReader(reader, job.text + job.rest, job.size - job.rest);
+      BindBlockReader(reader, job.Text + job.Rest, job.Size - job.Rest);
       while (!AtEndOfData(reader)) {
         std::string_view record = ReadTextLine(reader, Spill, Plan.BytesReached);
         WriteRecordLine(Out, reader, record, Plan, Separator);
@@ -320,7 +364,7 @@ class Blocks {
       }
     }
     // A failed read comes after every line read before it.
-    SetPendingIoCode(job.read_failure);
+    SetPendingIoCode(job.ReadFailure);
     CheckTextRead();
   }
 
@@ -336,6 +380,8 @@ class Blocks {
   char* Memory = nullptr;
   char* FirstCarry = nullptr;
   LineFile* RestReader = nullptr;  // for the lines an output block had no room for
+  unsigned JobCount;
+  Job* Jobs = nullptr;
   Worker* Workers = nullptr;
   unsigned Made = 0;
   unsigned Started = 0;
@@ -346,6 +392,7 @@ class Blocks {
   std::size_t NextRead = 0;
   std::size_t NextWrite = 0;
   bool Reading = false;
+  bool Writing = false;
   bool Ended = false;
   bool Stopping = false;
   std::exception_ptr Error;
@@ -360,17 +407,17 @@ class Blocks {
 
 BlockShape BlockShapeFor(unsigned cpus) {
   BlockShape shape;
-  shape.Converters = std::max(cpus, 1u);
-  // A worker holds a text block (and one read beyond it) and an output
-  // block of twice that.
-  const std::size_t per_worker = kInFlightBudget / shape.Converters;
-  const std::size_t block =
-      per_worker > 2 * kSmallestBlock ? (per_worker - 2 * kSmallestBlock) / 3 : 0;
+  shape.Converters = std::clamp(cpus, 1u, kMostConverters);
+  // Two jobs per converter while each can have a block of the smallest
+  // size; on many CPUs fewer, but always one more than the converters.
+  const std::size_t fit = kInFlightBudget / JobBytes(kSmallestBlock);
+  shape.Jobs = static_cast<unsigned>(
+      std::clamp<std::size_t>(fit, shape.Converters + 1u, 2u * shape.Converters));
+  const std::size_t per_job = kInFlightBudget / shape.Jobs;
+  const std::size_t block = per_job > 2 * kSmallestBlock ? (per_job - 2 * kSmallestBlock) / 3 : 0;
   shape.BlockBytes =
       std::clamp(block / kSmallestBlock * kSmallestBlock, kSmallestBlock, kLargestBlock);
-  // A record's text is at most twice its bytes plus four per field: only
-  // blocks of short records with many quoted fields fill twice their size.
-  shape.OutputBytes = 2 * shape.BlockBytes + kSmallestBlock;
+  shape.OutputBytes = OutputBytesFor(shape.BlockBytes);
   return shape;
 }
 

@@ -1,13 +1,13 @@
 // Converting a large text on several threads. Each thread (the calling one
 // among them) takes its turn to read the next block of whole lines from the
-// text, converts it with the record path into its own output block, and
-// takes its turn to write that block out: reads and writes stay in the
-// order of the text, each block stays in the cache of the core that reads,
-// converts and writes it, and the reading of one block and the writing of
-// another run side by side. Everything observable is what converting line
-// by line on one thread gives: the output bytes, the requests to the system
-// on both files, and every error with its location, at the same point of
-// the output.
+// text and converts it with the record path into the block's own output;
+// whichever thread finds the next output in order ready writes it out, so a
+// thread whose output must wait goes on to read and convert the next block.
+// Reads and writes stay in the order of the text, and the reading of one
+// block and the writing of another run side by side. Everything observable
+// is what converting line by line on one thread gives: the output bytes,
+// the requests to the system on both files, and every error with its
+// location, at the same point of the output.
 #pragma once
 
 #include <cstddef>
@@ -26,15 +26,23 @@ struct BlockShape {
   // Room for a block's output. The lines that do not fit are converted by
   // the writing thread.
   std::size_t OutputBytes = 0;
+  // Blocks in flight, each with its output: with more than one per
+  // converter, a converter whose output waits for its turn to be written
+  // goes on with the next block.
+  unsigned Jobs = 1;
 };
 
-// The shape for `cpus` CPUs: a thread each, blocks small enough that all
-// the memory in flight stays within a fixed budget.
+// The shape for `cpus` CPUs (a thread each, up to kMostConverters): two
+// jobs per thread, and jobs and blocks small enough that all the memory in
+// flight stays within a fixed budget.
 BlockShape BlockShapeFor(unsigned cpus);
+inline constexpr unsigned kMostConverters = 64;
 
 // Text bytes the file loop converts line by line before it hands the rest
-// to the blocks: a smaller text is done before threads would pay.
-inline constexpr std::size_t kBlocksAfter = 512 * 1024;
+// to the blocks. Starting the threads and touching the blocks' memory costs
+// about as much as converting a megabyte and a half on one CPU: texts of
+// one or two megabytes convert faster line by line.
+inline constexpr std::size_t kBlocksAfter = 2 << 20;
 
 // Converts the rest of `text` into `out` in blocks (`spill` serves the lines
 // converted straight into `out`: longer than a block, or without room in an

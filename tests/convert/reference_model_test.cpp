@@ -309,9 +309,11 @@ TEST_F(ReferenceModelTest, BlocksOfAFewBytesMatchTheModel) {
     ::unlink(TextPath.c_str());
     std::ofstream(TextPath, std::ios::binary) << text;
     const std::uint32_t read_capacity = 1 + static_cast<std::uint32_t>(gen.Below(24));
-    const BlockShape shape{1 + static_cast<unsigned>(gen.Below(3)),
-                           static_cast<std::size_t>(gen.Below(40)),
-                           static_cast<std::size_t>(gen.Below(400))};
+    const unsigned converters = 1 + static_cast<unsigned>(gen.Below(3));
+    const BlockShape shape{
+        converters, static_cast<std::size_t>(gen.Below(40)),
+        static_cast<std::size_t>(gen.Below(400)),
+        1 + static_cast<unsigned>(gen.Below(2 * static_cast<int>(converters) + 1))};
     const char separator = gen.Below(2) == 0 ? ',' : '\t';
 
     auto in = std::make_unique<LineFile>();
@@ -325,8 +327,8 @@ TEST_F(ReferenceModelTest, BlocksOfAFewBytesMatchTheModel) {
     std::string where = "seed " + std::to_string(seed) + ", case " + std::to_string(n) +
                         ", reads of " + std::to_string(read_capacity) + ", blocks of " +
                         std::to_string(shape.BlockBytes) + ", output blocks of " +
-                        std::to_string(shape.OutputBytes) + "\n" +
-                        Describe(model, separator, false, text);
+                        std::to_string(shape.OutputBytes) + ", jobs " + std::to_string(shape.Jobs) +
+                        "\n" + Describe(model, separator, false, text);
     try {
       ASSERT_TRUE(ConvertInBlocks(*in, *out, spill, plan, separator, shape)) << where;
     } catch (const Exception& e) {
