@@ -146,7 +146,7 @@ OpenResult OpenConsole() {
 }
 
 FileKind KindOf(Handle handle) {
-  switch (::GetFileType(ToHandle(handle)) & ~FILE_TYPE_REMOTE) {
+  switch (::GetFileType(ToHandle(handle)) & ~static_cast<DWORD>(FILE_TYPE_REMOTE)) {
     case FILE_TYPE_CHAR:
       return FileKind::Char;
     case FILE_TYPE_DISK:
