@@ -43,8 +43,8 @@ bool WriteParams(const char* name, const std::vector<Field>& fields) {
   std::fprintf(f, "# type, width, trim, header\n");
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const Field& field = fields[i];
-    std::fprintf(f, "%c,%d,%s,F%zu\n", field.type, field.width,
-                 field.trim != 0 ? std::string(1, field.trim).c_str() : "", i);
+    std::fprintf(f, "%c,%d,%s,F%zu\n", field.TypeCode, field.Width,
+                 field.TrimCode != 0 ? std::string(1, field.TrimCode).c_str() : "", i);
   }
   return std::fclose(f) == 0;
 }

@@ -38,9 +38,9 @@ void OpenDiscardWriter(LineFile& file) {
 FieldTable TableOf(const std::vector<workload::Field>& fields) {
   FieldTable t;
   for (const workload::Field& f : fields) {
-    t.TypeCodes.push_back(static_cast<unsigned char>(f.type));
-    t.Widths.push_back(f.width);
-    t.TrimCodes.push_back(static_cast<unsigned char>(f.trim));
+    t.TypeCodes.push_back(static_cast<unsigned char>(f.TypeCode));
+    t.Widths.push_back(f.Width);
+    t.TrimCodes.push_back(static_cast<unsigned char>(f.TrimCode));
     t.HeaderNames.emplace_back();
   }
   t.FieldCount = static_cast<std::int32_t>(fields.size());

@@ -18,9 +18,9 @@
 namespace workload {
 
 struct Rng {
-  std::uint64_t state;
+  std::uint64_t State;
   std::uint64_t Next() {  // splitmix64
-    std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+    std::uint64_t z = (State += 0x9E3779B97F4A7C15ULL);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
     return z ^ (z >> 31);
@@ -40,11 +40,11 @@ enum class Content {
 enum class Pad { Left, Right, Both, None };
 
 struct Field {
-  char type;  // 'X', 'E' or 'N' (plain)
-  int width;
-  char trim;  // 'L', 'R', 'T', 'Z' or 0
-  Content content;
-  Pad pad;
+  char TypeCode;  // 'X', 'E' or 'N' (plain)
+  int Width;
+  char TrimCode;  // 'L', 'R', 'T', 'Z' or 0
+  Content Kind;
+  Pad Padding;
 };
 
 // One double-byte character: hiragana, katakana (including ME, 0x83 0x81,
@@ -90,23 +90,23 @@ inline void AppendAscii(std::string& out, Rng& rng, int count) {
 // The value's own bytes, at most `width` long, without padding.
 inline std::string Body(const Field& f, Rng& rng) {
   std::string body;
-  switch (f.content) {
+  switch (f.Kind) {
     case Content::Digits: {
-      int digits = f.width - 1 - static_cast<int>(rng.Below(3));
+      int digits = f.Width - 1 - static_cast<int>(rng.Below(3));
       if (digits < 1) digits = 1;
       if (rng.OneIn(5)) body += '-';
       for (int i = static_cast<int>(body.size()); i < digits; ++i) {
         body += i < digits / 2 ? '0' : static_cast<char>('0' + rng.Below(10));
       }
-      if (f.width >= 6 && rng.OneIn(4)) body[body.size() - 3] = '.';
-      if (f.width >= 6 && f.type == 'E' && rng.OneIn(6)) body[body.size() / 2] = ',';
+      if (f.Width >= 6 && rng.OneIn(4)) body[body.size() - 3] = '.';
+      if (f.Width >= 6 && f.TypeCode == 'E' && rng.OneIn(6)) body[body.size() / 2] = ',';
       break;
     }
     case Content::Ascii:
-      AppendAscii(body, rng, 1 + static_cast<int>(rng.Below(static_cast<std::uint32_t>(f.width))));
+      AppendAscii(body, rng, 1 + static_cast<int>(rng.Below(static_cast<std::uint32_t>(f.Width))));
       break;
     case Content::Kanji: {
-      int chars = 1 + static_cast<int>(rng.Below(static_cast<std::uint32_t>(f.width / 2)));
+      int chars = 1 + static_cast<int>(rng.Below(static_cast<std::uint32_t>(f.Width / 2)));
       for (int i = 0; i < chars; ++i) {
         if (i > 0 && rng.OneIn(8)) {
           body += "\x81\x40";  // a full-width blank inside the text
@@ -114,11 +114,11 @@ inline std::string Body(const Field& f, Rng& rng) {
           AppendWide(body, rng);
         }
       }
-      if (rng.OneIn(16) && static_cast<int>(body.size()) < f.width) body += '@';
+      if (rng.OneIn(16) && static_cast<int>(body.size()) < f.Width) body += '@';
       break;
     }
     case Content::Mixed:
-      while (static_cast<int>(body.size()) + 2 <= f.width * 3 / 4) {
+      while (static_cast<int>(body.size()) + 2 <= f.Width * 3 / 4) {
         if (rng.OneIn(3)) {
           AppendWide(body, rng);
         } else {
@@ -127,11 +127,11 @@ inline std::string Body(const Field& f, Rng& rng) {
       }
       break;
     case Content::Code:
-      for (int i = 0; i < f.width; ++i) body += static_cast<char>('A' + rng.Below(26));
-      if (rng.OneIn(3)) body.resize(static_cast<std::size_t>(f.width / 2));
+      for (int i = 0; i < f.Width; ++i) body += static_cast<char>('A' + rng.Below(26));
+      if (rng.OneIn(3)) body.resize(static_cast<std::size_t>(f.Width / 2));
       break;
   }
-  if (static_cast<int>(body.size()) > f.width) body.resize(static_cast<std::size_t>(f.width));
+  if (static_cast<int>(body.size()) > f.Width) body.resize(static_cast<std::size_t>(f.Width));
   return body;
 }
 
@@ -139,8 +139,8 @@ inline std::string Body(const Field& f, Rng& rng) {
 // padded with full-width blanks where two bytes remain.
 inline void AppendField(std::string& record, const Field& f, Rng& rng) {
   std::string body = Body(f, rng);
-  int room = f.width - static_cast<int>(body.size());
-  bool wide = f.content == Content::Kanji;
+  int room = f.Width - static_cast<int>(body.size());
+  bool wide = f.Kind == Content::Kanji;
   auto pad = [&](int n) {
     while (n >= 2 && wide) {
       record += "\x81\x40";
@@ -149,7 +149,7 @@ inline void AppendField(std::string& record, const Field& f, Rng& rng) {
     record.append(static_cast<std::size_t>(n), ' ');
   };
   int left = 0;
-  switch (f.pad) {
+  switch (f.Padding) {
     case Pad::Left:
       left = room;
       break;

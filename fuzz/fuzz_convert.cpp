@@ -12,11 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "base/errors.h"
 #include "convert/convert_file.h"
 #include "convert/record.h"
 #include "convert/reference_model.h"
 #include "fuzz_support.h"
-#include "base/errors.h"
 #include "textio/io_codes.h"
 #include "textio/memory_device.h"
 
@@ -42,39 +42,39 @@ const char* const kNames[] = {
 };
 
 struct Case {
-  FieldTable table;
-  reference::Table model;
-  char separator = ',';
-  bool header = false;
+  FieldTable Table;
+  reference::Table Model;
+  char Separator = ',';
+  bool Header = false;
 };
 
 Case MakeCase(fuzz::InputReader& input) {
   Case c;
   std::uint8_t mode = input.Byte();
-  c.separator = (mode & 1) ? '\t' : ',';
-  c.header = (mode & 2) != 0;
+  c.Separator = (mode & 1) ? '\t' : ',';
+  c.Header = (mode & 2) != 0;
   std::size_t count = (mode >> 2) & 7;
   std::size_t slots = count + ((mode >> 5) & 3);
-  c.table.FieldCount = static_cast<std::int32_t>(count);
-  c.model.FieldCount = c.table.FieldCount;
-  c.table.TypeCodes.assign(slots, 0);
-  c.table.Widths.assign(slots, 0);
-  c.table.TrimCodes.assign(slots, 0);
-  c.table.HeaderNames.assign(slots, std::string());
-  c.model.Slots.assign(slots, reference::Field{});
+  c.Table.FieldCount = static_cast<std::int32_t>(count);
+  c.Model.FieldCount = c.Table.FieldCount;
+  c.Table.TypeCodes.assign(slots, 0);
+  c.Table.Widths.assign(slots, 0);
+  c.Table.TrimCodes.assign(slots, 0);
+  c.Table.HeaderNames.assign(slots, std::string());
+  c.Model.Slots.assign(slots, reference::Field{});
   for (std::size_t i = 0; i < count; ++i) {
     std::uint8_t type = input.Byte();
     std::uint8_t width = input.Byte();
     std::uint8_t trim = input.Byte();
-    reference::Field& f = c.model.Slots[i];
+    reference::Field& f = c.Model.Slots[i];
     f.TypeCode = CodeOf(type, "EXEXN\x19");
     f.Width = WidthOf(width);
     f.TrimCode = CodeOf(trim, std::string_view("LRTZ  \0", 7));
     f.HeaderName = kNames[(type ^ trim) % (sizeof kNames / sizeof kNames[0])];
-    c.table.TypeCodes[i] = f.TypeCode;
-    c.table.Widths[i] = f.Width;
-    c.table.TrimCodes[i] = f.TrimCode;
-    c.table.HeaderNames[i] = f.HeaderName;
+    c.Table.TypeCodes[i] = f.TypeCode;
+    c.Table.Widths[i] = f.Width;
+    c.Table.TrimCodes[i] = f.TrimCode;
+    c.Table.HeaderNames[i] = f.HeaderName;
   }
   return c;
 }
@@ -95,10 +95,10 @@ std::size_t SeparatorsOutsideQuotes(std::string_view line, char separator) {
 // When every field is quoted, each line (header too) has count-1 separators
 // outside the quotes, whatever the data holds.
 void CheckShape(const std::string& output, const Case& c) {
-  std::size_t count = c.table.FieldCount > 0 ? static_cast<std::size_t>(c.table.FieldCount) : 1;
+  std::size_t count = c.Table.FieldCount > 0 ? static_cast<std::size_t>(c.Table.FieldCount) : 1;
   bool all_quoted = true;
   for (std::size_t i = 0; i < count; ++i) {
-    unsigned char type = i < c.table.SlotCount() ? c.table.TypeCodes[i] : 0;
+    unsigned char type = i < c.Table.SlotCount() ? c.Table.TypeCodes[i] : 0;
     if (type != 'E' && type != 'X') all_quoted = false;
   }
   std::size_t at = 0;
@@ -107,8 +107,8 @@ void CheckShape(const std::string& output, const Case& c) {
     std::size_t end = output.find("\r\n", at);
     FUZZ_CHECK(end != std::string::npos);
     std::string_view line(output.data() + at, end - at);
-    if (all_quoted || (first && c.header)) {
-      FUZZ_CHECK(SeparatorsOutsideQuotes(line, c.separator) == count - 1);
+    if (all_quoted || (first && c.Header)) {
+      FUZZ_CHECK(SeparatorsOutsideQuotes(line, c.Separator) == count - 1);
     }
     first = false;
     at = end + 2;
@@ -130,12 +130,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // End to end: the text file through the line reader into the output file.
   text_file.Store(text);
   try {
-    ConvertFile(text_file.Name(), out_file.Name(), c.table, c.separator, c.header ? 'y' : 'n');
+    ConvertFile(text_file.Name(), out_file.Name(), c.Table, c.Separator, c.Header ? 'y' : 'n');
   } catch (const Exception&) {
     fuzz::Fail("ConvertFile raised");
   }
   std::string output = out_file.Load();
-  FUZZ_CHECK(output == reference::ConvertText(text, c.model, c.separator, c.header));
+  FUZZ_CHECK(output == reference::ConvertText(text, c.Model, c.Separator, c.Header));
   CheckShape(output, c);
 
   // The raw bytes as one record, whatever they hold.
@@ -145,11 +145,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Followed by bytes that the masked path may read and must not count.
   const std::size_t tail = text.size() % 2 == 0 ? kMaskedTail : 0;
   const std::string padded = text + std::string(tail, '\x81');
-  AppendRecord(out, std::string_view(padded.data(), text.size()), MakePlan(c.table), c.separator,
+  AppendRecord(out, std::string_view(padded.data(), text.size()), MakePlan(c.Table), c.Separator,
                tail);
   WriteLineEnd(out);
   FUZZ_CHECK(PendingIoCode == 0);
   FUZZ_CHECK(WrittenSoFar(out, device) ==
-             reference::ConvertRecord(text, c.model, c.separator) + "\r\n");
+             reference::ConvertRecord(text, c.Model, c.Separator) + "\r\n");
   return 0;
 }

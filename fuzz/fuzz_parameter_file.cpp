@@ -21,11 +21,11 @@ namespace {
 
 // "項目定義が足りません(", "項目1が定義されていません(", "項目2が定義されていません(",
 // "項目定義が多すぎます(" and "行目)".
-constexpr std::string_view kTooFew = messages::kTooFewItems.cp932;
-constexpr std::string_view kItem1 = messages::kItem1Missing.cp932;
-constexpr std::string_view kItem2 = messages::kItem2Missing.cp932;
-constexpr std::string_view kTooMany = messages::kTooManyItems.cp932;
-constexpr std::string_view kSuffix = messages::kLineNumberTail.cp932;
+constexpr std::string_view kTooFew = messages::kTooFewItems.Cp932;
+constexpr std::string_view kItem1 = messages::kItem1Missing.Cp932;
+constexpr std::string_view kItem2 = messages::kItem2Missing.Cp932;
+constexpr std::string_view kTooMany = messages::kTooManyItems.Cp932;
+constexpr std::string_view kSuffix = messages::kLineNumberTail.Cp932;
 
 // The lines of the file: up to the first NUL; CR LF, CR or LF ends a line.
 std::vector<std::string> ModelLines(std::string_view text) {
@@ -147,8 +147,8 @@ void CheckLoad(std::string_view text) {
     raised = true;
     FUZZ_CHECK(bad_width.has_value());
     // "'%s' は整数ではありません"
-    FUZZ_CHECK(e.Message() == std::string(messages::kNotAnIntegerHead.cp932) + *bad_width +
-                                  std::string(messages::kNotAnIntegerTail.cp932));
+    FUZZ_CHECK(e.Message() == std::string(messages::kNotAnIntegerHead.Cp932) + *bad_width +
+                                  std::string(messages::kNotAnIntegerTail.Cp932));
   }
   FUZZ_CHECK(raised == bad_width.has_value());
 

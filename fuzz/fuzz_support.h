@@ -28,21 +28,22 @@ namespace tabulon::fuzz {
 // without touching a disk.
 class MemoryFile {
  public:
-  explicit MemoryFile(const char* label) : fd_(::memfd_create(label, MFD_CLOEXEC)) {
-    if (fd_ < 0) Fail("memfd_create");
-    name_ = "/proc/self/fd/" + std::to_string(fd_);
+  explicit MemoryFile(const char* label) : Descriptor(::memfd_create(label, MFD_CLOEXEC)) {
+    if (Descriptor < 0) Fail("memfd_create");
+    Path = "/proc/self/fd/" + std::to_string(Descriptor);
   }
   MemoryFile(const MemoryFile&) = delete;
   MemoryFile& operator=(const MemoryFile&) = delete;
-  ~MemoryFile() { ::close(fd_); }
+  ~MemoryFile() { ::close(Descriptor); }
 
-  const std::string& Name() const { return name_; }
+  const std::string& Name() const { return Path; }
 
   void Store(std::string_view data) {
-    if (::ftruncate(fd_, 0) != 0) Fail("ftruncate");
+    if (::ftruncate(Descriptor, 0) != 0) Fail("ftruncate");
     std::size_t done = 0;
     while (done < data.size()) {
-      ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(done));
+      ssize_t n =
+          ::pwrite(Descriptor, data.data() + done, data.size() - done, static_cast<off_t>(done));
       if (n <= 0) Fail("pwrite");
       done += static_cast<std::size_t>(n);
     }
@@ -53,7 +54,7 @@ class MemoryFile {
     char block[4096];
     off_t at = 0;
     for (;;) {
-      ssize_t n = ::pread(fd_, block, sizeof block, at);
+      ssize_t n = ::pread(Descriptor, block, sizeof block, at);
       if (n < 0) Fail("pread");
       if (n == 0) break;
       data.append(block, static_cast<std::size_t>(n));
@@ -63,21 +64,21 @@ class MemoryFile {
   }
 
  private:
-  int fd_;
-  std::string name_;
+  int Descriptor;
+  std::string Path;
 };
 
 // Takes bytes off the front of the fuzz input to steer the test; yields zeros
 // once the input is used up.
 class InputReader {
  public:
-  InputReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  std::uint8_t Byte() { return size_ > 0 ? (--size_, *data_++) : 0; }
-  std::string_view Rest() const { return {reinterpret_cast<const char*>(data_), size_}; }
+  InputReader(const std::uint8_t* data, std::size_t size) : Next(data), Left(size) {}
+  std::uint8_t Byte() { return Left > 0 ? (--Left, *Next++) : 0; }
+  std::string_view Rest() const { return {reinterpret_cast<const char*>(Next), Left}; }
 
  private:
-  const std::uint8_t* data_;
-  std::size_t size_;
+  const std::uint8_t* Next;
+  std::size_t Left;
 };
 
 }  // namespace tabulon::fuzz

@@ -4,9 +4,9 @@ namespace tabulon {
 
 std::string ErrorMessage::In(TextForm form) const {
   std::string text;
-  if (head) text = tabulon::In(*head, form);
-  text += parameter;
-  if (tail) text += tabulon::In(*tail, form);
+  if (Head) text = tabulon::In(*Head, form);
+  text += Parameter;
+  if (Tail) text += tabulon::In(*Tail, form);
   return text;
 }
 

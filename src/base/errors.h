@@ -17,9 +17,9 @@ namespace tabulon {
 // missing. Only the texts have a UTF-8 form: the parameter is always shown as
 // it is.
 struct ErrorMessage {
-  const Text* head = nullptr;
-  std::string parameter;
-  const Text* tail = nullptr;
+  const Text* Head = nullptr;
+  std::string Parameter;
+  const Text* Tail = nullptr;
 
   // The whole message in the form given.
   std::string In(TextForm form) const;

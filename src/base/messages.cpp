@@ -6,7 +6,7 @@ namespace tabulon {
 
 // The UTF-8 forms are written as plain literals: the compiler must keep them
 // as UTF-8 bytes (GCC's and Clang's default execution character set).
-static_assert(messages::kReportAt.utf8 == "\x20\xe3\x81\xae\x20",
+static_assert(messages::kReportAt.Utf8 == "\x20\xe3\x81\xae\x20",
               "compile with -fexec-charset=UTF-8");
 
 namespace {
@@ -37,13 +37,13 @@ std::string_view Utf8Prefix(const Text& text, std::size_t cp932_size) {
   // them side by side.
   std::size_t from = 0;
   std::size_t to = 0;
-  while (from < cp932_size && from < text.cp932.size() && to < text.utf8.size()) {
-    std::size_t width = IsLeadByte(static_cast<unsigned char>(text.cp932[from])) ? 2 : 1;
+  while (from < cp932_size && from < text.Cp932.size() && to < text.Utf8.size()) {
+    std::size_t width = IsLeadByte(static_cast<unsigned char>(text.Cp932[from])) ? 2 : 1;
     if (from + width > cp932_size) break;
     from += width;
-    to += Utf8Length(static_cast<unsigned char>(text.utf8[to]));
+    to += Utf8Length(static_cast<unsigned char>(text.Utf8[to]));
   }
-  return text.utf8.substr(0, to);
+  return text.Utf8.substr(0, to);
 }
 
 }  // namespace tabulon

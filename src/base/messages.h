@@ -13,15 +13,15 @@
 namespace tabulon {
 
 struct Text {
-  std::string_view cp932;
-  std::string_view utf8;
+  std::string_view Cp932;
+  std::string_view Utf8;
 };
 
 // The form in which a channel receives the program's own texts.
 enum class TextForm : unsigned char { Cp932, Utf8 };
 
 constexpr std::string_view In(const Text& text, TextForm form) {
-  return form == TextForm::Utf8 ? text.utf8 : text.cp932;
+  return form == TextForm::Utf8 ? text.Utf8 : text.Cp932;
 }
 
 // True when a locale name (LANG=ja_JP.UTF-8, LC_ALL=C.utf8) names the UTF-8
@@ -32,8 +32,8 @@ bool NamesUtf8(std::string_view locale_name);
 // channel (standard error) and in the failure report (standard output).
 // Chosen once at start-up (ChooseTextForms); code page 932 until then.
 struct TextForms {
-  TextForm messages = TextForm::Cp932;
-  TextForm report = TextForm::Cp932;
+  TextForm MessageChannel = TextForm::Cp932;
+  TextForm FailureReport = TextForm::Cp932;
 };
 extern constinit TextForms ChosenTextForms;
 

@@ -38,8 +38,8 @@ class ReportText {
   void Append(std::string_view bytes) { Put(bytes.substr(0, Take(bytes.size()))); }
   void Append(const Text* text) {
     if (text == nullptr) return;
-    std::size_t kept = Take(text->cp932.size());
-    Put(Form == TextForm::Utf8 ? Utf8Prefix(*text, kept) : text->cp932.substr(0, kept));
+    std::size_t kept = Take(text->Cp932.size());
+    Put(Form == TextForm::Utf8 ? Utf8Prefix(*text, kept) : text->Cp932.substr(0, kept));
   }
   std::size_t Size() const { return Used; }
 
@@ -65,8 +65,8 @@ class ReportText {
 // code page 932 form is not one.
 bool NeedsFullStop(const Report& report) {
   for (std::string_view part :
-       {report.tail ? report.tail->cp932 : std::string_view(), report.parameter,
-        report.head ? report.head->cp932 : std::string_view()}) {
+       {report.Tail ? report.Tail->Cp932 : std::string_view(), report.Parameter,
+        report.Head ? report.Head->Cp932 : std::string_view()}) {
     if (!part.empty()) return part.back() != '.';
   }
   return false;
@@ -101,11 +101,11 @@ bool InProgramCode(std::uintptr_t address) {
 // memory, or the library routine that asked for it on the program's behalf),
 // found by the start of the handler's function and of operator new's.
 struct FrameWalk {
-  std::uintptr_t handler = 0;  // start of the new-handler, when walking for it
-  bool after_handler = false;  // the handler's own frame has been passed
-  bool left_program = false;
-  const void* found = nullptr;
-  const void* allocation_caller = nullptr;
+  std::uintptr_t Handler = 0;  // start of the new-handler, when walking for it
+  bool AfterHandler = false;   // the handler's own frame has been passed
+  bool LeftProgram = false;
+  const void* Found = nullptr;
+  const void* AllocationCaller = nullptr;
 };
 
 bool IsOperatorNew(std::uintptr_t start) {
@@ -122,15 +122,15 @@ bool IsOperatorNew(std::uintptr_t start) {
 
 void NoteAllocationCaller(FrameWalk& walk, _Unwind_Context* context, std::uintptr_t ip) {
   std::uintptr_t start = _Unwind_GetRegionStart(context);
-  if (!walk.after_handler) {
-    walk.after_handler = start == walk.handler;
+  if (!walk.AfterHandler) {
+    walk.AfterHandler = start == walk.Handler;
     return;
   }
   // The handler is called by operator new (operator new[] and the nothrow
   // forms call it in turn), or directly by a block that could not grow: the
   // first frame that is none of them asked for the memory.
-  if (walk.allocation_caller == nullptr && !IsOperatorNew(start)) {
-    walk.allocation_caller = reinterpret_cast<const void*>(ip);
+  if (walk.AllocationCaller == nullptr && !IsOperatorNew(start)) {
+    walk.AllocationCaller = reinterpret_cast<const void*>(ip);
   }
 }
 
@@ -138,11 +138,11 @@ _Unwind_Reason_Code VisitFrame(_Unwind_Context* context, void* state) {
   FrameWalk& walk = *static_cast<FrameWalk*>(state);
   std::uintptr_t ip = _Unwind_GetIP(context);
   if (ip == 0) return _URC_END_OF_STACK;
-  if (walk.handler != 0) NoteAllocationCaller(walk, context, ip);
+  if (walk.Handler != 0) NoteAllocationCaller(walk, context, ip);
   if (!InProgramCode(ip)) {
-    walk.left_program = true;
-  } else if (walk.left_program) {
-    walk.found = reinterpret_cast<const void*>(ip);
+    walk.LeftProgram = true;
+  } else if (walk.LeftProgram) {
+    walk.Found = reinterpret_cast<const void*>(ip);
     return _URC_END_OF_STACK;
   }
   return _URC_NO_REASON;
@@ -152,9 +152,9 @@ _Unwind_Reason_Code VisitFrame(_Unwind_Context* context, void* state) {
 // memory, 0 otherwise.
 [[gnu::noinline]] const void* FailureInProgram(std::uintptr_t handler = 0) noexcept {
   FrameWalk walk;
-  walk.handler = handler;
+  walk.Handler = handler;
   _Unwind_Backtrace(VisitFrame, &walk);
-  return walk.found != nullptr ? walk.found : walk.allocation_caller;
+  return walk.Found != nullptr ? walk.Found : walk.AllocationCaller;
 }
 
 [[noreturn]] void OnTerminate() noexcept {
@@ -187,18 +187,18 @@ struct InstallNewHandler {
 
 std::size_t FormatReport(char (&buffer)[kReportBufferSize], const Report& report, TextForm form) {
   char hex[8];
-  Hex8(hex, report.location);
+  Hex8(hex, report.Location);
   ReportText text(buffer, form);
-  text.Append(report.kind_name);
+  text.Append(report.KindName);
   text.Append(&messages::kReportModule);
-  text.Append(report.module);
+  text.Append(report.Module);
   text.Append(&messages::kReportAt);
   text.Append(std::string_view(hex, sizeof hex));
   text.Append(&messages::kReportOccurred);
   text.Append(kLineEnd);
-  text.Append(report.head);
-  text.Append(report.parameter);
-  text.Append(report.tail);
+  text.Append(report.Head);
+  text.Append(report.Parameter);
+  text.Append(report.Tail);
   if (NeedsFullStop(report)) text.Append(".");
   text.Append(kLineEnd);
   return text.Size();
@@ -207,10 +207,10 @@ std::size_t FormatReport(char (&buffer)[kReportBufferSize], const Report& report
 namespace {
 
 [[noreturn]] void WriteReport(Report report, const void* location) noexcept {
-  report.module = platform::ModuleName();
-  report.location = LocationOf(location);
+  report.Module = platform::ModuleName();
+  report.Location = LocationOf(location);
   char buffer[kReportBufferSize];
-  std::size_t size = FormatReport(buffer, report, ChosenTextForms.report);
+  std::size_t size = FormatReport(buffer, report, ChosenTextForms.FailureReport);
   platform::Handle out = platform::StandardOutput();
   // The results are ignored: with standard output gone, the report is lost
   // and the status is still 1. Nor is it ever written into one of the run's
@@ -227,18 +227,18 @@ namespace {
 void ReportFailure(std::string_view kind_name, std::string_view message,
                    const void* location) noexcept {
   Report report;
-  report.kind_name = kind_name;
-  report.parameter = message;
+  report.KindName = kind_name;
+  report.Parameter = message;
   WriteReport(report, location);
 }
 
 void ReportFailure(const Exception& error) noexcept {
   const ErrorMessage& message = error.Parts();
   Report report;
-  report.kind_name = error.KindName();
-  report.head = message.head;
-  report.parameter = message.parameter;
-  report.tail = message.tail;
+  report.KindName = error.KindName();
+  report.Head = message.Head;
+  report.Parameter = message.Parameter;
+  report.Tail = message.Tail;
   WriteReport(report, error.Location());
 }
 
@@ -262,8 +262,8 @@ void ReportCurrentError() noexcept {
 }
 
 void FormatLastResort(char (&line)[kLastResortSize], int number, std::uint32_t address) {
-  static_assert(messages::kLastResort.cp932.size() == kLastResortSize);
-  std::memcpy(line, messages::kLastResort.cp932.data(), kLastResortSize);
+  static_assert(messages::kLastResort.Cp932.size() == kLastResortSize);
+  std::memcpy(line, messages::kLastResort.Cp932.data(), kLastResortSize);
   // The number's last digit is byte 17, the address's last digit byte 29.
   unsigned value = static_cast<unsigned>(number) % 1000;
   std::size_t at = 16;

@@ -24,12 +24,12 @@ inline constexpr std::size_t kReportBufferSize = 3 * kReportLimit;
 // What a report shows. The message is a text of the program, a parameter
 // shown as it is (a name, an item, a number), and a text after it.
 struct Report {
-  std::string_view kind_name;
-  std::string_view module;
-  std::uint32_t location = 0;
-  const Text* head = nullptr;
-  std::string_view parameter;
-  const Text* tail = nullptr;
+  std::string_view KindName;
+  std::string_view Module;
+  std::uint32_t Location = 0;
+  const Text* Head = nullptr;
+  std::string_view Parameter;
+  const Text* Tail = nullptr;
 };
 
 // Formats the report into `buffer`:

@@ -35,7 +35,7 @@ void CheckAndConvert(const RunOptions& options) {
     return WriteMessage(messages::kParameterFileNotFound);
   }
   std::string error_text =
-      LoadParameterFile(options.ParameterFileName, Fields, ChosenTextForms.messages);
+      LoadParameterFile(options.ParameterFileName, Fields, ChosenTextForms.MessageChannel);
   if (!error_text.empty()) return WriteMessage(error_text);
   ConvertFile(options.TextFileName, options.OutputFileName, Fields, options.Separator,
               options.HeaderFlag);

@@ -23,8 +23,8 @@ inline constexpr Handle kInvalidHandle = -1;
 enum class FileKind { Unknown, Disk, Char, Pipe };
 
 struct OpenResult {
-  Handle handle = kInvalidHandle;
-  std::int32_t code = 0;  // 0 on success, an I/O code otherwise
+  Handle OsHandle = kInvalidHandle;
+  std::int32_t Code = 0;  // 0 on success, an I/O code otherwise
 };
 
 // Opens an existing file for reading. Others may go on reading it, but no one
@@ -124,9 +124,9 @@ unsigned UsableCpuCount();
 // record must stay in place until JoinThread has waited for the thread.
 using ThreadBody = void (*)(void* argument);
 struct Thread {
-  void* native = nullptr;
-  ThreadBody body = nullptr;
-  void* argument = nullptr;
+  void* Native = nullptr;
+  ThreadBody Body = nullptr;
+  void* Argument = nullptr;
 };
 bool StartThread(Thread& thread, ThreadBody body, void* argument);
 void JoinThread(Thread& thread);

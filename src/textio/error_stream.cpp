@@ -27,12 +27,12 @@ void CloseErrorStream() {
 }
 
 void ChooseTextForms() {
-  ChosenTextForms.messages = platform::TerminalTextForm(platform::StandardError());
-  ChosenTextForms.report = platform::TerminalTextForm(platform::StandardOutput());
+  ChosenTextForms.MessageChannel = platform::TerminalTextForm(platform::StandardError());
+  ChosenTextForms.FailureReport = platform::TerminalTextForm(platform::StandardOutput());
 }
 
 void WriteMessage(const Text& text) {
-  WriteMessage(In(text, ChosenTextForms.messages));
+  WriteMessage(In(text, ChosenTextForms.MessageChannel));
 }
 
 void WriteMessage(std::string_view message) {

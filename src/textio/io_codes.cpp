@@ -13,8 +13,8 @@ namespace {
 thread_local std::optional<EInOutError> replacement_error;
 
 struct CodeText {
-  std::int32_t code;
-  const Text& text;
+  std::int32_t Code;
+  const Text& Message;
 };
 
 constexpr CodeText kCodeTexts[] = {
@@ -31,7 +31,7 @@ constexpr CodeText kCodeTexts[] = {
 
 ErrorMessage IoMessage(std::int32_t code) {
   for (const CodeText& row : kCodeTexts) {
-    if (row.code == code) return {&row.text, {}, nullptr};
+    if (row.Code == code) return {&row.Message, {}, nullptr};
   }
   return {&messages::kIoErrorHead, std::to_string(code), &messages::kIoErrorTail};
 }

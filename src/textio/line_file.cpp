@@ -48,11 +48,11 @@ std::int32_t OpenWith(LineFile& file, platform::OpenResult (*opener)(const char*
     return kIoPathNotFound;
   }
   platform::OpenResult opened = opener(file.FileName);
-  if (opened.code != 0) {
+  if (opened.Code != 0) {
     file.State = StateClosed;
-    return opened.code;
+    return opened.Code;
   }
-  file.OsHandle = opened.handle;
+  file.OsHandle = opened.OsHandle;
   if (reading) return 0;
   switch (platform::KindOf(file.OsHandle)) {
     case platform::FileKind::Unknown:

@@ -35,15 +35,15 @@ std::string ToCp932(std::string_view utf8) {
 }
 
 TEST(Messages, EachCodePage932FormIsItsUtf8FormConverted) {
-  for (const Text* text : messages::kAll) EXPECT_EQ(text->cp932, ToCp932(text->utf8)) << text->utf8;
+  for (const Text* text : messages::kAll) EXPECT_EQ(text->Cp932, ToCp932(text->Utf8)) << text->Utf8;
 }
 #endif
 
 TEST(Messages, EachTextIsWrittenOnce) {
   std::set<std::string_view> seen;
   for (const Text* text : messages::kAll) {
-    EXPECT_FALSE(text->cp932.empty());
-    EXPECT_TRUE(seen.insert(text->cp932).second) << text->utf8;
+    EXPECT_FALSE(text->Cp932.empty());
+    EXPECT_TRUE(seen.insert(text->Cp932).second) << text->Utf8;
   }
 }
 
@@ -67,14 +67,14 @@ TEST(Messages, Utf8PrefixKeepsWholeCharactersOfTheCut) {
       {5, "Text"},  // half of "フ"
       {6, "Textフ"},
       {7, "Textフ"},
-      {text.cp932.size() - 1, "Textファイルを指定してくださ"},
-      {text.cp932.size(), text.utf8},
-      {text.cp932.size() + 10, text.utf8},
+      {text.Cp932.size() - 1, "Textファイルを指定してくださ"},
+      {text.Cp932.size(), text.Utf8},
+      {text.Cp932.size() + 10, text.Utf8},
   };
   for (const auto& [size, want] : cases) EXPECT_EQ(Utf8Prefix(text, size), want) << size;
   // Every text's whole code page 932 form gives its whole UTF-8 form: the
   // forms hold the same number of characters.
-  for (const Text* t : messages::kAll) EXPECT_EQ(Utf8Prefix(*t, t->cp932.size()), t->utf8);
+  for (const Text* t : messages::kAll) EXPECT_EQ(Utf8Prefix(*t, t->Cp932.size()), t->Utf8);
 }
 
 }  // namespace

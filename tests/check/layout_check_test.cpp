@@ -68,12 +68,12 @@ class LayoutCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* seed = std::getenv("TABULON_REFERENCE_SEED");
-    seed_ = seed != nullptr ? std::strtoull(seed, nullptr, 10) : std::random_device{}();
-    rng_.seed(seed_);
-    std::printf("seed %llu\n", static_cast<unsigned long long>(seed_));
+    Seed = seed != nullptr ? std::strtoull(seed, nullptr, 10) : std::random_device{}();
+    Rng.seed(Seed);
+    std::printf("seed %llu\n", static_cast<unsigned long long>(Seed));
   }
 
-  int Draw(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng_); }
+  int Draw(int low, int high) { return std::uniform_int_distribution<int>(low, high)(Rng); }
 
   // Bytes of every class: ASCII, lead bytes, bytes that only follow one,
   // bytes that cannot follow one, NUL, the single-byte katakana.
@@ -106,8 +106,8 @@ class LayoutCheckTest : public ::testing::Test {
     return table;
   }
 
-  std::uint64_t seed_ = 0;
-  std::mt19937_64 rng_;
+  std::uint64_t Seed = 0;
+  std::mt19937_64 Rng;
 };
 
 TEST_F(LayoutCheckTest, RecordsWholeAndInPiecesReadAsTheModelReadsThem) {
@@ -129,7 +129,7 @@ TEST_F(LayoutCheckTest, RecordsWholeAndInPiecesReadAsTheModelReadsThem) {
       }
       scanner.Piece(record.data() + at, record.size() - at);
       scanner.End();
-      SCOPED_TRACE(::testing::Message() << "seed " << seed_ << " round " << round
+      SCOPED_TRACE(::testing::Message() << "seed " << Seed << " round " << round
                                         << (in_pieces ? " in pieces" : " whole"));
       for (std::size_t i = 0; i < widths.size(); ++i) {
         EXPECT_EQ(got.SplitFields[i].Count, want.Split[i] ? 1u : 0u) << "field " << i + 1;
@@ -187,7 +187,7 @@ TEST_F(LayoutCheckTest, FilesReadAtAnyBufferSizeGiveTheModelsCounts) {
     std::uint32_t capacity = static_cast<std::uint32_t>(Draw(1, 5));
     TextFindings got = CheckTextFile(path, MakeCheckLayout(Table(widths)), capacity);
     SCOPED_TRACE(::testing::Message()
-                 << "seed " << seed_ << " round " << round << " capacity " << capacity);
+                 << "seed " << Seed << " round " << round << " capacity " << capacity);
     EXPECT_EQ(got.Records, lines.size());
     auto same = [](const Tally& a, const Tally& b) {
       return a.Count == b.Count && a.FirstLine == b.FirstLine;

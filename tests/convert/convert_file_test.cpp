@@ -33,12 +33,12 @@ const char kComma = ',';
 const char kTab = '\t';
 
 struct Case {
-  const char* what;
-  std::string parameters;
-  std::string text;
-  char separator;
-  char header_flag;
-  std::string output;
+  const char* What;
+  std::string Parameters;
+  std::string Input;
+  char Separator;
+  char HeaderFlag;
+  std::string Output;
 };
 
 // The four fields of the worked example and its record: a quoted name, a
@@ -91,7 +91,7 @@ TEST(ConvertFile, FieldTextsByTypeTrimAndWidth) {
        'y', "\"\"\r\n\r\n\r\n"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Convert(Load(c.parameters), c.text, c.separator, c.header_flag), c.output) << c.what;
+    EXPECT_EQ(Convert(Load(c.Parameters), c.Input, c.Separator, c.HeaderFlag), c.Output) << c.What;
   }
 }
 

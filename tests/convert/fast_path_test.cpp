@@ -210,7 +210,7 @@ TEST(FastRecordPath, RecordsLongerAndShorterThanTheLayout) {
 // nothing, so the line end takes its short way too.
 TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
   struct Layout {
-    std::vector<int> widths;
+    std::vector<int> Widths;
   };
   const Layout layouts[] = {
       {{5, 11, 16}},              // reach 32
@@ -224,13 +224,13 @@ TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
   std::mt19937 rng(5);
   for (const Layout& layout : layouts) {
     FieldTable table;
-    for (std::size_t i = 0; i < layout.widths.size(); ++i) {
+    for (std::size_t i = 0; i < layout.Widths.size(); ++i) {
       table.TypeCodes.push_back(kTypes[i % 3]);
       table.TrimCodes.push_back(kTrims[i % 5]);
-      table.Widths.push_back(layout.widths[i]);
+      table.Widths.push_back(layout.Widths[i]);
       table.HeaderNames.emplace_back();
     }
-    table.FieldCount = static_cast<int>(layout.widths.size());
+    table.FieldCount = static_cast<int>(layout.Widths.size());
     RecordPlan plan = MakePlan(table);
     for (char separator : {',', '\t'}) {
       for (std::size_t length :

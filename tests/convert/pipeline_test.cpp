@@ -33,9 +33,9 @@ std::int32_t FailingTransfer(LineFile& file) {
 }
 
 struct Outcome {
-  std::string output;  // the output file once closed
-  std::int32_t code = 0;
-  const void* location = nullptr;
+  std::string Output;  // the output file once closed
+  std::int32_t Code = 0;
+  const void* Location = nullptr;
   bool operator==(const Outcome&) const = default;
 };
 
@@ -65,14 +65,14 @@ Outcome Convert(const test::TempDir& dir, const std::string& parameters, bool in
       ConvertLines(*text, *out, plan, ',', 1);
     }
   } catch (const EInOutError& e) {
-    outcome.code = e.Code();
-    outcome.location = e.Location();
+    outcome.Code = e.Code();
+    outcome.Location = e.Location();
   }
   failing_file.TransferAction = real_transfer;
   CloseLineFile(*out);
   CloseLineFile(*text);
   PendingIoCode = 0;
-  outcome.output = test::TempDir::Read(dir.Path("out.csv"));
+  outcome.Output = test::TempDir::Read(dir.Path("out.csv"));
   return outcome;
 }
 
@@ -90,18 +90,18 @@ TEST(ConvertInBlocks, FailuresLeaveWhatTheLineByLineLoopLeaves) {
   dir.Write("in.txt", text);
   const std::string parameters = "X,3,T\r\nE,4,L\r\nN,5\r\nX,30\r\n";
   const Outcome whole = Convert(dir, parameters, false, Failing::Reads, 1 << 30);
-  ASSERT_EQ(whole.code, 0);
+  ASSERT_EQ(whole.Code, 0);
   ASSERT_EQ(Convert(dir, parameters, true, Failing::Reads, 1 << 30), whole);
   for (Failing failing : {Failing::WriteOuts, Failing::Reads}) {
     // Every transfer fails once, until the run needs no more.
     for (int k = 0;; ++k) {
       const Outcome by_line = Convert(dir, parameters, false, failing, k);
       const Outcome in_blocks = Convert(dir, parameters, true, failing, k);
-      ASSERT_EQ(in_blocks.output, by_line.output)
+      ASSERT_EQ(in_blocks.Output, by_line.Output)
           << (failing == Failing::Reads ? "read " : "write-out ") << k;
-      ASSERT_EQ(in_blocks.code, by_line.code) << k;
-      ASSERT_EQ(in_blocks.location, by_line.location) << k;
-      if (by_line.code == 0) {
+      ASSERT_EQ(in_blocks.Code, by_line.Code) << k;
+      ASSERT_EQ(in_blocks.Location, by_line.Location) << k;
+      if (by_line.Code == 0) {
         EXPECT_GT(k, 100);
         break;
       }

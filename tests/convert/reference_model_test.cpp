@@ -38,8 +38,8 @@ using reference::Table;
 TEST(ReferenceModel, MatchesTheDocumentedExamples) {
   std::string wide = "\x81\x40";
   struct {
-    std::string value;
-    std::string left, right, both, zeros;
+    std::string Value;
+    std::string Left, Right, Both, Zeros;
   } trims[] = {
       {"", "", "", "", ""},
       {" ", " ", " ", " ", ""},
@@ -54,11 +54,11 @@ TEST(ReferenceModel, MatchesTheDocumentedExamples) {
       {"\x83\x81@", "\x83\x81@", "\x83\x81@", "\x83\x81@", "\x83\x81@"},  // ME then '@' stays
   };
   for (const auto& t : trims) {
-    SCOPED_TRACE(t.value);
-    EXPECT_EQ(reference::ApplyTrim(t.value, 'L'), t.left);
-    EXPECT_EQ(reference::ApplyTrim(t.value, 'R'), t.right);
-    EXPECT_EQ(reference::ApplyTrim(t.value, 'T'), t.both);
-    EXPECT_EQ(reference::ApplyTrim(t.value, 'Z'), t.zeros);
+    SCOPED_TRACE(t.Value);
+    EXPECT_EQ(reference::ApplyTrim(t.Value, 'L'), t.Left);
+    EXPECT_EQ(reference::ApplyTrim(t.Value, 'R'), t.Right);
+    EXPECT_EQ(reference::ApplyTrim(t.Value, 'T'), t.Both);
+    EXPECT_EQ(reference::ApplyTrim(t.Value, 'Z'), t.Zeros);
   }
   EXPECT_EQ(reference::QuoteField("a\"b"), "\"a\"\"b\"");
   EXPECT_EQ(reference::QuoteField("\x81\""), "\"\x81\"\"\"");  // every 0x22 doubled
@@ -85,9 +85,9 @@ TEST(ReferenceModel, MatchesTheDocumentedExamples) {
 
 class Generator {
  public:
-  explicit Generator(std::uint64_t seed) : rng_(seed) {}
+  explicit Generator(std::uint64_t seed) : Rng(seed) {}
 
-  int Below(int n) { return static_cast<int>(rng_() % static_cast<std::uint64_t>(n)); }
+  int Below(int n) { return static_cast<int>(Rng() % static_cast<std::uint64_t>(n)); }
 
   // Pieces that exercise the rules: blanks of both widths, quotes, commas,
   // TABs, low bytes for 'Z', lead bytes alone and in characters whose second
@@ -159,7 +159,7 @@ class Generator {
   }
 
  private:
-  std::mt19937_64 rng_;
+  std::mt19937_64 Rng;
 };
 
 FieldTable ToFieldTable(const Table& model) {
@@ -215,9 +215,9 @@ std::filesystem::path FastTemporaryParent() {
 
 class ReferenceModelTest : public ::testing::Test {
  protected:
-  test::TempDir dir_{FastTemporaryParent()};
-  std::string text_ = dir_.Path("in.txt");
-  std::string out_ = dir_.Path("out.csv");
+  test::TempDir Dir{FastTemporaryParent()};
+  std::string TextPath = Dir.Path("in.txt");
+  std::string OutPath = Dir.Path("out.csv");
 };
 
 // Regression: an empty value can be an empty view without storage (a cut
@@ -230,17 +230,17 @@ TEST_F(ReferenceModelTest, EmptyValuesOfEveryKindAreWritten) {
   model.Slots = {{'X', 2, ' ', ""},  {'E', 2, 'L', ""},  {'N', 2, 'T', ""},
                  {'E', 0, 'Z', "h"}, {'X', -3, 'R', ""}, {0x19, 9, ' ', ""}};
   std::string text = "\r\nab\x81\x40\x81\x40\r\n";
-  std::ofstream(text_, std::ios::binary) << text;
+  std::ofstream(TextPath, std::ios::binary) << text;
   for (char separator : {',', '\t'}) {
-    ::unlink(out_.c_str());
-    ConvertFile(text_, out_, ToFieldTable(model), separator, 'y');
+    ::unlink(OutPath.c_str());
+    ConvertFile(TextPath, OutPath, ToFieldTable(model), separator, 'y');
     std::string expected = reference::ConvertText(text, model, separator, true);
-    EXPECT_EQ(ReadFile(out_), expected);
+    EXPECT_EQ(ReadFile(OutPath), expected);
   }
   // A table without any slot: field 0 and its header name are empty.
-  ::unlink(out_.c_str());
-  ConvertFile(text_, out_, FieldTable{}, ',', 'y');
-  EXPECT_EQ(ReadFile(out_), "\"\"\r\n\r\n\r\n");
+  ::unlink(OutPath.c_str());
+  ConvertFile(TextPath, OutPath, FieldTable{}, ',', 'y');
+  EXPECT_EQ(ReadFile(OutPath), "\"\"\r\n\r\n\r\n");
   EXPECT_EQ(reference::ConvertText(text, model, ',', false),
             "\"\",=\"\",,=\"\",\"\",\r\n\"ab\",=\"\",,=\"\",\"\",@\x81@\r\n");
 }
@@ -266,18 +266,18 @@ TEST_F(ReferenceModelTest, ConvertFileMatchesTheModelOnRandomTablesAndRecords) {
     }
     // Fresh files each time: emptying a file that was just written makes some
     // file systems wait for its blocks to reach the disk.
-    ::unlink(text_.c_str());
-    std::ofstream(text_, std::ios::binary) << text;
+    ::unlink(TextPath.c_str());
+    std::ofstream(TextPath, std::ios::binary) << text;
     for (char separator : {',', '\t'}) {
       std::string expected = reference::ConvertText(text, model, separator, header);
-      ::unlink(out_.c_str());
+      ::unlink(OutPath.c_str());
       try {
-        ConvertFile(text_, out_, table, separator, header ? 'y' : 'n');
+        ConvertFile(TextPath, OutPath, table, separator, header ? 'y' : 'n');
       } catch (const Exception& e) {
         FAIL() << "seed " << seed << ", case " << n << ": " << e.KindName() << "\n"
                << Describe(model, separator, header, text);
       }
-      std::string actual = ReadFile(out_);
+      std::string actual = ReadFile(OutPath);
       ASSERT_EQ(Hex(actual), Hex(expected)) << "seed " << seed << ", case " << n << "\n"
                                             << Describe(model, separator, header, text);
     }
@@ -306,8 +306,8 @@ TEST_F(ReferenceModelTest, BlocksOfAFewBytesMatchTheModel) {
     }
     if (gen.Below(2) == 0) text += gen.Record();  // no line end at the end
     if (gen.Below(4) == 0) text.insert(text.size() * 2 / 3, "\x1a");
-    ::unlink(text_.c_str());
-    std::ofstream(text_, std::ios::binary) << text;
+    ::unlink(TextPath.c_str());
+    std::ofstream(TextPath, std::ios::binary) << text;
     const std::uint32_t read_capacity = 1 + static_cast<std::uint32_t>(gen.Below(24));
     const unsigned converters = 1 + static_cast<unsigned>(gen.Below(3));
     const BlockShape shape{
@@ -318,9 +318,9 @@ TEST_F(ReferenceModelTest, BlocksOfAFewBytesMatchTheModel) {
 
     auto in = std::make_unique<LineFile>();
     auto out = std::make_unique<LineFile>();
-    BindName(*in, text_, read_capacity);
-    BindName(*out, out_, 1 + static_cast<std::uint32_t>(gen.Below(9)));
-    ::unlink(out_.c_str());
+    BindName(*in, TextPath, read_capacity);
+    BindName(*out, OutPath, 1 + static_cast<std::uint32_t>(gen.Below(9)));
+    ::unlink(OutPath.c_str());
     ASSERT_EQ(OpenForReading(*in), 0);
     ASSERT_EQ(OpenForWriting(*out), 0);
     SpillBuffer spill;
@@ -336,7 +336,7 @@ TEST_F(ReferenceModelTest, BlocksOfAFewBytesMatchTheModel) {
     }
     CloseLineFile(*out);
     CloseLineFile(*in);
-    ASSERT_EQ(Hex(ReadFile(out_)), Hex(reference::ConvertText(text, model, separator, false)))
+    ASSERT_EQ(Hex(ReadFile(OutPath)), Hex(reference::ConvertText(text, model, separator, false)))
         << where;
   }
 }

@@ -26,7 +26,7 @@ TEST(CopyBytes, ClampsInsteadOfFailing) {
 
 TEST(ApplyTrim, EachCodeOnTheBlankTable) {
   struct Case {
-    std::string value, left, right, both, zero;
+    std::string Value, Left, Right, Both, Zero;
   };
   const Case cases[] = {
       {"", "", "", "", ""},
@@ -57,10 +57,10 @@ TEST(ApplyTrim, EachCodeOnTheBlankTable) {
   FieldTable table;
   table.TrimCodes = {'L', 'R', 'T', 'Z'};
   for (const Case& c : cases) {
-    EXPECT_EQ(ApplyTrim(table, c.value, 0), c.left) << "L: " << c.value;
-    EXPECT_EQ(ApplyTrim(table, c.value, 1), c.right) << "R: " << c.value;
-    EXPECT_EQ(ApplyTrim(table, c.value, 2), c.both) << "T: " << c.value;
-    EXPECT_EQ(ApplyTrim(table, c.value, 3), c.zero) << "Z: " << c.value;
+    EXPECT_EQ(ApplyTrim(table, c.Value, 0), c.Left) << "L: " << c.Value;
+    EXPECT_EQ(ApplyTrim(table, c.Value, 1), c.Right) << "R: " << c.Value;
+    EXPECT_EQ(ApplyTrim(table, c.Value, 2), c.Both) << "T: " << c.Value;
+    EXPECT_EQ(ApplyTrim(table, c.Value, 3), c.Zero) << "Z: " << c.Value;
   }
 }
 

@@ -18,17 +18,17 @@ namespace tabulon {
 namespace {
 
 // " がモジュール " and " の " and " で発生しました。" CR LF
-const std::string kModulePiece(messages::kReportModule.cp932);
-const std::string kAtPiece(messages::kReportAt.cp932);
-const std::string kOccurred = std::string(messages::kReportOccurred.cp932) + "\r\n";
+const std::string kModulePiece(messages::kReportModule.Cp932);
+const std::string kAtPiece(messages::kReportAt.Cp932);
+const std::string kOccurred = std::string(messages::kReportOccurred.Cp932) + "\r\n";
 
 // "I/O エラー (" code ")"
 std::string IoErrorText(int code) {
-  return std::string(messages::kIoErrorHead.cp932) + std::to_string(code) +
-         std::string(messages::kIoErrorTail.cp932);
+  return std::string(messages::kIoErrorHead.Cp932) + std::to_string(code) +
+         std::string(messages::kIoErrorTail.Cp932);
 }
 
-const std::string kNoMemory(messages::kOutOfMemory.cp932);
+const std::string kNoMemory(messages::kOutOfMemory.Cp932);
 
 std::string FirstLine(const std::string& kind, const std::string& module, const std::string& hex) {
   return kind + kModulePiece + module + kAtPiece + hex + kOccurred;
@@ -46,17 +46,17 @@ std::string Format(const Report& report, TextForm form = TextForm::Cp932) {
 std::string Format(std::string_view kind, std::string_view module, std::uint32_t location,
                    std::string_view message) {
   Report report;
-  report.kind_name = kind;
-  report.module = module;
-  report.location = location;
-  report.parameter = message;
+  report.KindName = kind;
+  report.Module = module;
+  report.Location = location;
+  report.Parameter = message;
   return Format(report);
 }
 
 TEST(FormatReport, AppendsAFullStopOnlyWhenTheLastByteIsNotOne) {
   struct Case {
-    std::string message;
-    std::string second_line;
+    std::string Message;
+    std::string SecondLine;
   };
   const Case cases[] = {
       {IoErrorText(32), IoErrorText(32) + ".\r\n"},
@@ -69,9 +69,9 @@ TEST(FormatReport, AppendsAFullStopOnlyWhenTheLastByteIsNotOne) {
       {"\x81\x42", "\x81\x42.\r\n"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Format("EInOutError", "tabulon", 0x1A2B3, c.message),
-              FirstLine("EInOutError", "tabulon", "0001A2B3") + c.second_line)
-        << c.message;
+    EXPECT_EQ(Format("EInOutError", "tabulon", 0x1A2B3, c.Message),
+              FirstLine("EInOutError", "tabulon", "0001A2B3") + c.SecondLine)
+        << c.Message;
   }
 }
 
@@ -100,31 +100,31 @@ TEST(FormatReport, CutsTheWholeTextAfterTheLimit) {
 
 TEST(FormatReport, Utf8FormTranslatesTheTextsOnlyAndCutsWhereCodePage932Does) {
   // "EFOpenError がモジュール tabulon の 00000000 で発生しました。" CR LF
-  const std::string first_line_utf8 = "EFOpenError" + std::string(messages::kReportModule.utf8) +
-                                      "tabulon" + std::string(messages::kReportAt.utf8) +
-                                      "00000000" + std::string(messages::kReportOccurred.utf8) +
+  const std::string first_line_utf8 = "EFOpenError" + std::string(messages::kReportModule.Utf8) +
+                                      "tabulon" + std::string(messages::kReportAt.Utf8) +
+                                      "00000000" + std::string(messages::kReportOccurred.Utf8) +
                                       "\r\n";
   Report report;
-  report.kind_name = "EFOpenError";
-  report.module = "tabulon";
-  report.head = &messages::kCannotOpenHead;
-  report.parameter = "\x83\x65.txt";  // a file name: never translated
-  report.tail = &messages::kCannotOpenTail;
+  report.KindName = "EFOpenError";
+  report.Module = "tabulon";
+  report.Head = &messages::kCannotOpenHead;
+  report.Parameter = "\x83\x65.txt";  // a file name: never translated
+  report.Tail = &messages::kCannotOpenTail;
   EXPECT_EQ(Format(report, TextForm::Utf8),
-            first_line_utf8 + std::string(messages::kCannotOpenHead.utf8) + "\x83\x65.txt" +
-                std::string(messages::kCannotOpenTail.utf8) + ".\r\n");
+            first_line_utf8 + std::string(messages::kCannotOpenHead.Utf8) + "\x83\x65.txt" +
+                std::string(messages::kCannotOpenTail.Utf8) + ".\r\n");
 
   // A name long enough that the limit falls inside "開" of " は開けません":
   // the code page 932 form keeps its first byte, the UTF-8 form drops it.
   std::size_t first_line = FirstLine("EFOpenError", "tabulon", "00000000").size();
-  std::string name(kReportLimit - first_line - messages::kCannotOpenHead.cp932.size() - 4, 'n');
-  report.parameter = name;
+  std::string name(kReportLimit - first_line - messages::kCannotOpenHead.Cp932.size() - 4, 'n');
+  report.Parameter = name;
   std::string cp932 = Format(report);
   ASSERT_EQ(cp932.size(), kReportLimit);
-  EXPECT_EQ(cp932.substr(kReportLimit - 4), messages::kCannotOpenTail.cp932.substr(0, 4));
+  EXPECT_EQ(cp932.substr(kReportLimit - 4), messages::kCannotOpenTail.Cp932.substr(0, 4));
   EXPECT_EQ(Format(report, TextForm::Utf8),
-            first_line_utf8 + std::string(messages::kCannotOpenHead.utf8) + name +
-                std::string(messages::kCannotOpenTail.utf8.substr(0, 4)));  // " は"
+            first_line_utf8 + std::string(messages::kCannotOpenHead.Utf8) + name +
+                std::string(messages::kCannotOpenTail.Utf8.substr(0, 4)));  // " は"
 }
 
 TEST(FormatLastResort, PutsTheNumberEndingAtByte17AndTheAddressAtByte29) {
@@ -258,8 +258,8 @@ TEST(ReportCurrentError, ReportsEveryKindOnStandardOutputWithStatus1) {
   const std::string no_memory = kNoMemory + ".";
   EXPECT_EQ(
       Masked(ReportOf([] { RaiseConvertError("1x"); }, 1)),
-      MaskedReport("EConvertError", std::string(messages::kNotAnIntegerHead.cp932) + "1x" +
-                                        std::string(messages::kNotAnIntegerTail.cp932) + "."));
+      MaskedReport("EConvertError", std::string(messages::kNotAnIntegerHead.Cp932) + "1x" +
+                                        std::string(messages::kNotAnIntegerTail.Cp932) + "."));
   EXPECT_EQ(Masked(ReportOf([] { throw std::bad_alloc(); }, 1)),
             MaskedReport("EOutOfMemory", no_memory));
 #if !defined(__SANITIZE_ADDRESS__)  // the sanitizer refuses such a request itself

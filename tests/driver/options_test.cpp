@@ -15,8 +15,8 @@ using namespace std::string_literals;
 
 TEST(SplitCommandLine, Rules) {
   struct Row {
-    std::string line;
-    Arguments arguments;
+    std::string Line;
+    Arguments Argv;
   };
   const Row rows[] = {
       {"", {}},
@@ -53,19 +53,19 @@ TEST(SplitCommandLine, Rules) {
         "b c"}},  // 0xA0 is no lead byte
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(SplitCommandLine(row.line), row.arguments) << "line: " << row.line;
+    EXPECT_EQ(SplitCommandLine(row.Line), row.Argv) << "line: " << row.Line;
   }
 }
 
 TEST(ScanArguments, Table) {
   struct Row {
-    Arguments arguments;
-    char separator;
-    char header;
-    char usage;
-    const char* text;
-    const char* output;
-    const char* parameters;
+    Arguments Argv;
+    char Separator;
+    char HeaderFlag;
+    char UsageFlag;
+    const char* TextFileName;
+    const char* OutputFileName;
+    const char* ParameterFileName;
   };
   const Row rows[] = {
       // The worked examples.
@@ -121,14 +121,14 @@ TEST(ScanArguments, Table) {
   };
   for (const Row& row : rows) {
     std::string label;
-    for (const std::string& a : row.arguments) label += "[" + a + "]";
-    RunOptions o = ScanArguments(row.arguments);
-    EXPECT_EQ(o.Separator, row.separator) << label;
-    EXPECT_EQ(o.HeaderFlag, row.header) << label;
-    EXPECT_EQ(o.UsageFlag, row.usage) << label;
-    EXPECT_EQ(o.TextFileName, row.text) << label;
-    EXPECT_EQ(o.OutputFileName, row.output) << label;
-    EXPECT_EQ(o.ParameterFileName, row.parameters) << label;
+    for (const std::string& a : row.Argv) label += "[" + a + "]";
+    RunOptions o = ScanArguments(row.Argv);
+    EXPECT_EQ(o.Separator, row.Separator) << label;
+    EXPECT_EQ(o.HeaderFlag, row.HeaderFlag) << label;
+    EXPECT_EQ(o.UsageFlag, row.UsageFlag) << label;
+    EXPECT_EQ(o.TextFileName, row.TextFileName) << label;
+    EXPECT_EQ(o.OutputFileName, row.OutputFileName) << label;
+    EXPECT_EQ(o.ParameterFileName, row.ParameterFileName) << label;
   }
 }
 

@@ -20,16 +20,16 @@ using Lines = std::vector<std::string>;
 
 // The diagnostics, as the user sees them on standard error: the text before
 // the line number and the text after it.
-const std::string kTooFew(messages::kTooFewItems.cp932);
-const std::string kItem1(messages::kItem1Missing.cp932);
-const std::string kItem2(messages::kItem2Missing.cp932);
-const std::string kTooMany(messages::kTooManyItems.cp932);
-const std::string kLineSuffix(messages::kLineNumberTail.cp932);
+const std::string kTooFew(messages::kTooFewItems.Cp932);
+const std::string kItem1(messages::kItem1Missing.Cp932);
+const std::string kItem2(messages::kItem2Missing.Cp932);
+const std::string kTooMany(messages::kTooManyItems.Cp932);
+const std::string kLineSuffix(messages::kLineNumberTail.Cp932);
 
 // "'%s' は整数ではありません"
 std::string NotAnIntegerMessage(const std::string& item) {
-  return std::string(messages::kNotAnIntegerHead.cp932) + item +
-         std::string(messages::kNotAnIntegerTail.cp932);
+  return std::string(messages::kNotAnIntegerHead.Cp932) + item +
+         std::string(messages::kNotAnIntegerTail.Cp932);
 }
 
 std::string Diagnostic(const std::string& before, int line) {
@@ -44,8 +44,8 @@ Lines SplitLinesOf(const std::string& text) {
 
 TEST(SplitLines, EveryLineEndStyleAndTheNulEnd) {
   struct Case {
-    std::string text;
-    Lines lines;
+    std::string Input;
+    Lines Expected;
   };
   const Case cases[] = {
       {"A,1\r\nB,2", {"A,1", "B,2"}},
@@ -61,13 +61,13 @@ TEST(SplitLines, EveryLineEndStyleAndTheNulEnd) {
       {"X,5\r\n\x1a", {"X,5", "\x1a"}},  // Ctrl-Z is an ordinary byte
       {"\x83\x81\n", {"\x83\x81"}},
   };
-  for (const Case& c : cases) EXPECT_EQ(SplitLinesOf(c.text), c.lines) << c.text;
+  for (const Case& c : cases) EXPECT_EQ(SplitLinesOf(c.Input), c.Expected) << c.Input;
 }
 
 TEST(SplitItems, ItemsSeparatorsAndQuotes) {
   struct Case {
-    std::string line;
-    Lines items;
+    std::string Line;
+    Lines Items;
   };
   const Case cases[] = {
       {"X,10,T,Amount", {"X", "10", "T", "Amount"}},
@@ -107,13 +107,13 @@ TEST(SplitItems, ItemsSeparatorsAndQuotes) {
       {"X,10,T,\"\x83", {"X", "10", "T", "\x83"}},
       {"X,10,\x83\x40,\x8c\xbf", {"X", "10", "\x83\x40", "\x8c\xbf"}},
   };
-  for (const Case& c : cases) EXPECT_EQ(SplitItems(c.line), c.items) << c.line;
+  for (const Case& c : cases) EXPECT_EQ(SplitItems(c.Line), c.Items) << c.Line;
 }
 
 TEST(ParseWidth, DecimalAndHexadecimalWidths) {
   struct Case {
-    std::string item;
-    std::int32_t width;
+    std::string Item;
+    std::int32_t Width;
   };
   const Case cases[] = {
       {"12", 12},
@@ -143,7 +143,7 @@ TEST(ParseWidth, DecimalAndHexadecimalWidths) {
       {"-0x1", -1},
       {"+x1F", 31},
   };
-  for (const Case& c : cases) EXPECT_EQ(ParseWidth(c.item), c.width) << c.item;
+  for (const Case& c : cases) EXPECT_EQ(ParseWidth(c.Item), c.Width) << c.Item;
 }
 
 TEST(ParseWidth, ItemsThatAreNotIntegersRaiseConvertError) {
@@ -177,10 +177,10 @@ TEST(UpperCode, ClearsBitFiveOfEveryByte) {
 
 // One field's slot: type code, width, trim code, header name.
 struct Slot {
-  unsigned char type;
-  std::int32_t width;
-  unsigned char trim;
-  std::string name;
+  unsigned char TypeCode;
+  std::int32_t Width;
+  unsigned char TrimCode;
+  std::string HeaderName;
   bool operator==(const Slot&) const = default;
 };
 
@@ -197,18 +197,19 @@ std::vector<Slot> SlotsOf(const FieldTable& table) {
 }
 
 std::ostream& operator<<(std::ostream& os, const Slot& s) {
-  return os << "{" << int{s.type} << "," << s.width << "," << int{s.trim} << ",'" << s.name << "'}";
+  return os << "{" << int{s.TypeCode} << "," << s.Width << "," << int{s.TrimCode} << ",'"
+            << s.HeaderName << "'}";
 }
 
 const Slot kZeroed{0, 0, 0, ""};
 
 TEST(LoadParameterText, FillsOneSlotPerLineAndReportsTheLastDiagnostic) {
   struct Case {
-    const char* what;
-    std::string text;
-    std::vector<Slot> slots;
-    std::int32_t field_count;
-    std::string error_text;
+    const char* What;
+    std::string Input;
+    std::vector<Slot> Slots;
+    std::int32_t FieldCount;
+    std::string ErrorText;
   };
   const Case cases[] = {
       {"empty file", "", {}, 0, ""},
@@ -300,16 +301,16 @@ TEST(LoadParameterText, FillsOneSlotPerLineAndReportsTheLastDiagnostic) {
   };
   for (const Case& c : cases) {
     FieldTable table;
-    EXPECT_EQ(LoadParameterText(c.text, table), c.error_text) << c.what;
-    EXPECT_EQ(SlotsOf(table), c.slots) << c.what;
-    EXPECT_EQ(table.FieldCount, c.field_count) << c.what;
+    EXPECT_EQ(LoadParameterText(c.Input, table), c.ErrorText) << c.What;
+    EXPECT_EQ(SlotsOf(table), c.Slots) << c.What;
+    EXPECT_EQ(table.FieldCount, c.FieldCount) << c.What;
   }
 }
 
 TEST(LoadParameterText, DiagnosticsAreTheExactBytes) {
   struct Case {
-    std::string text;
-    std::string bytes;
+    std::string Input;
+    std::string Bytes;
   };
   const Case cases[] = {
       {"X", kTooFew + "1" + kLineSuffix},
@@ -319,7 +320,7 @@ TEST(LoadParameterText, DiagnosticsAreTheExactBytes) {
   };
   for (const Case& c : cases) {
     FieldTable table;
-    EXPECT_EQ(LoadParameterText(c.text, table), c.bytes) << c.text;
+    EXPECT_EQ(LoadParameterText(c.Input, table), c.Bytes) << c.Input;
   }
 }
 
@@ -344,12 +345,12 @@ TEST(LoadParameterText, WidthThatIsNotANumberStopsLoadingWithFieldCountZero) {
 // A parameter file in a temporary directory, removed afterwards.
 class TempFile {
  public:
-  explicit TempFile(const std::string& contents) : path_(dir_.Write("params.txt", contents)) {}
-  const std::string& Path() const { return path_; }
+  explicit TempFile(const std::string& contents) : FilePath(Dir.Write("params.txt", contents)) {}
+  const std::string& Path() const { return FilePath; }
 
  private:
-  test::TempDir dir_;
-  std::string path_;
+  test::TempDir Dir;
+  std::string FilePath;
 };
 
 TEST(LoadParameterFile, ReadsTheFileWhole) {
@@ -362,8 +363,8 @@ TEST(LoadParameterFile, ReadsTheFileWhole) {
 
 // "ファイル %s は開けません"
 std::string OpenErrorMessage(const std::string& name) {
-  return std::string(messages::kCannotOpenHead.cp932) + name +
-         std::string(messages::kCannotOpenTail.cp932);
+  return std::string(messages::kCannotOpenHead.Cp932) + name +
+         std::string(messages::kCannotOpenTail.Cp932);
 }
 
 TEST(LoadParameterFile, FileThatCannotBeOpenedRaisesFOpenError) {

@@ -23,17 +23,17 @@ class Win32Test : public ::testing::Test {
     char temp[MAX_PATH];
     ASSERT_GT(::GetTempPathA(sizeof temp, temp), 0u);
     for (unsigned n = ::GetCurrentProcessId();; ++n) {
-      root_ = std::string(temp) + "tabulon-test-" + std::to_string(n);
-      if (::CreateDirectoryA(root_.c_str(), nullptr)) break;
+      Root = std::string(temp) + "tabulon-test-" + std::to_string(n);
+      if (::CreateDirectoryA(Root.c_str(), nullptr)) break;
       ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     }
   }
   void TearDown() override {
     ForgetRunInputs();
-    RemoveTree(root_);
+    RemoveTree(Root);
   }
 
-  std::string Path(const std::string& name) const { return root_ + "\\" + name; }
+  std::string Path(const std::string& name) const { return Root + "\\" + name; }
 
   std::string MakeFile(const std::string& name, const std::string& bytes) const {
     std::string path = Path(name);
@@ -87,28 +87,28 @@ class Win32Test : public ::testing::Test {
     ::RemoveDirectoryA(dir.c_str());
   }
 
-  std::string root_;
+  std::string Root;
 };
 
 // Opens and closes again; the code of the open.
 std::int32_t TryRead(const std::string& name) {
   OpenResult r = OpenForReading(name.c_str());
-  if (r.code == 0) Close(r.handle);
-  return r.code;
+  if (r.Code == 0) Close(r.OsHandle);
+  return r.Code;
 }
 std::int32_t TryWrite(const std::string& name) {
   OpenResult r = OpenForWriting(name.c_str());
-  if (r.code == 0) Close(r.handle);
-  return r.code;
+  if (r.Code == 0) Close(r.OsHandle);
+  return r.Code;
 }
 
 TEST_F(Win32Test, FailedOpensGiveTheSystemsCodes) {
   MakeFile("data.txt", "x");
   MakeDirectory("sub");
   struct Row {
-    std::string name;
-    std::int32_t read_code;
-    std::int32_t write_code;
+    std::string Name;
+    std::int32_t ReadCode;
+    std::int32_t WriteCode;
   };
   const Row rows[] = {
       {Path("data.txt"), 0, 0},
@@ -121,17 +121,17 @@ TEST_F(Win32Test, FailedOpensGiveTheSystemsCodes) {
       {Path(std::string(kMaxNameLength, 'n')), ERROR_PATH_NOT_FOUND, ERROR_PATH_NOT_FOUND},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(TryRead(row.name), row.read_code) << row.name;
-    EXPECT_EQ(TryWrite(row.name), row.write_code) << row.name;
+    EXPECT_EQ(TryRead(row.Name), row.ReadCode) << row.Name;
+    EXPECT_EQ(TryWrite(row.Name), row.WriteCode) << row.Name;
   }
 }
 
 TEST_F(Win32Test, OpenForWritingEmptiesAnExistingFile) {
   std::string path = MakeFile("out.csv", "old contents");
   OpenResult out = OpenForWriting(path.c_str());
-  ASSERT_EQ(out.code, 0);
-  EXPECT_EQ(Write(out.handle, "new", 3), 0);
-  EXPECT_EQ(Close(out.handle), 0);
+  ASSERT_EQ(out.Code, 0);
+  EXPECT_EQ(Write(out.OsHandle, "new", 3), 0);
+  EXPECT_EQ(Close(out.OsHandle), 0);
   EXPECT_EQ(Contents(path), "new");
 }
 
@@ -140,11 +140,11 @@ TEST_F(Win32Test, OpenForWritingEmptiesAnExistingFile) {
 TEST_F(Win32Test, ShareModesAllowReadersOnly) {
   std::string path = MakeFile("data.txt", "line\r\n");
   struct Row {
-    const char* held;
-    bool held_for_writing;
-    std::int32_t read_code;
-    std::int32_t write_code;
-    bool whole_read;
+    const char* Held;
+    bool HeldForWriting;
+    std::int32_t ReadCode;
+    std::int32_t WriteCode;
+    bool WholeRead;
   };
   // Held for writing first: a file once read whole stays one of the run's
   // inputs, which the output may never be.
@@ -154,15 +154,15 @@ TEST_F(Win32Test, ShareModesAllowReadersOnly) {
   };
   for (const Row& row : rows) {
     OpenResult held =
-        row.held_for_writing ? OpenForWriting(path.c_str()) : OpenForReading(path.c_str());
-    ASSERT_EQ(held.code, 0) << row.held;
-    EXPECT_EQ(TryRead(path), row.read_code) << row.held;
-    EXPECT_EQ(TryWrite(path), row.write_code) << row.held;
+        row.HeldForWriting ? OpenForWriting(path.c_str()) : OpenForReading(path.c_str());
+    ASSERT_EQ(held.Code, 0) << row.Held;
+    EXPECT_EQ(TryRead(path), row.ReadCode) << row.Held;
+    EXPECT_EQ(TryWrite(path), row.WriteCode) << row.Held;
     std::string contents;
-    EXPECT_EQ(ReadWholeFile(path.c_str(), contents), row.whole_read) << row.held;
-    EXPECT_EQ(Close(held.handle), 0);
+    EXPECT_EQ(ReadWholeFile(path.c_str(), contents), row.WholeRead) << row.Held;
+    EXPECT_EQ(Close(held.OsHandle), 0);
     // Nobody holds it any more; read whole, it is an input of the run.
-    EXPECT_EQ(TryWrite(path), row.whole_read ? ERROR_SHARING_VIOLATION : 0) << row.held;
+    EXPECT_EQ(TryWrite(path), row.WholeRead ? ERROR_SHARING_VIOLATION : 0) << row.Held;
   }
 }
 
@@ -202,18 +202,18 @@ TEST_F(Win32Test, WriteAndReadRoundTrip) {
   std::string block(1 << 20, '\0');
   for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 7);
   OpenResult out = OpenForWriting(path.c_str());
-  ASSERT_EQ(out.code, 0);
-  EXPECT_EQ(Write(out.handle, block.data(), block.size()), 0);
-  EXPECT_EQ(Close(out.handle), 0);
+  ASSERT_EQ(out.Code, 0);
+  EXPECT_EQ(Write(out.OsHandle, block.data(), block.size()), 0);
+  EXPECT_EQ(Close(out.OsHandle), 0);
 
   OpenResult in = OpenForReading(path.c_str());
-  ASSERT_EQ(in.code, 0);
+  ASSERT_EQ(in.Code, 0);
   std::string back;
   char buffer[4096];
   std::uint32_t count = 0;
-  while (Read(in.handle, buffer, sizeof buffer, count) == 0 && count > 0)
+  while (Read(in.OsHandle, buffer, sizeof buffer, count) == 0 && count > 0)
     back.append(buffer, count);
-  EXPECT_EQ(Close(in.handle), 0);
+  EXPECT_EQ(Close(in.OsHandle), 0);
   EXPECT_EQ(back, block);
 }
 
@@ -242,14 +242,14 @@ TEST(Win32Pipes, BrokenPipesGiveTheirCodes) {
 
 TEST_F(Win32Test, KindsOfOpenedObjects) {
   OpenResult disk = OpenForWriting(Path("out.csv").c_str());
-  ASSERT_EQ(disk.code, 0);
-  EXPECT_EQ(KindOf(disk.handle), FileKind::Disk);
-  Close(disk.handle);
+  ASSERT_EQ(disk.Code, 0);
+  EXPECT_EQ(KindOf(disk.OsHandle), FileKind::Disk);
+  Close(disk.OsHandle);
   OpenResult device = OpenForWriting("NUL");
-  ASSERT_EQ(device.code, 0);
-  EXPECT_EQ(KindOf(device.handle), FileKind::Char);
-  EXPECT_EQ(Write(device.handle, "gone", 4), 0);
-  Close(device.handle);
+  ASSERT_EQ(device.Code, 0);
+  EXPECT_EQ(KindOf(device.OsHandle), FileKind::Char);
+  EXPECT_EQ(Write(device.OsHandle, "gone", 4), 0);
+  Close(device.OsHandle);
   EXPECT_EQ(KindOf(reinterpret_cast<Handle>(nullptr)), FileKind::Unknown);
   EXPECT_EQ(Close(reinterpret_cast<Handle>(nullptr)), ERROR_INVALID_HANDLE);
 }
@@ -277,8 +277,8 @@ TEST_F(Win32Test, ExistenceTest) {
   SetWriteTime(MakeFile("y2108.txt", "x"), 2108);
   MakeDirectory("adir");
   struct Row {
-    std::string name;
-    bool exists;
+    std::string Name;
+    bool Exists;
   };
   const Row rows[] = {
       {"data.txt", true},   {"DATA.TXT", true},  {"missing.txt", false}, {"adir", false},
@@ -287,7 +287,7 @@ TEST_F(Win32Test, ExistenceTest) {
       {"a*", false},  // the first match is the directory
   };
   for (const Row& row : rows)
-    EXPECT_EQ(PassesExistenceTest(Path(row.name).c_str()), row.exists) << row.name;
+    EXPECT_EQ(PassesExistenceTest(Path(row.Name).c_str()), row.Exists) << row.Name;
 }
 
 TEST(Win32Process, ModuleNameAndCommandLine) {

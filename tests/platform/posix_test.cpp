@@ -25,61 +25,61 @@ namespace {
 // Opens and closes again; the code of the open.
 std::int32_t TryRead(const std::string& name) {
   OpenResult r = OpenForReading(name.c_str());
-  if (r.code == 0) Close(r.handle);
-  return r.code;
+  if (r.Code == 0) Close(r.OsHandle);
+  return r.Code;
 }
 std::int32_t TryWrite(const std::string& name) {
   OpenResult r = OpenForWriting(name.c_str());
-  if (r.code == 0) Close(r.handle);
-  return r.code;
+  if (r.Code == 0) Close(r.OsHandle);
+  return r.Code;
 }
 
 class PosixTest : public ::testing::Test {
  protected:
-  test::TempDir dir_;
+  test::TempDir Dir;
 };
 
 TEST_F(PosixTest, OpenFailuresGiveTheTableCodes) {
-  dir_.Write("data.txt", "x");
-  dir_.MakeDirectory("sub");
-  ASSERT_EQ(::symlink("loop2", dir_.Path("loop1").c_str()), 0);
-  ASSERT_EQ(::symlink("loop1", dir_.Path("loop2").c_str()), 0);
+  Dir.Write("data.txt", "x");
+  Dir.MakeDirectory("sub");
+  ASSERT_EQ(::symlink("loop2", Dir.Path("loop1").c_str()), 0);
+  ASSERT_EQ(::symlink("loop1", Dir.Path("loop2").c_str()), 0);
   // A name of exactly 259 bytes is handed to the system; one more is refused.
-  std::string prefix = dir_.Path("");
-  std::string long_dir = dir_.MakeDirectory(std::string(200, 'd'));
+  std::string prefix = Dir.Path("");
+  std::string long_dir = Dir.MakeDirectory(std::string(200, 'd'));
   std::string at_limit = long_dir + "/" + std::string(258 - long_dir.size(), 'f');
   ASSERT_EQ(at_limit.size(), kMaxNameLength);
-  dir_.Write(at_limit.substr(prefix.size()), "x");
-  dir_.Write(at_limit.substr(prefix.size()) + "g", "x");
+  Dir.Write(at_limit.substr(prefix.size()), "x");
+  Dir.Write(at_limit.substr(prefix.size()) + "g", "x");
   struct Row {
-    std::string name;
-    std::int32_t read_code;
-    std::int32_t write_code;
+    std::string Name;
+    std::int32_t ReadCode;
+    std::int32_t WriteCode;
   };
   const Row rows[] = {
-      {dir_.Path("data.txt"), 0, 0},
-      {dir_.Path("missing.txt"), 2, 0},
-      {dir_.Path("nodir/missing.txt"), 3, 3},
-      {dir_.Path("data.txt/below.txt"), 3, 3},   // ENOTDIR
-      {dir_.Path(std::string(256, 'n')), 3, 3},  // ENAMETOOLONG
+      {Dir.Path("data.txt"), 0, 0},
+      {Dir.Path("missing.txt"), 2, 0},
+      {Dir.Path("nodir/missing.txt"), 3, 3},
+      {Dir.Path("data.txt/below.txt"), 3, 3},   // ENOTDIR
+      {Dir.Path(std::string(256, 'n')), 3, 3},  // ENAMETOOLONG
       {at_limit, 0, 0},
-      {at_limit + "g", 3, 3},           // exists, but 260 bytes
-      {dir_.Path("sub"), 5, 5},         // a directory
-      {dir_.Path("d*.txt"), 123, 123},  // matches data.txt; never opened
-      {dir_.Path("dat?.txt"), 123, 123},
-      {dir_.Path("nodir/d*.txt"), 123, 123},
-      {dir_.Path("loop1"), 31, 31},  // ELOOP has no code of its own
+      {at_limit + "g", 3, 3},          // exists, but 260 bytes
+      {Dir.Path("sub"), 5, 5},         // a directory
+      {Dir.Path("d*.txt"), 123, 123},  // matches data.txt; never opened
+      {Dir.Path("dat?.txt"), 123, 123},
+      {Dir.Path("nodir/d*.txt"), 123, 123},
+      {Dir.Path("loop1"), 31, 31},  // ELOOP has no code of its own
       {"", 2, 2},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(TryRead(row.name), row.read_code) << "reading " << row.name;
-    EXPECT_EQ(TryWrite(row.name), row.write_code) << "writing " << row.name;
+    EXPECT_EQ(TryRead(row.Name), row.ReadCode) << "reading " << row.Name;
+    EXPECT_EQ(TryWrite(row.Name), row.WriteCode) << "writing " << row.Name;
   }
 }
 
 TEST_F(PosixTest, PermissionDenied) {
   if (::geteuid() == 0) GTEST_SKIP() << "root is never denied";
-  std::string path = dir_.Write("locked.txt", "x");
+  std::string path = Dir.Write("locked.txt", "x");
   ::chmod(path.c_str(), 0);
   EXPECT_EQ(TryRead(path), 5);
   EXPECT_EQ(TryWrite(path), 5);
@@ -88,40 +88,40 @@ TEST_F(PosixTest, PermissionDenied) {
 // A file held open for reading can be read by others but not written, by any
 // name that reaches it; a file held open for writing cannot be opened at all.
 TEST_F(PosixTest, SharingConflictsGiveCode32AndLeaveTheFileUnchanged) {
-  std::string text = dir_.Write("text.txt", "keep me");
-  ASSERT_EQ(::link(text.c_str(), dir_.Path("hard.txt").c_str()), 0);
-  ASSERT_EQ(::symlink("text.txt", dir_.Path("soft.txt").c_str()), 0);
+  std::string text = Dir.Write("text.txt", "keep me");
+  ASSERT_EQ(::link(text.c_str(), Dir.Path("hard.txt").c_str()), 0);
+  ASSERT_EQ(::symlink("text.txt", Dir.Path("soft.txt").c_str()), 0);
   OpenResult reader = OpenForReading(text.c_str());
-  ASSERT_EQ(reader.code, 0);
+  ASSERT_EQ(reader.Code, 0);
   EXPECT_EQ(TryRead(text), 0);
   for (const char* name : {"text.txt", "hard.txt", "soft.txt"}) {
-    EXPECT_EQ(TryWrite(dir_.Path(name)), 32) << name;
+    EXPECT_EQ(TryWrite(Dir.Path(name)), 32) << name;
   }
   EXPECT_EQ(test::TempDir::Read(text), "keep me");
-  Close(reader.handle);
+  Close(reader.OsHandle);
 
   OpenResult writer = OpenForWriting(text.c_str());
-  ASSERT_EQ(writer.code, 0);
-  EXPECT_EQ(TryRead(dir_.Path("hard.txt")), 32);
-  EXPECT_EQ(TryWrite(dir_.Path("soft.txt")), 32);
+  ASSERT_EQ(writer.Code, 0);
+  EXPECT_EQ(TryRead(Dir.Path("hard.txt")), 32);
+  EXPECT_EQ(TryWrite(Dir.Path("soft.txt")), 32);
   std::string contents;
   EXPECT_FALSE(ReadWholeFile(text.c_str(), contents));
-  Close(writer.handle);
+  Close(writer.OsHandle);
   EXPECT_EQ(TryWrite(text), 0);  // released at close
 }
 
 TEST_F(PosixTest, ReadWholeFile) {
   std::string big(200000, 'z');
   std::string contents = "stale";
-  EXPECT_TRUE(ReadWholeFile(dir_.Write("big.txt", big).c_str(), contents));
+  EXPECT_TRUE(ReadWholeFile(Dir.Write("big.txt", big).c_str(), contents));
   EXPECT_EQ(contents, big);
   // The text ends at its first NUL; a device of NULs ends at once.
   big[150000] = '\0';
-  EXPECT_TRUE(ReadWholeFile(dir_.Write("nul.txt", big).c_str(), contents));
+  EXPECT_TRUE(ReadWholeFile(Dir.Write("nul.txt", big).c_str(), contents));
   EXPECT_EQ(contents, big.substr(0, 150000));
   EXPECT_TRUE(ReadWholeFile("/dev/zero", contents));
   EXPECT_EQ(contents, "");
-  EXPECT_TRUE(ReadWholeFile(dir_.Write("empty.txt", "").c_str(), contents));
+  EXPECT_TRUE(ReadWholeFile(Dir.Write("empty.txt", "").c_str(), contents));
   EXPECT_EQ(contents, "");
   EXPECT_TRUE(ReadWholeFile("/dev/null", contents));
   int fds[2];
@@ -131,17 +131,17 @@ TEST_F(PosixTest, ReadWholeFile) {
   EXPECT_TRUE(ReadWholeFile(("/dev/fd/" + std::to_string(fds[0])).c_str(), contents));
   EXPECT_EQ(contents, "X,1\r\n");
   ::close(fds[0]);
-  EXPECT_FALSE(ReadWholeFile(dir_.Path("missing.txt").c_str(), contents));
-  EXPECT_FALSE(ReadWholeFile(dir_.MakeDirectory("dir").c_str(), contents));
-  EXPECT_FALSE(ReadWholeFile(dir_.Path("p*.txt").c_str(), contents));
+  EXPECT_FALSE(ReadWholeFile(Dir.Path("missing.txt").c_str(), contents));
+  EXPECT_FALSE(ReadWholeFile(Dir.MakeDirectory("dir").c_str(), contents));
+  EXPECT_FALSE(ReadWholeFile(Dir.Path("p*.txt").c_str(), contents));
 }
 
 TEST_F(PosixTest, DevicesAreNeverLocked) {
   OpenResult first = OpenForWriting("/dev/null");
-  ASSERT_EQ(first.code, 0);
+  ASSERT_EQ(first.Code, 0);
   EXPECT_EQ(TryWrite("/dev/null"), 0);
   EXPECT_EQ(TryRead("/dev/null"), 0);
-  Close(first.handle);
+  Close(first.OsHandle);
 }
 
 // Where the file system has no locks, flock fails with ENOLCK (an NFS mount
@@ -173,8 +173,8 @@ namespace {
 TEST_F(PosixTest, RunInputsAreRefusedForWritingByAnyName) {
   for (bool locks : {true, false}) {
     lock_support = locks;
-    std::string params = dir_.Write("p.txt", "X,1\r\n");
-    std::string text = dir_.Write("t.txt", "keep me");
+    std::string params = Dir.Write("p.txt", "X,1\r\n");
+    std::string text = Dir.Write("t.txt", "keep me");
     for (const std::string& name : {params, text}) {
       ::unlink((name + "-link").c_str());
       ::unlink((name + "-soft").c_str());
@@ -184,16 +184,16 @@ TEST_F(PosixTest, RunInputsAreRefusedForWritingByAnyName) {
     std::string contents;
     ASSERT_TRUE(ReadWholeFile(params.c_str(), contents));
     OpenResult reader = OpenForReading(text.c_str());
-    ASSERT_EQ(reader.code, 0);
-    std::string via_fd = "/proc/self/fd/" + std::to_string(reader.handle);
+    ASSERT_EQ(reader.Code, 0);
+    std::string via_fd = "/proc/self/fd/" + std::to_string(reader.OsHandle);
     for (const std::string& name : {params, params + "-link", params + "-soft", text,
                                     text + "-link", text + "-soft", via_fd}) {
       EXPECT_EQ(TryWrite(name), 32) << name << (locks ? "" : " without locks");
     }
     EXPECT_EQ(test::TempDir::Read(params), "X,1\r\n");
     EXPECT_EQ(test::TempDir::Read(text), "keep me");
-    EXPECT_EQ(TryWrite(dir_.Path("other.txt")), 0);
-    Close(reader.handle);
+    EXPECT_EQ(TryWrite(Dir.Path("other.txt")), 0);
+    Close(reader.OsHandle);
     lock_support = true;
   }
 }
@@ -202,20 +202,20 @@ TEST_F(PosixTest, RunInputsAreRefusedForWritingByAnyName) {
 // exists: the parameter file is held, so no new file can inherit it.
 TEST_F(PosixTest, ProtectionDoesNotPassToAFileThatReusesTheIdentity) {
   for (int round = 0; round < 20; ++round) {
-    std::string params = dir_.Write("gone.txt", "X,1\r\n");
+    std::string params = Dir.Write("gone.txt", "X,1\r\n");
     std::string contents;
     ASSERT_TRUE(ReadWholeFile(params.c_str(), contents));
     ASSERT_EQ(::unlink(params.c_str()), 0);
-    EXPECT_EQ(TryWrite(dir_.Path("new" + std::to_string(round) + ".txt")), 0) << round;
+    EXPECT_EQ(TryWrite(Dir.Path("new" + std::to_string(round) + ".txt")), 0) << round;
   }
 }
 
 TEST_F(PosixTest, WritingANewFileCreatesItAndAnOldOneIsEmptied) {
-  std::string old_file = dir_.Write("old.txt", "previous contents");
+  std::string old_file = Dir.Write("old.txt", "previous contents");
   EXPECT_EQ(TryWrite(old_file), 0);
   EXPECT_EQ(test::TempDir::Read(old_file), "");
-  EXPECT_EQ(TryWrite(dir_.Path("new.txt")), 0);
-  EXPECT_EQ(TryRead(dir_.Path("new.txt")), 0);
+  EXPECT_EQ(TryWrite(Dir.Path("new.txt")), 0);
+  EXPECT_EQ(TryRead(Dir.Path("new.txt")), 0);
 }
 
 // Failed writes and reads, each in a child process where it needs process
@@ -224,16 +224,16 @@ TEST_F(PosixTest, WriteFailuresGiveTheTableCodes) {
   PrepareProcess();  // SIGPIPE and SIGXFSZ ignored
   std::string big(1 << 20, 'x');
   struct Row {
-    const char* label;
-    std::function<std::int32_t()> run;
-    std::int32_t code;
+    const char* Label;
+    std::function<std::int32_t()> Run;
+    std::int32_t Code;
   };
   const Row rows[] = {
       {"disk full",
        [&] {
          OpenResult full = OpenForWriting("/dev/full");
-         std::int32_t code = Write(full.handle, "x", 1);
-         Close(full.handle);
+         std::int32_t code = Write(full.OsHandle, "x", 1);
+         Close(full.OsHandle);
          return code;
        },
        112},
@@ -248,9 +248,9 @@ TEST_F(PosixTest, WriteFailuresGiveTheTableCodes) {
        6},
       {"descriptor open for reading",
        [&] {
-         OpenResult r = OpenForReading(dir_.Write("r.txt", "x").c_str());
-         std::int32_t code = Write(r.handle, "x", 1);
-         Close(r.handle);
+         OpenResult r = OpenForReading(Dir.Write("r.txt", "x").c_str());
+         std::int32_t code = Write(r.OsHandle, "x", 1);
+         Close(r.OsHandle);
          return code;
        },
        6},
@@ -281,8 +281,8 @@ TEST_F(PosixTest, WriteFailuresGiveTheTableCodes) {
          if (child == 0) {
            rlimit limit{4096, 4096};
            ::setrlimit(RLIMIT_FSIZE, &limit);
-           OpenResult w = OpenForWriting(dir_.Path("limited.txt").c_str());
-           ::_exit(Write(w.handle, big.data(), big.size()));
+           OpenResult w = OpenForWriting(Dir.Path("limited.txt").c_str());
+           ::_exit(Write(w.OsHandle, big.data(), big.size()));
          }
          int status = 0;
          ::waitpid(child, &status, 0);
@@ -290,7 +290,7 @@ TEST_F(PosixTest, WriteFailuresGiveTheTableCodes) {
        },
        223},
   };
-  for (const Row& row : rows) EXPECT_EQ(row.run(), row.code) << row.label;
+  for (const Row& row : rows) EXPECT_EQ(row.Run(), row.Code) << row.Label;
 }
 
 // A write that the system does only in part is completed.
@@ -317,14 +317,14 @@ TEST_F(PosixTest, ShortWritesAreCompleted) {
 TEST_F(PosixTest, KindsOfOpenedObjects) {
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
-  OpenResult file = OpenForWriting(dir_.Path("k.txt").c_str());
+  OpenResult file = OpenForWriting(Dir.Path("k.txt").c_str());
   OpenResult null = OpenForWriting("/dev/null");
-  EXPECT_EQ(KindOf(file.handle), FileKind::Disk);
-  EXPECT_EQ(KindOf(null.handle), FileKind::Char);
+  EXPECT_EQ(KindOf(file.OsHandle), FileKind::Disk);
+  EXPECT_EQ(KindOf(null.OsHandle), FileKind::Char);
   EXPECT_EQ(KindOf(fds[1]), FileKind::Pipe);
-  EXPECT_EQ(KindOf(OpenConsole().handle), FileKind::Char);
-  Close(file.handle);
-  Close(null.handle);
+  EXPECT_EQ(KindOf(OpenConsole().OsHandle), FileKind::Char);
+  Close(file.OsHandle);
+  Close(null.OsHandle);
   ::close(fds[0]);
   ::close(fds[1]);
   EXPECT_EQ(KindOf(fds[1]), FileKind::Unknown);
@@ -348,24 +348,24 @@ void SetModificationTime(const std::string& path, std::time_t when) {
 }
 
 TEST_F(PosixTest, ExistenceTest) {
-  dir_.Write("data.txt", "x");
-  dir_.MakeDirectory("dir.txt");
-  SetModificationTime(dir_.Write("old.txt", "x"), LocalTime(1979, 12, 31, 23, 59, 59));
-  SetModificationTime(dir_.Write("first.txt", "x"), LocalTime(1980, 1, 1, 0, 0, 0));
-  SetModificationTime(dir_.Write("last.txt", "x"), LocalTime(2107, 12, 31, 23, 59, 59));
-  SetModificationTime(dir_.Write("late.txt", "x"), LocalTime(2108, 1, 1, 0, 0, 0));
-  ASSERT_EQ(::symlink("data.txt", dir_.Path("link.txt").c_str()), 0);
-  ASSERT_EQ(::symlink("gone.txt", dir_.Path("dangling.txt").c_str()), 0);
-  ASSERT_EQ(::symlink("dir.txt", dir_.Path("dirlink.txt").c_str()), 0);
+  Dir.Write("data.txt", "x");
+  Dir.MakeDirectory("dir.txt");
+  SetModificationTime(Dir.Write("old.txt", "x"), LocalTime(1979, 12, 31, 23, 59, 59));
+  SetModificationTime(Dir.Write("first.txt", "x"), LocalTime(1980, 1, 1, 0, 0, 0));
+  SetModificationTime(Dir.Write("last.txt", "x"), LocalTime(2107, 12, 31, 23, 59, 59));
+  SetModificationTime(Dir.Write("late.txt", "x"), LocalTime(2108, 1, 1, 0, 0, 0));
+  ASSERT_EQ(::symlink("data.txt", Dir.Path("link.txt").c_str()), 0);
+  ASSERT_EQ(::symlink("gone.txt", Dir.Path("dangling.txt").c_str()), 0);
+  ASSERT_EQ(::symlink("dir.txt", Dir.Path("dirlink.txt").c_str()), 0);
   // The first match in byte order decides, even when it is a directory.
-  dir_.MakeDirectory("m/ba");
-  dir_.Write("m/bb", "x");
-  dir_.Write("m/ca", "x");
-  dir_.MakeDirectory("m/cb");
-  dir_.Write("m/\x82\xa0.txt", "x");
+  Dir.MakeDirectory("m/ba");
+  Dir.Write("m/bb", "x");
+  Dir.Write("m/ca", "x");
+  Dir.MakeDirectory("m/cb");
+  Dir.Write("m/\x82\xa0.txt", "x");
   struct Row {
-    const char* name;
-    bool exists;
+    const char* Name;
+    bool Exists;
   };
   const Row rows[] = {
       {"data.txt", true},     {"missing.txt", false}, {"dir.txt", false},
@@ -380,7 +380,7 @@ TEST_F(PosixTest, ExistenceTest) {
       {"nodir/*", false},     {"m", false},           {"data.txt/", false},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(PassesExistenceTest(dir_.Path(row.name).c_str()), row.exists) << row.name;
+    EXPECT_EQ(PassesExistenceTest(Dir.Path(row.Name).c_str()), row.Exists) << row.Name;
   }
 }
 

@@ -21,21 +21,21 @@ class TempDir {
   TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
   explicit TempDir(const std::filesystem::path& parent) {
     std::random_device random;
-    for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
+    for (int attempt = 0; attempt < 100 && Root.empty(); ++attempt) {
       auto candidate =
           parent / ("tabulon_test_" + std::to_string(random()) + std::to_string(attempt));
-      if (std::filesystem::create_directory(candidate)) root_ = candidate.string();
+      if (std::filesystem::create_directory(candidate)) Root = candidate.string();
     }
-    if (root_.empty()) ADD_FAILURE() << "no temporary directory";
+    if (Root.empty()) ADD_FAILURE() << "no temporary directory";
   }
   ~TempDir() {
     std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
+    std::filesystem::remove_all(Root, ignored);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  std::string Path(std::string_view name) const { return root_ + "/" + std::string(name); }
+  std::string Path(std::string_view name) const { return Root + "/" + std::string(name); }
 
   std::string Write(std::string_view name, std::string_view bytes) const {
     std::string path = Path(name);
@@ -55,7 +55,7 @@ class TempDir {
   }
 
  private:
-  std::string root_;
+  std::string Root;
 };
 
 }  // namespace tabulon::test

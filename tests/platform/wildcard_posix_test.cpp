@@ -9,9 +9,9 @@ namespace {
 
 TEST(Wildcard, Match) {
   struct Row {
-    const char* pattern;
-    const char* name;
-    bool match;
+    const char* Pattern;
+    const char* Name;
+    bool Match;
   };
   const Row rows[] = {
       {"*", "", true},
@@ -38,8 +38,8 @@ TEST(Wildcard, Match) {
       {"a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(WildcardMatch(row.pattern, row.name), row.match)
-        << row.pattern << " against " << row.name;
+    EXPECT_EQ(WildcardMatch(row.Pattern, row.Name), row.Match)
+        << row.Pattern << " against " << row.Name;
   }
 }
 

@@ -34,9 +34,9 @@ constexpr double kCostFactor = kSanitized ? 5.0 : 3.0;
 constexpr double kTimerFloor = 0.1;
 
 struct RunResult {
-  int status = -1;        // exit status, or -1 when the child did not exit normally
-  double cpu = 0;         // user + system seconds
-  std::int64_t peak = 0;  // peak resident memory in bytes
+  int Status = -1;             // exit status, or -1 when the child did not exit normally
+  double CpuSeconds = 0;       // user + system seconds
+  std::int64_t PeakBytes = 0;  // peak resident memory in bytes
 };
 
 // Runs the converter with `args`, its standard streams on /dev/null.
@@ -59,16 +59,16 @@ RunResult RunConverter(const std::vector<std::string>& args) {
   int status = 0;
   struct rusage usage {};
   if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid) return result;
-  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  result.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  result.peak = static_cast<std::int64_t>(usage.ru_maxrss) * 1024;
+  if (WIFEXITED(status)) result.Status = WEXITSTATUS(status);
+  result.CpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  result.PeakBytes = static_cast<std::int64_t>(usage.ru_maxrss) * 1024;
   return result;
 }
 
 class ScaleTest : public ::testing::Test {
  protected:
-  std::string Path(const char* name) const { return dir_.Path(name); }
+  std::string Path(const char* name) const { return Dir.Path(name); }
 
   // Writes `count` copies of `piece`, then `tail`, in large blocks.
   std::string Write(const char* name, const std::string& piece, std::int64_t count,
@@ -104,7 +104,7 @@ class ScaleTest : public ::testing::Test {
                     std::int64_t expected_output) {
     std::string out = Path("out.csv");
     RunResult r = RunConverter({"-f", params, text, out});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.Status, 0);
     EXPECT_EQ(SizeOf(out), expected_output);
     ::unlink(out.c_str());
     return r;
@@ -117,14 +117,14 @@ class ScaleTest : public ::testing::Test {
     RunResult total;
     for (int i = 0; i < kSizeRatio; ++i) {
       RunResult r = Convert(params, text, expected_output);
-      total.status = r.status;
-      total.cpu += r.cpu;
-      total.peak = std::max(total.peak, r.peak);
+      total.Status = r.Status;
+      total.CpuSeconds += r.CpuSeconds;
+      total.PeakBytes = std::max(total.PeakBytes, r.PeakBytes);
     }
     return total;
   }
 
-  tabulon::test::TempDir dir_;
+  tabulon::test::TempDir Dir;
 };
 
 // Linear growth: the large input costs per byte at most kCostFactor times
@@ -132,11 +132,11 @@ class ScaleTest : public ::testing::Test {
 // large one), plus the timer's resolution on a shared machine.
 void ExpectLinear(const RunResult& small, const RunResult& large) {
   std::printf("CPU per equal bytes: small %.3f s, large %.3f s; peak %.1f MiB -> %.1f MiB\n",
-              small.cpu, large.cpu, static_cast<double>(small.peak) / kMiB,
-              static_cast<double>(large.peak) / kMiB);
-  EXPECT_LE(large.cpu, kCostFactor * small.cpu + kTimerFloor)
-      << "CPU seconds for equal bytes: at a tenth of the size " << small.cpu << ", whole "
-      << large.cpu;
+              small.CpuSeconds, large.CpuSeconds, static_cast<double>(small.PeakBytes) / kMiB,
+              static_cast<double>(large.PeakBytes) / kMiB);
+  EXPECT_LE(large.CpuSeconds, kCostFactor * small.CpuSeconds + kTimerFloor)
+      << "CPU seconds for equal bytes: at a tenth of the size " << small.CpuSeconds << ", whole "
+      << large.CpuSeconds;
 }
 
 TEST_F(ScaleTest, OneHundredMegabyteLine) {
@@ -148,7 +148,7 @@ TEST_F(ScaleTest, OneHundredMegabyteLine) {
   RunResult large = Convert(params, text, size + 2);
   ExpectLinear(small, large);
   // The line is held whole once while it is read; the output streams.
-  EXPECT_LT(large.peak, (kSanitized ? 6 : 3) * size) << "peak bytes " << large.peak;
+  EXPECT_LT(large.PeakBytes, (kSanitized ? 6 : 3) * size) << "peak bytes " << large.PeakBytes;
 }
 
 TEST_F(ScaleTest, OneHundredThousandFields) {
@@ -161,7 +161,7 @@ TEST_F(ScaleTest, OneHundredThousandFields) {
   RunResult small = ConvertSmall(small_params, text, records * (fields / 10 * 4 + 1));
   RunResult large = Convert(params, text, records * (fields * 4 + 1));
   ExpectLinear(small, large);
-  EXPECT_LT(large.peak, 64 * kMiB * kScale) << "peak bytes " << large.peak;
+  EXPECT_LT(large.PeakBytes, 64 * kMiB * kScale) << "peak bytes " << large.PeakBytes;
 }
 
 TEST_F(ScaleTest, OneHundredThousandLineParameterFile) {
@@ -176,7 +176,7 @@ TEST_F(ScaleTest, OneHundredThousandLineParameterFile) {
   RunResult small = ConvertSmall(small_params, text, lines / 30 * 7 - 1 + 2);
   RunResult large = Convert(params, text, lines / 3 * 7 - 1 + 2);
   ExpectLinear(small, large);
-  EXPECT_LT(large.peak, 64 * kMiB * kScale) << "peak bytes " << large.peak;
+  EXPECT_LT(large.PeakBytes, 64 * kMiB * kScale) << "peak bytes " << large.PeakBytes;
 }
 
 TEST_F(ScaleTest, TenMillionEmptyLines) {
@@ -189,8 +189,8 @@ TEST_F(ScaleTest, TenMillionEmptyLines) {
   RunResult large = Convert(params, text, lines * 4);
   ExpectLinear(small, large);
   // Streaming: the peak does not grow with the number of lines.
-  EXPECT_LT(large.peak, small.peak + 8 * kMiB)
-      << "peak bytes: small " << small.peak << ", large " << large.peak;
+  EXPECT_LT(large.PeakBytes, small.PeakBytes + 8 * kMiB)
+      << "peak bytes: small " << small.PeakBytes << ", large " << large.PeakBytes;
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ namespace {
 // Puts `fd` in place of standard error for the life of the object.
 class StandardErrorAs {
  public:
-  explicit StandardErrorAs(int fd) : saved_(::dup(STDERR_FILENO)) {
+  explicit StandardErrorAs(int fd) : Saved(::dup(STDERR_FILENO)) {
     if (fd >= 0) {
       ::dup2(fd, STDERR_FILENO);
     } else {
@@ -26,12 +26,12 @@ class StandardErrorAs {
     }
   }
   ~StandardErrorAs() {
-    ::dup2(saved_, STDERR_FILENO);
-    ::close(saved_);
+    ::dup2(Saved, STDERR_FILENO);
+    ::close(Saved);
   }
 
  private:
-  int saved_;
+  int Saved;
 };
 
 std::string Drain(int fd) {

@@ -12,23 +12,23 @@ namespace {
 
 TEST(CheckIo, MessagesOfTheCodes) {
   struct Row {
-    std::int32_t code;
-    std::string message;
+    std::int32_t Code;
+    std::string Message;
   };
   // The texts' bytes are checked against their UTF-8 forms by the catalogue's
   // own test; here, which text each code gets.
   auto other = [](const char* number) {
-    return std::string(messages::kIoErrorHead.cp932) + number +
-           std::string(messages::kIoErrorTail.cp932);
+    return std::string(messages::kIoErrorHead.Cp932) + number +
+           std::string(messages::kIoErrorTail.Cp932);
   };
   const Row rows[] = {
-      {kIoFileNotFound, std::string(messages::kIoFileNotFound.cp932)},
-      {kIoPathNotFound, std::string(messages::kIoBadName.cp932)},
-      {kIoTooManyOpenFiles, std::string(messages::kIoTooManyOpenFiles.cp932)},
-      {kIoAccessDenied, std::string(messages::kIoAccessDenied.cp932)},
-      {kIoRuntimeReadPastEnd, std::string(messages::kIoReadPastEnd.cp932)},
-      {kIoRuntimeDiskFull, std::string(messages::kIoDiskFull.cp932)},
-      {kIoRuntimeNotANumber, std::string(messages::kIoNotANumber.cp932)},
+      {kIoFileNotFound, std::string(messages::kIoFileNotFound.Cp932)},
+      {kIoPathNotFound, std::string(messages::kIoBadName.Cp932)},
+      {kIoTooManyOpenFiles, std::string(messages::kIoTooManyOpenFiles.Cp932)},
+      {kIoAccessDenied, std::string(messages::kIoAccessDenied.Cp932)},
+      {kIoRuntimeReadPastEnd, std::string(messages::kIoReadPastEnd.Cp932)},
+      {kIoRuntimeDiskFull, std::string(messages::kIoDiskFull.Cp932)},
+      {kIoRuntimeNotANumber, std::string(messages::kIoNotANumber.Cp932)},
       // "I/O エラー (%d)" for every other code
       {32, other("32")},
       {-1, other("-1")},
@@ -41,13 +41,13 @@ TEST(CheckIo, MessagesOfTheCodes) {
   PendingIoCode = 0;
   EXPECT_NO_THROW(CheckIo());
   for (const Row& row : rows) {
-    PendingIoCode = row.code;
+    PendingIoCode = row.Code;
     try {
       CheckIo();
-      ADD_FAILURE() << "no error for code " << row.code;
+      ADD_FAILURE() << "no error for code " << row.Code;
     } catch (const EInOutError& error) {
-      EXPECT_EQ(error.Code(), row.code);
-      EXPECT_EQ(error.Message(), row.message) << row.code;
+      EXPECT_EQ(error.Code(), row.Code);
+      EXPECT_EQ(error.Message(), row.Message) << row.Code;
       EXPECT_STREQ(error.KindName(), "EInOutError");
     }
     EXPECT_EQ(PendingIoCode, 0) << "taken by the check";

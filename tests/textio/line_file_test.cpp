@@ -35,14 +35,14 @@ off_t SizeOf(const std::string& path) {
 class LineFileTest : public ::testing::Test {
  protected:
   void SetUp() override { PendingIoCode = 0; }
-  test::TempDir dir_;
+  test::TempDir Dir;
 };
 
 // Each step on a record in the wrong state: the code it leaves, and the state
 // it leaves the record in.
 TEST_F(LineFileTest, OperationsInTheWrongState) {
-  std::string text = dir_.Write("in.txt", "AB\r\n");
-  std::string out = dir_.Path("out.txt");
+  std::string text = Dir.Write("in.txt", "AB\r\n");
+  std::string out = Dir.Path("out.txt");
   enum Setup { NeverBound, Bound, Reading, Writing, ClosedAfterUse };
   auto prepare = [&](LineFile& f, Setup setup) {
     if (setup == NeverBound) return;
@@ -53,10 +53,10 @@ TEST_F(LineFileTest, OperationsInTheWrongState) {
     ASSERT_EQ(TakePending(), 0);
   };
   struct Row {
-    Setup setup;
-    const char* step;
-    std::function<void(LineFile&)> run;
-    std::int32_t code;
+    Setup Start;
+    const char* Step;
+    std::function<void(LineFile&)> Run;
+    std::int32_t Code;
   };
   auto read_line = [](LineFile& f) { EXPECT_EQ(ReadTextLine(f), ""); };
   auto at_end = [](LineFile& f) { EXPECT_TRUE(AtEndOfData(f)); };
@@ -85,11 +85,11 @@ TEST_F(LineFileTest, OperationsInTheWrongState) {
   };
   for (const Row& row : rows) {
     auto file = NewFile();
-    prepare(*file, row.setup);
+    prepare(*file, row.Start);
     std::uint16_t state_before = file->State;
-    row.run(*file);
-    EXPECT_EQ(TakePending(), row.code) << row.step << " in setup " << row.setup;
-    EXPECT_EQ(file->State, state_before) << row.step << " in setup " << row.setup;
+    row.Run(*file);
+    EXPECT_EQ(TakePending(), row.Code) << row.Step << " in setup " << row.Start;
+    EXPECT_EQ(file->State, state_before) << row.Step << " in setup " << row.Start;
     if (file->State == StateReading || file->State == StateWriting) CloseLineFile(*file);
     PendingIoCode = 0;
   }
@@ -97,7 +97,7 @@ TEST_F(LineFileTest, OperationsInTheWrongState) {
 
 TEST_F(LineFileTest, PendingCodeKeepsTheLatestFailureAndSurvivesSuccess) {
   auto file = NewFile();
-  BindName(*file, dir_.Write("in.txt", "AB\r\n"), 16);
+  BindName(*file, Dir.Write("in.txt", "AB\r\n"), 16);
   WriteText(*file, "x");
   EXPECT_EQ(PendingIoCode, 105);
   EXPECT_TRUE(AtEndOfData(*file));
@@ -129,7 +129,7 @@ TEST_F(LineFileTest, BindingClearsTheRecordAndRefusesLongNames) {
 // Opening an open record closes it first: the reader's own sharing lock does
 // not stand in the way of writing the same file.
 TEST_F(LineFileTest, OpeningAnOpenRecordClosesItFirst) {
-  std::string path = dir_.Write("f.txt", "old\r\n");
+  std::string path = Dir.Write("f.txt", "old\r\n");
   auto file = NewFile();
   BindName(*file, path, 16);
   ASSERT_EQ(OpenForReading(*file), 0);
@@ -147,23 +147,23 @@ TEST_F(LineFileTest, OpeningAnOpenRecordClosesItFirst) {
 // A buffer is written out the moment it becomes full, never earlier; a disk
 // file is not written out at a line end, only when full and at close.
 TEST_F(LineFileTest, DiskFileIsWrittenWhenTheBufferFills) {
-  std::string path = dir_.Path("out.txt");
+  std::string path = Dir.Path("out.txt");
   auto file = NewFile();
   BindName(*file, path, 4);
   ASSERT_EQ(OpenForWriting(*file), 0);
   struct Step {
-    const char* text;  // nullptr: a line end
-    off_t size_after;
+    const char* Written;  // nullptr: a line end
+    off_t SizeAfter;
   };
   const Step steps[] = {{"abc", 0},    {"", 0},    {"d", 4}, {"efghijk", 8},
                         {nullptr, 12}, {"lm", 12}, {"", 12}, {"nopqrstu", 20}};
   for (const Step& step : steps) {
-    if (step.text) {
-      WriteText(*file, step.text);
+    if (step.Written) {
+      WriteText(*file, step.Written);
     } else {
       WriteLineEnd(*file);
     }
-    EXPECT_EQ(SizeOf(path), step.size_after) << (step.text ? step.text : "line end");
+    EXPECT_EQ(SizeOf(path), step.SizeAfter) << (step.Written ? step.Written : "line end");
     EXPECT_LT(file->Position, file->Capacity);
   }
   CloseLineFile(*file);
@@ -172,7 +172,7 @@ TEST_F(LineFileTest, DiskFileIsWrittenWhenTheBufferFills) {
 }
 
 TEST_F(LineFileTest, PiecesOfOneTextBehaveAsOneText) {
-  std::string path = dir_.Path("out.txt");
+  std::string path = Dir.Path("out.txt");
   auto file = NewFile();
   BindName(*file, path, 3);
   ASSERT_EQ(OpenForWriting(*file), 0);
@@ -198,7 +198,7 @@ TEST_F(LineFileTest, CharacterDeviceIsWrittenAtEachLineEnd) {
   WriteLineEnd(*file);
   EXPECT_EQ(file->Position, 0u);
 
-  std::string path = dir_.Path("disk.txt");
+  std::string path = Dir.Path("disk.txt");
   BindName(*file, path, 128);
   ASSERT_EQ(OpenForWriting(*file), 0);
   WriteText(*file, "ab");
@@ -211,7 +211,7 @@ TEST_F(LineFileTest, CharacterDeviceIsWrittenAtEachLineEnd) {
 }
 
 TEST_F(LineFileTest, PipeIsNotWrittenAtALineEnd) {
-  std::string fifo = dir_.Path("fifo");
+  std::string fifo = Dir.Path("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
@@ -315,7 +315,7 @@ TEST_F(LineFileTest, CloseOnUnwind) {
 
 TEST_F(LineFileTest, FailedOpenLeavesTheRecordClosed) {
   auto file = NewFile();
-  BindName(*file, dir_.Path("missing.txt"), 16);
+  BindName(*file, Dir.Path("missing.txt"), 16);
   EXPECT_EQ(OpenForReading(*file), 2);
   EXPECT_EQ(file->State, StateClosed);
   EXPECT_EQ(TakePending(), 2);

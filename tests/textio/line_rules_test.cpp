@@ -31,9 +31,9 @@ using namespace std::string_literals;
 constexpr std::uint32_t kCapacities[] = {1, 2, 3, 128, kFileCapacity};
 
 struct LineCase {
-  const char* label;
-  std::string data;
-  Lines lines;
+  const char* Label;
+  std::string Data;
+  Lines Expected;
 };
 
 std::string Run(std::size_t n, char c) {
@@ -131,16 +131,16 @@ Lines ReadAllFromMemory(const std::string& data, std::uint32_t capacity,
 class LineRules : public ::testing::Test {
  protected:
   void SetUp() override { PendingIoCode = 0; }
-  test::TempDir dir_;
+  test::TempDir Dir;
 };
 
 TEST_F(LineRules, EveryCaseAtEveryCapacity) {
   for (const LineCase& c : Cases()) {
-    std::string path = dir_.Write("text.txt", c.data);
+    std::string path = Dir.Write("text.txt", c.Data);
     for (std::uint32_t capacity : kCapacities) {
       for (bool owned : {false, true}) {
-        EXPECT_EQ(ReadAll(path, capacity, owned), c.lines)
-            << c.label << ", capacity " << capacity << (owned ? ", owned" : ", view");
+        EXPECT_EQ(ReadAll(path, capacity, owned), c.Expected)
+            << c.Label << ", capacity " << capacity << (owned ? ", owned" : ", view");
       }
     }
   }
@@ -174,7 +174,7 @@ TEST_F(LineRules, RandomDataAgreesWithTheModel) {
       ASSERT_EQ(ReadAllFromMemory(data, capacity), want)
           << "round " << round << ", capacity " << capacity;
     }
-    std::string path = dir_.Write("random.txt", data);
+    std::string path = Dir.Write("random.txt", data);
     for (std::uint32_t capacity : kCapacities) {
       ASSERT_EQ(ReadAll(path, capacity, capacity % 2 == 0), want)
           << "round " << round << ", capacity " << capacity << ", from disk";
@@ -186,7 +186,7 @@ TEST_F(LineRules, RandomDataAgreesWithTheModel) {
 // appended later are never seen.
 TEST_F(LineRules, NoReadAfterTheEnd) {
   for (std::uint32_t capacity : kCapacities) {
-    std::string path = dir_.Write("grow.txt", "AB\r\n");
+    std::string path = Dir.Write("grow.txt", "AB\r\n");
     auto file = std::make_unique<LineFile>();
     BindName(*file, path, capacity);
     ASSERT_EQ(OpenForReading(*file), 0);

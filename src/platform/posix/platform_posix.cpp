@@ -295,8 +295,8 @@ bool ReadUpToNul(int fd, off_t expected, std::string& contents) {
 bool ReadWholeFile(const char* name, std::string& contents) {
   contents.clear();
   OpenResult opened = OpenForReading(name);
-  if (opened.code != 0) return false;
-  int fd = static_cast<int>(opened.handle);
+  if (opened.Code != 0) return false;
+  int fd = static_cast<int>(opened.OsHandle);
   struct stat st {};
   bool ok =
       ::fstat(fd, &st) == 0 && ReadUpToNul(fd, S_ISREG(st.st_mode) ? st.st_size : -1, contents);
@@ -456,7 +456,7 @@ constexpr std::size_t kThreadStack = 256 * 1024;
 
 void* RunThread(void* record) {
   Thread& thread = *static_cast<Thread*>(record);
-  thread.body(thread.argument);
+  thread.Body(thread.Argument);
   return nullptr;
 }
 
@@ -464,8 +464,8 @@ void* RunThread(void* record) {
 
 bool StartThread(Thread& thread, ThreadBody body, void* argument) {
   static_assert(sizeof(pthread_t) <= sizeof(void*));
-  thread.body = body;
-  thread.argument = argument;
+  thread.Body = body;
+  thread.Argument = argument;
   pthread_attr_t attributes;
   if (::pthread_attr_init(&attributes) != 0) return false;
   ::pthread_attr_setstacksize(&attributes, kThreadStack);
@@ -473,13 +473,13 @@ bool StartThread(Thread& thread, ThreadBody body, void* argument) {
   int result = ::pthread_create(&id, &attributes, RunThread, &thread);
   ::pthread_attr_destroy(&attributes);
   if (result != 0) return false;
-  std::memcpy(&thread.native, &id, sizeof id);
+  std::memcpy(&thread.Native, &id, sizeof id);
   return true;
 }
 
 void JoinThread(Thread& thread) {
   pthread_t id;
-  std::memcpy(&id, &thread.native, sizeof id);
+  std::memcpy(&id, &thread.Native, sizeof id);
   ::pthread_join(id, nullptr);
 }
 

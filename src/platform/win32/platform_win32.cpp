@@ -84,9 +84,9 @@ class ScopedHandle {
 // The identity of a file: the volume and the file's index on it, the same
 // for every name and link that leads to it.
 struct FileId {
-  DWORD volume;
-  DWORD index_high;
-  DWORD index_low;
+  DWORD Volume;
+  DWORD IndexHigh;
+  DWORD IndexLow;
   bool operator==(const FileId&) const = default;
 };
 std::vector<FileId> protected_files;  // inputs read whole: the output may never overwrite them
@@ -146,7 +146,7 @@ OpenResult OpenConsole() {
 }
 
 FileKind KindOf(Handle handle) {
-  switch (::GetFileType(ToHandle(handle)) & ~FILE_TYPE_REMOTE) {
+  switch (::GetFileType(ToHandle(handle)) & ~static_cast<DWORD>(FILE_TYPE_REMOTE)) {
     case FILE_TYPE_CHAR:
       return FileKind::Char;
     case FILE_TYPE_DISK:
@@ -307,25 +307,25 @@ constexpr SIZE_T kThreadStack = 256 * 1024;
 
 DWORD WINAPI RunThread(LPVOID record) {
   Thread& thread = *static_cast<Thread*>(record);
-  thread.body(thread.argument);
+  thread.Body(thread.Argument);
   return 0;
 }
 
 }  // namespace
 
 bool StartThread(Thread& thread, ThreadBody body, void* argument) {
-  thread.body = body;
-  thread.argument = argument;
+  thread.Body = body;
+  thread.Argument = argument;
   HANDLE handle = ::CreateThread(nullptr, kThreadStack, RunThread, &thread,
                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (handle == nullptr) return false;
-  thread.native = handle;
+  thread.Native = handle;
   return true;
 }
 
 void JoinThread(Thread& thread) {
-  ::WaitForSingleObject(static_cast<HANDLE>(thread.native), INFINITE);
-  ::CloseHandle(static_cast<HANDLE>(thread.native));
+  ::WaitForSingleObject(static_cast<HANDLE>(thread.Native), INFINITE);
+  ::CloseHandle(static_cast<HANDLE>(thread.Native));
 }
 
 void ExitProcess(int status) {
