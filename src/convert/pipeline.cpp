@@ -102,15 +102,17 @@ class Blocks {
     RestReader = new (Memory) LineFile;
     FirstCarry = Memory + Align(sizeof(LineFile));
     char* next = FirstCarry + Align(text.Capacity);
+    // The records first, aligned; then the blocks, of any size.
     Jobs = reinterpret_cast<Job*>(next);
     next += JobCount * Align(sizeof(Job));
+    Workers = reinterpret_cast<Worker*>(next);
+    next += WorkerCount * Align(sizeof(Worker));
     for (unsigned i = 0; i < JobCount; ++i) {
       Job* job = new (&Jobs[i]) Job;
       job->Text = next;
       job->Output = next + TextCapacity;
       next += TextCapacity + shape.OutputBytes;
     }
-    Workers = reinterpret_cast<Worker*>(next);
     // A line of a block is never longer than the block: the workers' spill
     // buffers never grow once they hold that much.
     for (; Made < WorkerCount; ++Made) {
