@@ -98,29 +98,21 @@ TABULON_INLINE Trimmed TrimByMasks(const masks::ValueBytes<kBlocks>& bytes, unsi
   return t;
 }
 
-// Copies the n bytes at `from` (n at most kMaskedFieldLimit) in one or two
-// moves of 32 bytes; kMaskedTail bytes after the value may be read, and the
-// field's room takes what is written past out + n.
-TABULON_INLINE char* CopyPiece(char* out, const char* from, unsigned n) {
-  std::memcpy(out, from, 2 * kMaskBlockSize);
-  if (n > 2 * kMaskBlockSize) {
-    std::memcpy(out + 2 * kMaskBlockSize, from + 2 * kMaskBlockSize, 2 * kMaskBlockSize);
-  }
-  return out + n;
-}
-
 // Copies the `length` bytes at `from`, each 0x22 doubled; bit k of `quotes`
 // marks a quote at from[k]. (Rare: kept out of the inlined writers.)
 [[gnu::noinline]] inline char* CopyDoublingQuotes(char* out, const char* from, std::uint64_t quotes,
                                                   unsigned length) {
+  // kMaskedTail bytes after the value may be read: each piece is copied in
+  // whole blocks.
+  const char* const source_end = from + length + kMaskedTail;
   unsigned done = 0;
   for (; quotes != 0; quotes &= quotes - 1) {
     const unsigned after = static_cast<unsigned>(std::countr_zero(quotes)) + 1;
-    out = CopyPiece(out, from + done, after - done);
+    out = CopyInBlocks(out, from + done, after - done, source_end);
     *out++ = '"';
     done = after;
   }
-  return CopyPiece(out, from + done, length - done);
+  return CopyInBlocks(out, from + done, length - done, source_end);
 }
 
 // Copies the trimmed text in whole blocks: kMaskedTail bytes after the

@@ -33,10 +33,10 @@ constexpr std::size_t kSmallestBlock = 64 << 10;
 constexpr std::size_t OutputBytesFor(std::size_t block) {
   return 2 * block + kSmallestBlock;
 }
-// A job holds a text block, one read of the text file beyond it (64 KiB)
-// and its output.
+// A job holds a text block, one read of the text file beyond it and its
+// output.
 constexpr std::size_t JobBytes(std::size_t block) {
-  return block + kSmallestBlock + OutputBytesFor(block);
+  return block + kFileCapacity + OutputBytesFor(block);
 }
 // CR LF, and one byte more: a line file's buffer is never filled to its end.
 constexpr std::size_t kLineEndRoom = 3;
@@ -415,10 +415,12 @@ BlockShape BlockShapeFor(unsigned cpus) {
   const std::size_t fit = kInFlightBudget / JobBytes(kSmallestBlock);
   shape.Jobs = static_cast<unsigned>(
       std::clamp<std::size_t>(fit, shape.Converters + 1u, 2u * shape.Converters));
+  // The largest block, in steps of the smallest, whose job fits its share.
   const std::size_t per_job = kInFlightBudget / shape.Jobs;
-  const std::size_t block = per_job > 2 * kSmallestBlock ? (per_job - 2 * kSmallestBlock) / 3 : 0;
-  shape.BlockBytes =
-      std::clamp(block / kSmallestBlock * kSmallestBlock, kSmallestBlock, kLargestBlock);
+  shape.BlockBytes = kLargestBlock;
+  while (shape.BlockBytes > kSmallestBlock && JobBytes(shape.BlockBytes) > per_job) {
+    shape.BlockBytes -= kSmallestBlock;
+  }
   shape.OutputBytes = OutputBytesFor(shape.BlockBytes);
   return shape;
 }
