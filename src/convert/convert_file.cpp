@@ -12,6 +12,8 @@
 namespace tabulon {
 namespace {
 
+constexpr std::size_t kNoBlocks = static_cast<std::size_t>(-1);
+
 void WriteHeaderLine(LineFile& out, const FieldTable& table, const RecordPlan& plan,
                      char separator) {
   BeginText(out);
@@ -23,26 +25,40 @@ void WriteHeaderLine(LineFile& out, const FieldTable& table, const RecordPlan& p
 }  // namespace
 
 void ConvertLines(LineFile& text, LineFile& out, const RecordPlan& plan, char separator,
-                  unsigned cpus) {
+                  const BlockShape& shape, std::size_t blocks_after) {
   SpillBuffer spill;
-  // A small text is done line by line before threads would pay.
-  std::size_t before_blocks = cpus > 1 ? kBlocksAfter : static_cast<std::size_t>(-1);
+  std::size_t before_blocks = blocks_after;
+  bool begun = false;  // spill holds the start of the next line
   for (;;) {
-    bool ended = AtEndOfData(text);
-    CheckTextRead();
-    if (ended) break;
-    if (before_blocks == 0) {
-      if (ConvertInBlocks(text, out, spill, plan, separator, BlockShapeFor(cpus))) break;
-      before_blocks = static_cast<std::size_t>(-1);
+    if (!begun) {
+      bool ended = AtEndOfData(text);
+      CheckTextRead();
+      if (ended) break;
+      if (before_blocks == 0) {
+        const BlocksEnd end = ConvertInBlocks(text, out, spill, plan, separator, shape);
+        if (end == BlocksEnd::DataEnded) break;
+        before_blocks = end == BlocksEnd::LineBegun ? blocks_after : kNoBlocks;
+        begun = end == BlocksEnd::LineBegun;
+        continue;
+      }
     }
     // Bytes beyond the fields' reach are never looked at: not keeping them
     // bounds the memory a huge line needs.
-    std::string_view record = ReadTextLine(text, spill, plan.BytesReached);
+    std::string_view record = begun ? ReadBegunLine(text, spill, plan.BytesReached)
+                                    : ReadTextLine(text, spill, plan.BytesReached);
+    begun = false;
     CheckTextRead();
     WriteRecordLine(out, text, record, plan, separator);
     CheckLineWritten();
     before_blocks -= std::min(before_blocks, record.size() + 2);
   }
+}
+
+void ConvertLines(LineFile& text, LineFile& out, const RecordPlan& plan, char separator,
+                  unsigned cpus) {
+  // One CPU, or a layout whose records are too long for blocks: line by line.
+  const BlockShape shape = cpus > 1 ? BlockShapeFor(cpus, plan, text.Capacity) : BlockShape{};
+  ConvertLines(text, out, plan, separator, shape, shape.Converters > 1 ? kBlocksAfter : kNoBlocks);
 }
 
 void ConvertFile(std::string_view text_name, std::string_view output_name, const FieldTable& table,

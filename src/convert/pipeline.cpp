@@ -1,12 +1,51 @@
+// The protocol of the blocks.
+//
+// A run has a ring of jobs, each with a text block and an output block; the
+// i-th block of the text goes to job i % Jobs. One lock guards the turns
+// (NextRead, NextWrite, Reading, Writing, Ended, Stopping, BegunLine, Error)
+// and every job's Ready and More; everything else has one owner at a time:
+//
+// - The read turn (one thread at a time, Reading): owns the text file and
+//   Carry/CarryFrom, the bytes of a line begun after the last LF of the block
+//   read before (in that job's text block; they may hold a Ctrl-Z, which
+//   ends the data where it lies). It fills the next job, whose slot is free
+//   once the job Jobs places before it is written (NextRead < NextWrite +
+//   Jobs), with the carried bytes and reads of the text file's own size.
+// - Converting (no turn): the thread that filled a job owns its text, its
+//   output block and its Error until it marks the job Ready; a job that
+//   fills its output block is marked Ready with More, and its converter
+//   waits until that output is written (Ready cleared), then converts the
+//   rest of the block into it from the start.
+// - The write turn (one thread at a time, Writing): owns the output file. It
+//   writes the outputs that are Ready, in the order of the text, from
+//   NextWrite on, and clears Ready; NextWrite moves past a job once its last
+//   output is written, and from then on its slot may be read into again.
+//   The write turn never converts.
+// - Errors: a job's one channel is its Error, set by whoever owns the job: a
+//   failed read of the text after its lines (when it is filled) or a failed
+//   conversion (when it is converted, replacing the other, which would come
+//   later). The write turn raises it once the job's last output is written,
+//   at the point where the line-by-line loop raises it. An error raised while
+//   writing (that one, or a failed write-out) stops the run: it is kept as
+//   the run's Error, every thread leaves its loop, and Run raises it on the
+//   calling thread, the one place an error leaves the blocks.
+// - A line longer than a block: its reader ends the reads (BegunLine). The
+//   jobs before it are converted and written as ever; once the threads have
+//   left, the line's first bytes go to the caller's spill buffer and the
+//   blocks' memory is given back before the line grows: the file loop reads
+//   it on line by line, as it would on one CPU.
 #include "convert/pipeline.h"
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string_view>
+#include <vector>
 
 #include "convert/block_copy.h"
 #include "platform/platform.h"
@@ -24,34 +63,37 @@ namespace tabulon {
 
 namespace {
 
-// All the blocks in flight, text and output, stay within this budget.
-constexpr std::size_t kInFlightBudget = 16 << 20;
 constexpr std::size_t kLargestBlock = 256 << 10;
-constexpr std::size_t kSmallestBlock = 64 << 10;
-// A record's text is at most twice its bytes plus four per field: only
-// blocks of short records with many quoted fields fill twice their size.
-constexpr std::size_t OutputBytesFor(std::size_t block) {
-  return 2 * block + kSmallestBlock;
-}
-// A job holds a text block, one read of the text file beyond it and its
-// output.
-constexpr std::size_t JobBytes(std::size_t block) {
-  return block + kFileCapacity + OutputBytesFor(block);
-}
+constexpr std::size_t kBlockStep = 16 << 10;
+constexpr std::size_t kSmallestBlock = kBlockStep;
 // CR LF, and one byte more: a line file's buffer is never filled to its end.
 constexpr std::size_t kLineEndRoom = 3;
 
-// The room a record needs in an output block: its longest text (no field
-// cuts more than the record's bytes), the copy slack and the line end.
+// The room a record of `record_size` bytes needs in an output block: its
+// longest text (no field cuts more than the record's bytes), the copy slack
+// and the line end.
 std::size_t RoomFor(const RecordPlan& plan, std::size_t record_size) {
   const std::size_t by_fields = plan.Fields.size() * LongestFieldText(record_size);
   return std::min(plan.LongestText, by_fields) + kCopySlack + kLineEndRoom;
 }
 
+// The longest record a text block of `text_room` bytes can hold.
+std::size_t LongestRecord(const RecordPlan& plan, std::size_t text_room) {
+  return std::min(plan.BytesReached, text_room);
+}
+
+// The room for the output of a text block of `text_room` bytes full of
+// records of the layout's full length, each with its LF: a record shorter
+// than that can give more text per byte of the block.
+std::size_t OutputFor(const RecordPlan& plan, std::size_t text_room) {
+  const std::size_t longest = LongestRecord(plan, text_room);
+  return (text_room / (longest + 1) + 1) * RoomFor(plan, longest);
+}
+
 // How the reading of a block ended.
 enum class Fill {
   Lines,     // whole lines, and the data goes on
-  LongLine,  // the block holds part of one line only
+  LongLine,  // the block holds the start of one line only
   End,       // the data has ended (at its end, a Ctrl-Z or a failed read)
 };
 
@@ -62,67 +104,80 @@ struct Job {
   std::size_t Size = 0;  // bytes of whole lines (the last job: up to the end)
   char* Output = nullptr;
   std::size_t OutputSize = 0;
-  std::size_t Rest = 0;          // lines from here on did not fit the output block
-  std::int32_t ReadFailure = 0;  // a read failed after this job's lines
-  std::exception_ptr Error;      // converting failed after the output made
-  bool Converted = false;        // (under the lock) its output waits for its write
+  std::exception_ptr Error;  // raised once its last output is written
+  bool Ready = false;        // (under the lock) its output waits for its write
+  bool More = false;         // (under the lock) and more of its lines will follow
 };
 
-// A thread that converts: it reads a block when the text is its turn and
-// converts it; whichever worker finds the next output in order ready writes
-// it. Worker 0 is the calling thread.
+// A thread that converts, with line files bound to its job's blocks (their
+// own buffers are never used, and never touched).
 struct Worker {
   LineFile Reader;
   LineFile Sink;
-  SpillBuffer Spill;
+  SpillBuffer Spill;  // a line of the block gathered around a dropped CR
   platform::Thread OsThread;
   class Blocks* Owner = nullptr;
 };
 
-// The memory and the threads of a run in blocks, and the turns that keep the
-// reads of the text and the writes of the output in order.
+// The text and output blocks of every job, in one piece of memory.
+class BlockMemory {
+ public:
+  explicit BlockMemory(std::size_t size)
+      : Size(size), Data(static_cast<char*>(platform::ResizeBlock(nullptr, 0, size))) {}
+  BlockMemory(const BlockMemory&) = delete;
+  BlockMemory& operator=(const BlockMemory&) = delete;
+  ~BlockMemory() { platform::FreeBlock(Data, Size); }
+  char* Start() const { return Data; }
+
+ private:
+  std::size_t Size;
+  char* Data;
+};
+
+// The jobs, the workers and their memory, and the turns that keep the reads
+// of the text and the writes of the output in order.
 class Blocks {
  public:
-  Blocks(LineFile& text, LineFile& out, SpillBuffer& spill, const RecordPlan& plan, char separator,
+  Blocks(LineFile& text, LineFile& out, const RecordPlan& plan, char separator,
          const BlockShape& shape)
       : Text(text),
         Out(out),
-        Spill(spill),
         Plan(plan),
         Separator(separator),
-        Shape(shape),
-        WorkerCount(std::max(shape.Converters, 1u)),
-        JobCount(std::max(shape.Jobs, 1u)) {
-    TextCapacity = shape.BlockBytes + text.Capacity;
-    const std::size_t per_job = Align(sizeof(Job)) + TextCapacity + shape.OutputBytes;
-    Size = Align(sizeof(LineFile)) + Align(text.Capacity) + WorkerCount * Align(sizeof(Worker)) +
-           JobCount * per_job;
-    Memory = static_cast<char*>(platform::ResizeBlock(nullptr, 0, Size));
-    if (Memory == nullptr) return;
-    RestReader = new (Memory) LineFile;
-    FirstCarry = Memory + Align(sizeof(LineFile));
-    char* next = FirstCarry + Align(text.Capacity);
-    // The records first, aligned; then the blocks, of any size.
-    Jobs = reinterpret_cast<Job*>(next);
-    next += JobCount * Align(sizeof(Job));
-    Workers = reinterpret_cast<Worker*>(next);
-    next += WorkerCount * Align(sizeof(Worker));
-    for (unsigned i = 0; i < JobCount; ++i) {
-      Job* job = new (&Jobs[i]) Job;
-      job->Text = next;
-      job->Output = next + TextCapacity;
-      next += TextCapacity + shape.OutputBytes;
+        BlockBytes(shape.BlockBytes),
+        TextRoom(shape.BlockBytes + text.Capacity),
+        LineRoom(RoomFor(plan, LongestRecord(plan, TextRoom))),
+        OutputRoom(shape.OutputBytes + LineRoom + 1) {
+    const std::size_t job_count = std::max(shape.Jobs, 1u);
+    const std::size_t worker_count = std::max(shape.Converters, 1u);
+    // The line files address their blocks with 32-bit offsets.
+    if (OutputRoom > UINT32_MAX / 2 || TextRoom > UINT32_MAX / 2 ||
+        job_count > SIZE_MAX / 2 / (TextRoom + OutputRoom)) {
+      return;
     }
-    // A line of a block is never longer than the block: the workers' spill
-    // buffers never grow once they hold that much.
-    for (; Made < WorkerCount; ++Made) {
-      Worker* worker = new (&Workers[Made]) Worker;
-      worker->Owner = this;
-      if (!worker->Spill.Reserve(TextCapacity)) {
-        worker->~Worker();
-        break;
+    try {
+      Jobs.resize(job_count);
+      Memory = std::make_unique<BlockMemory>(job_count * (TextRoom + OutputRoom));
+      if (Memory->Start() == nullptr) return;
+      char* next = Memory->Start();
+      for (Job& job : Jobs) {
+        job.Text = next;
+        job.Output = next + TextRoom;
+        next += TextRoom + OutputRoom;
       }
+      // A line of a block is never longer than the block: the workers' spill
+      // buffers never grow once they hold that much.
+      Workers.reserve(worker_count);
+      while (Workers.size() < worker_count) {
+        std::unique_ptr<Worker> worker(new Worker);  // left uninitialised: the buffers untouched
+        if (!worker->Spill.Reserve(TextRoom)) break;
+        worker->Owner = this;
+        Workers.push_back(std::move(worker));
+      }
+    } catch (const std::bad_alloc&) {
+      // As many workers as the memory gave; none: the text goes on line by line.
     }
+    if (Memory == nullptr || Memory->Start() == nullptr) Workers.clear();
   }
 
   Blocks(const Blocks&) = delete;
@@ -130,57 +185,48 @@ class Blocks {
 
   ~Blocks() {
     Stop(nullptr);
-    for (unsigned i = 1; i < Started; ++i) platform::JoinThread(Workers[i].OsThread);
-    for (unsigned i = 0; i < Made; ++i) Workers[i].~Worker();
-    if (Memory == nullptr) return;
-    for (unsigned i = 0; i < JobCount; ++i) Jobs[i].~Job();
-    RestReader->~LineFile();
-    platform::FreeBlock(Memory, Size);
+    JoinThreads();
   }
 
   // Converts the rest of the text on the calling thread and the workers
-  // that start; false, with nothing read, when none could be had.
-  bool Run() {
-    if (Made == 0) return false;
-    Carry = TakeBuffered(Text, FirstCarry);
-    CarryFrom = FirstCarry;
-    Started = 1;
-    while (Started < Made &&
-           platform::StartThread(Workers[Started].OsThread, RunWorker, &Workers[Started])) {
+  // that start.
+  BlocksEnd Run(SpillBuffer& spill) {
+    if (Workers.empty()) return BlocksEnd::NotStarted;
+    Carry = TakeBuffered(Text, Jobs[0].Text);
+    CarryFrom = Jobs[0].Text;
+    while (Started + 1 < Workers.size() &&
+           platform::StartThread(Workers[Started + 1]->OsThread, RunWorker,
+                                 Workers[Started + 1].get())) {
       ++Started;
     }
-    Work(Workers[0]);
-    for (unsigned i = 1; i < Started; ++i) platform::JoinThread(Workers[i].OsThread);
-    Started = 1;
+    Work(*Workers[0]);
+    JoinThreads();
     if (Error) std::rethrow_exception(Error);
-    return true;
+    if (BegunLine == nullptr) return BlocksEnd::DataEnded;
+    BeginLine(Text, BegunLine->Text, BegunLine->Size, spill, Plan.BytesReached);
+    return BlocksEnd::LineBegun;
   }
 
  private:
-  static std::size_t Align(std::size_t size) { return (size + 63) / 64 * 64; }
-
   static void RunWorker(void* argument) {
     Worker& self = *static_cast<Worker*>(argument);
     self.Owner->Work(self);
   }
 
-  Job& JobAt(std::size_t index) { return Jobs[index % JobCount]; }
+  void JoinThreads() {
+    for (; Started > 0; --Started) platform::JoinThread(Workers[Started]->OsThread);
+  }
+
+  Job& JobAt(std::size_t index) { return Jobs[index % Jobs.size()]; }
 
   // The loop of every worker; an error ends every worker's loop and is
   // raised by the calling thread.
   void Work(Worker& self) {
     try {
       while (Job* job = TakeReadTurn()) {
-        Fill fill = FillJob(*job);
-        while (fill == Fill::LongLine) {
-          if (!TakeWriteTurn(*job)) return;
-          ConvertLongLine(*job);
-          GiveWriteTurn();
-          fill = FillJob(*job);
-        }
-        GiveReadTurn(fill == Fill::End);
-        ConvertJob(self, *job);
-        if (!WriteWhatIsReady(*job)) return;
+        const Fill fill = FillJob(*job);
+        GiveReadTurn(*job, fill);
+        if (fill != Fill::LongLine && !ConvertJob(self, *job)) return;
       }
     } catch (...) {
       Stop(std::current_exception());
@@ -194,7 +240,7 @@ class Blocks {
   Job* TakeReadTurn() {
     std::unique_lock<std::mutex> hold(Lock);
     Turns.wait(hold, [this] {
-      return Stopping || Ended || (!Reading && NextRead < NextWrite + JobCount);
+      return Stopping || Ended || (!Reading && NextRead < NextWrite + Jobs.size());
     });
     if (Stopping || Ended) return nullptr;
     Reading = true;
@@ -203,51 +249,41 @@ class Blocks {
     return &job;
   }
 
-  void GiveReadTurn(bool ended) {
+  void GiveReadTurn(Job& job, Fill fill) {
     {
       std::lock_guard<std::mutex> hold(Lock);
       Reading = false;
-      Ended = Ended || ended;
+      Ended = Ended || fill != Fill::Lines;
+      if (fill == Fill::LongLine) BegunLine = &job;
     }
     Turns.notify_all();
   }
 
-  // For a line longer than a block: waits until the output of every job
-  // before `job` is written and no one writes; false when the run stops.
-  bool TakeWriteTurn(const Job& job) {
-    std::unique_lock<std::mutex> hold(Lock);
-    Turns.wait(hold, [this, &job] { return Stopping || (NextWrite == job.Index && !Writing); });
-    Writing = !Stopping;
-    return !Stopping;
-  }
-
-  void GiveWriteTurn() {
-    {
-      std::lock_guard<std::mutex> hold(Lock);
-      Writing = false;
-    }
-    Turns.notify_all();
-  }
-
-  // Marks the job's output ready; unless another worker is writing, writes
+  // Marks the job's output ready; unless another thread is writing, writes
   // every output that is ready in order, from the next one to be written on.
-  // False when the run stops.
-  bool WriteWhatIsReady(Job& job) {
+  // With `more`, waits until the job's output is written. False when the
+  // run stops.
+  bool HandOver(Job& job, bool more) {
     std::unique_lock<std::mutex> hold(Lock);
-    job.Converted = true;
-    if (Writing) return !Stopping;
-    Writing = true;
-    while (!Stopping && JobAt(NextWrite).Converted) {
-      Job& next = JobAt(NextWrite);
-      hold.unlock();
-      WriteJob(next);
-      hold.lock();
-      next.Converted = false;
-      ++NextWrite;
+    job.Ready = true;
+    job.More = more;
+    if (!Writing) {
+      Writing = true;
+      while (!Stopping && JobAt(NextWrite).Ready) {
+        Job& next = JobAt(NextWrite);
+        const bool last = !next.More;
+        hold.unlock();
+        WriteJob(next, last);
+        hold.lock();
+        next.Ready = false;
+        Turns.notify_all();
+        if (!last) break;  // its converter goes on into the output block
+        ++NextWrite;
+      }
+      Writing = false;
       Turns.notify_all();
     }
-    Writing = false;
-    Turns.notify_all();
+    if (more) Turns.wait(hold, [this, &job] { return Stopping || !job.Ready; });
     return !Stopping;
   }
 
@@ -269,19 +305,18 @@ class Blocks {
     std::size_t fill = Carry;
     std::memmove(text, CarryFrom, fill);
     Carry = 0;
-    job.ReadFailure = 0;
+    job.Error = nullptr;
     if (const void* stop = std::memchr(text, kEndOfData, fill)) {
       job.Size = static_cast<std::size_t>(static_cast<const char*>(stop) - text);
       return Fill::End;
     }
-    while (fill <= Shape.BlockBytes) {
+    while (fill <= BlockBytes) {
       std::size_t count = ReadPiece(Text, text + fill);
       if (PendingIoCode != 0) {
         // The lines read in full before the failure are converted; the
         // part of a line after the last line end is not.
-        job.ReadFailure = PendingIoCode;
-        PendingIoCode = 0;
         job.Size = LinesEnd(text, fill);
+        job.Error = TextReadFailure();
         return Fill::End;
       }
       if (count == 0) {
@@ -295,10 +330,24 @@ class Blocks {
       fill += count;
     }
     job.Size = LinesEnd(text, fill);
+    if (job.Size == 0) {
+      job.Size = fill;  // the start of the line
+      return Fill::LongLine;
+    }
     // The part of a line after the last line end starts the next job.
     Carry = fill - job.Size;
     CarryFrom = text + job.Size;
-    return job.Size == 0 ? Fill::LongLine : Fill::Lines;
+    return Fill::Lines;
+  }
+
+  // The error of the pending failed read, as the file loop raises it.
+  static std::exception_ptr TextReadFailure() {
+    try {
+      CheckTextRead();
+    } catch (...) {
+      return std::current_exception();
+    }
+    return nullptr;
   }
 
   // The end of the last whole line in [text, text + size), or 0.
@@ -307,86 +356,56 @@ class Blocks {
     return end == std::string_view::npos ? 0 : end + 1;
   }
 
-  // A line longer than a block (with both turns): read and converted as the
-  // line-by-line loop would, the text file reading on in the job's memory.
-  void ConvertLongLine(Job& job) {
-    LentBuffer lent(Text, job.Text, Carry);
-    bool ended = AtEndOfData(Text);
-    CheckTextRead();
-    if (!ended) {
-      std::string_view record = ReadTextLine(Text, Spill, Plan.BytesReached);
-      CheckTextRead();
-      WriteRecordLine(Out, Text, record, Plan, Separator);
-      CheckLineWritten();
-    }
-    Carry = lent.RestSize();
-    std::memmove(job.Text, lent.RestData(), Carry);
-    CarryFrom = job.Text;
-  }
-
   // --- converting (no turn) -----------------------------------------------
 
-  // An error is raised when the job's output is written, after the lines
-  // converted before it.
-  void ConvertJob(Worker& self, Job& job) {
+  // Converts the job's lines into its output block, handing the block over
+  // whenever it has no room for one more record. False when the run stops.
+  bool ConvertJob(Worker& self, Job& job) {
     BindBlockReader(self.Reader, job.Text, job.Size);
-    BindBlockWriter(self.Sink, job.Output, Shape.OutputBytes);
-    job.Rest = job.Size;
-    job.Error = nullptr;
+    for (;;) {
+      BindBlockWriter(self.Sink, job.Output, OutputRoom);
+      const bool more = ConvertWhileRoom(self, job);
+      job.OutputSize = self.Sink.Position;
+      if (!HandOver(job, more)) return false;
+      if (!more) return true;
+    }
+  }
+
+  // True when the output block has no room for the next record.
+  bool ConvertWhileRoom(Worker& self, Job& job) {
     try {
       while (!AtEndOfData(self.Reader)) {
-        std::size_t start = BlockOffset(self.Reader);
+        if (BlockRoom(self.Sink) <= LineRoom) return true;
         std::string_view record = ReadTextLine(self.Reader, self.Spill, Plan.BytesReached);
-        if (RoomFor(Plan, record.size()) >= BlockRoom(self.Sink)) {
-          job.Rest = start;
-          break;
-        }
         WriteRecordLine(self.Sink, self.Reader, record, Plan, Separator);
+        CheckIo();
       }
-      CheckIo();
     } catch (...) {
       job.Error = std::current_exception();
     }
-    job.OutputSize = self.Sink.Position;
+    return false;
   }
 
   // --- writing (with the write turn) --------------------------------------
 
-  void WriteJob(Job& job) {
+  void WriteJob(const Job& job, bool last) {
     AppendLines(Out, job.Output, job.OutputSize);
     CheckLineWritten();
-    if (job.Error) std::rethrow_exception(job.Error);
-    if (job.Rest < job.Size) {
-      LineFile& reader = *RestReader;
-      BindBlockReader(reader, job.Text + job.Rest, job.Size - job.Rest);
-      while (!AtEndOfData(reader)) {
-        std::string_view record = ReadTextLine(reader, Spill, Plan.BytesReached);
-        WriteRecordLine(Out, reader, record, Plan, Separator);
-        CheckLineWritten();
-      }
-    }
-    // A failed read comes after every line read before it.
-    SetPendingIoCode(job.ReadFailure);
-    CheckTextRead();
+    if (last && job.Error) std::rethrow_exception(job.Error);
   }
 
   LineFile& Text;
   LineFile& Out;
-  SpillBuffer& Spill;  // for the lines converted with a turn held
   const RecordPlan& Plan;
   char Separator;
-  BlockShape Shape;
-  unsigned WorkerCount;
-  std::size_t TextCapacity = 0;
-  std::size_t Size = 0;
-  char* Memory = nullptr;
-  char* FirstCarry = nullptr;
-  LineFile* RestReader = nullptr;  // for the lines an output block had no room for
-  unsigned JobCount;
-  Job* Jobs = nullptr;
-  Worker* Workers = nullptr;
-  unsigned Made = 0;
-  unsigned Started = 0;
+  std::size_t BlockBytes;
+  std::size_t TextRoom;    // a block and one read beyond it
+  std::size_t LineRoom;    // the room of the longest record a block can hold
+  std::size_t OutputRoom;  // an output block: an empty one always has room for a record
+  std::vector<Job> Jobs;
+  std::unique_ptr<BlockMemory> Memory;
+  std::vector<std::unique_ptr<Worker>> Workers;  // 0: the calling thread
+  std::size_t Started = 0;                       // threads started, from Workers[1] on
 
   // The turns.
   std::mutex Lock;
@@ -397,6 +416,7 @@ class Blocks {
   bool Writing = false;
   bool Ended = false;
   bool Stopping = false;
+  const Job* BegunLine = nullptr;  // the job holding the start of a line longer than a block
   std::exception_ptr Error;
 
   // With the read turn: the bytes of a line begun, for the next job, and
@@ -407,27 +427,27 @@ class Blocks {
 
 }  // namespace
 
-BlockShape BlockShapeFor(unsigned cpus) {
-  BlockShape shape;
-  shape.Converters = std::clamp(cpus, 1u, kMostConverters);
-  // Two jobs per converter while each can have a block of the smallest
-  // size; on many CPUs fewer, but always one more than the converters.
-  const std::size_t fit = kInFlightBudget / JobBytes(kSmallestBlock);
-  shape.Jobs = static_cast<unsigned>(
-      std::clamp<std::size_t>(fit, shape.Converters + 1u, 2u * shape.Converters));
-  // The largest block, in steps of the smallest, whose job fits its share.
-  const std::size_t per_job = kInFlightBudget / shape.Jobs;
-  shape.BlockBytes = kLargestBlock;
-  while (shape.BlockBytes > kSmallestBlock && JobBytes(shape.BlockBytes) > per_job) {
-    shape.BlockBytes -= kSmallestBlock;
+BlockShape BlockShapeFor(unsigned cpus, const RecordPlan& plan, std::size_t read_size) {
+  for (unsigned converters = std::clamp(cpus, 1u, kMostConverters); converters > 1;
+       --converters) {
+    for (unsigned jobs : {2 * converters, converters + 1}) {
+      for (std::size_t block = kLargestBlock; block >= kSmallestBlock; block -= kBlockStep) {
+        const std::size_t text_room = block + read_size;
+        const std::size_t output = OutputFor(plan, text_room);
+        const std::size_t line = RoomFor(plan, LongestRecord(plan, text_room));
+        if (output > kInFlightBudget || line > kInFlightBudget) break;
+        if (jobs * (text_room + output + line) + converters * text_room <= kInFlightBudget) {
+          return {converters, block, jobs, output};
+        }
+      }
+    }
   }
-  shape.OutputBytes = OutputBytesFor(shape.BlockBytes);
-  return shape;
+  return {};
 }
 
-bool ConvertInBlocks(LineFile& text, LineFile& out, SpillBuffer& spill, const RecordPlan& plan,
-                     char separator, const BlockShape& shape) {
-  return Blocks(text, out, spill, plan, separator, shape).Run();
+BlocksEnd ConvertInBlocks(LineFile& text, LineFile& out, SpillBuffer& spill,
+                          const RecordPlan& plan, char separator, const BlockShape& shape) {
+  return Blocks(text, out, plan, separator, shape).Run(spill);
 }
 
 }  // namespace tabulon

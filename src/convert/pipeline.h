@@ -11,7 +11,6 @@
 #pragma once
 
 #include <cstddef>
-#include <vector>
 
 #include "convert/record.h"
 #include "textio/io_codes.h"
@@ -23,20 +22,28 @@ namespace tabulon {
 struct BlockShape {
   unsigned Converters = 1;     // threads converting, the calling one among them
   std::size_t BlockBytes = 0;  // text bytes a block is filled to before it is cut
-  // Room for a block's output. The lines that do not fit are converted by
-  // the writing thread.
-  std::size_t OutputBytes = 0;
   // Blocks in flight, each with its output: with more than one per
   // converter, a converter whose output waits for its turn to be written
   // goes on with the next block.
   unsigned Jobs = 1;
+  // Room for a block's output besides the room of one record: enough for a
+  // block of records of the layout's full length. Shorter records can give
+  // more text per byte; a converter whose output block fills hands it over
+  // to be written and goes on converting into it once it is out.
+  std::size_t OutputBytes = 0;
 };
 
-// The shape for `cpus` CPUs (a thread each, up to kMostConverters): two
-// jobs per thread, and jobs and blocks small enough that all the memory in
-// flight stays within a fixed budget.
-BlockShape BlockShapeFor(unsigned cpus);
+// The shape for `cpus` CPUs, records of `plan` and reads of `read_size`
+// bytes: a converter per CPU and two jobs each, with blocks as large as
+// the memory budget allows; fewer jobs, then fewer converters, where the
+// budget would not hold them. Converters is 1 when no shape of two
+// converters fits (the layout's records are too long): the text then goes on
+// line by line.
+BlockShape BlockShapeFor(unsigned cpus, const RecordPlan& plan, std::size_t read_size);
 inline constexpr unsigned kMostConverters = 64;
+// The text and output blocks of every job, and the converters' spill
+// buffers, stay within this many bytes.
+inline constexpr std::size_t kInFlightBudget = 12 << 20;
 
 // Text bytes the file loop converts line by line before it hands the rest
 // to the blocks. Starting the threads and touching the blocks' memory costs
@@ -44,13 +51,20 @@ inline constexpr unsigned kMostConverters = 64;
 // one or two megabytes convert faster line by line.
 inline constexpr std::size_t kBlocksAfter = 2 << 20;
 
-// Converts the rest of `text` into `out` in blocks (`spill` serves the lines
-// converted straight into `out`: longer than a block, or without room in an
-// output block). Returns true at the end of the data;
-// false, with nothing read or written, when the threads or their memory
-// cannot be had. Raises as the line-by-line loop does.
-bool ConvertInBlocks(LineFile& text, LineFile& out, SpillBuffer& spill, const RecordPlan& plan,
-                     char separator, const BlockShape& shape);
+// How a run in blocks ended.
+enum class BlocksEnd {
+  DataEnded,   // the data has ended: the text is converted
+  NotStarted,  // nothing read or written: the threads or their memory could not be had
+  // A line longer than a block was met: the lines before it are converted,
+  // `spill` holds its first bytes for ReadBegunLine, and the blocks' memory
+  // is given back before that line grows.
+  LineBegun,
+};
+
+// Converts the rest of `text` into `out` in blocks of `shape`. Raises as the
+// line-by-line loop does.
+BlocksEnd ConvertInBlocks(LineFile& text, LineFile& out, SpillBuffer& spill, const RecordPlan& plan,
+                          char separator, const BlockShape& shape);
 
 // The checks of the file loop, after reading a line and after writing one.
 // The error they raise is made out of line, so that it carries the same

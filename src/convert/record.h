@@ -1,7 +1,6 @@
 // The record writer: the field texts of one record, joined by the
-// separator, written into an output buffer. The file loop (convert_file.h)
-// calls it once per line; anything that holds records in memory can call
-// WriteRecord on its own buffers.
+// separator, appended to an output file. The file loop (convert_file.h)
+// and the blocks (pipeline.h) call it once per line.
 #pragma once
 
 #include <cstddef>
@@ -14,20 +13,16 @@
 
 namespace tabulon {
 
-// The room WriteRecord needs at `out` for any record of the plan.
+// The room AppendRecord writes a record's text into at once, for any record
+// of the plan.
 inline std::size_t RecordRoom(const RecordPlan& plan) {
   return plan.LongestText + kCopySlack;
 }
 
-// Writes the field texts of `record`, joined by `separator`, at `out`, which
-// has RecordRoom(plan) bytes of room, and returns the end of the text (bytes
-// after it may have been written over). `tail` is the number of bytes after
-// the record that may be read (never written); they do not change the text.
-char* WriteRecord(char* out, std::string_view record, const RecordPlan& plan, char separator,
-                  std::size_t tail);
-
-// Appends the same text to `out` (between BeginText and WriteLineEnd); a
-// record whose text may not fit the buffer goes piece by piece.
+// Appends the field texts of `record`, joined by `separator`, to `out`
+// (between BeginText and WriteLineEnd); a record whose text may not fit the
+// buffer goes piece by piece. `tail` is the number of bytes after the record
+// that may be read (never written); they do not change the text.
 void AppendRecord(LineFile& out, std::string_view record, const RecordPlan& plan, char separator,
                   std::size_t tail = 0);
 

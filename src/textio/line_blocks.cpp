@@ -1,6 +1,7 @@
 #include "textio/line_blocks.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "textio/io_codes.h"
 
@@ -62,17 +63,24 @@ std::size_t ReadPiece(LineFile& file, char* to) {
   return code == 0 ? count : 0;
 }
 
-LentBuffer::LentBuffer(LineFile& file, char* data, std::size_t size)
-    : File(file), Own(file.BufferRef) {
-  file.BufferRef = data;
-  file.Position = 0;
-  file.FillCount = static_cast<std::uint32_t>(size);
-}
-
-LentBuffer::~LentBuffer() {
-  File.BufferRef = Own;
-  File.Position = 0;
-  File.FillCount = 0;
+void BeginLine(LineFile& file, const char* data, std::size_t size, SpillBuffer& spill,
+               std::size_t kept_limit) {
+  spill.clear();
+  const char* end = data + size;
+  if (size > 0 && end[-1] == kCarriageReturn) {
+    --end;
+    file.BufferRef[0] = kCarriageReturn;
+    file.Position = 0;
+    file.FillCount = 1;
+  }
+  // With no LF among the bytes, every other CR is followed by a byte that is
+  // not an LF: the rules drop it.
+  while (data < end && spill.size() < kept_limit) {
+    const void* cr = std::memchr(data, kCarriageReturn, static_cast<std::size_t>(end - data));
+    const char* stop = cr != nullptr ? static_cast<const char*>(cr) : end;
+    spill.append(data, std::min(static_cast<std::size_t>(stop - data), kept_limit - spill.size()));
+    data = stop + (stop < end ? 1 : 0);
+  }
 }
 
 namespace {

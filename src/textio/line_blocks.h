@@ -37,22 +37,13 @@ std::size_t TakeBuffered(LineFile& file, char* to);
 // at the end of the data; a failure leaves its code pending and gives 0.
 std::size_t ReadPiece(LineFile& file, char* to);
 
-// While alive, `file` reads on from [data, data + size) (bytes already read,
-// room for the file's capacity at `data`) as if they were its buffer, and
-// refills there. Rest() gives the bytes it has not consumed yet.
-class LentBuffer {
- public:
-  LentBuffer(LineFile& file, char* data, std::size_t size);
-  LentBuffer(const LentBuffer&) = delete;
-  LentBuffer& operator=(const LentBuffer&) = delete;
-  ~LentBuffer();
-  const char* RestData() const { return File.BufferRef + File.Position; }
-  std::size_t RestSize() const { return File.FillCount - File.Position; }
-
- private:
-  LineFile& File;
-  char* Own;
-};
+// Begins the next line of `file` with `size` bytes read out of it already
+// (no LF or Ctrl-Z among them), for ReadBegunLine to read on: the bytes the
+// line rules keep go to `spill` (no more than `kept_limit`), each CR dropped
+// but a last one, which goes back into the file's buffer, where the next byte
+// of the data decides it. Raises std::bad_alloc as SpillBuffer::append does.
+void BeginLine(LineFile& file, const char* data, std::size_t size, SpillBuffer& spill,
+               std::size_t kept_limit);
 
 // --- an output file written in blocks ------------------------------------
 

@@ -167,13 +167,16 @@ bool AtEndOfDataSlow(LineFile& file) {
   return false;
 }
 
-std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_t kept_limit) {
-  spill.clear();
+namespace {
+
+// Reads the rest of a line, gathering it after what `spill` holds; `spilled`
+// when the line has begun there.
+std::string_view ReadLineInto(LineFile& file, SpillBuffer& spill, std::size_t kept_limit,
+                              bool spilled) {
   if (file.State != StateReading) {
     SetPendingIoCode(kCodeNotReading);
     return {};
   }
-  bool spilled = false;
   // Only the first `kept_limit` bytes of the line are gathered; the rest is read
   // and passed over, so a huge line costs no memory beyond what is kept.
   auto gather = [&](const char* start, std::size_t size) {
@@ -184,6 +187,17 @@ std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_
   if (!spilled) return {last.Data, std::min(last.Size, kept_limit)};
   gather(last.Data, last.Size);
   return spill;
+}
+
+}  // namespace
+
+std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_t kept_limit) {
+  spill.clear();
+  return ReadLineInto(file, spill, kept_limit, false);
+}
+
+std::string_view ReadBegunLine(LineFile& file, SpillBuffer& spill, std::size_t kept_limit) {
+  return ReadLineInto(file, spill, kept_limit, true);
 }
 
 std::string ReadTextLine(LineFile& file) {

@@ -114,6 +114,10 @@ inline std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill,
     return {line.data(), line.size() < kept_limit ? line.size() : kept_limit};
   return ReadTextLineSlow(file, spill, kept_limit);
 }
+// Reads on a line whose first bytes, as the rules keep them, `spill` holds
+// already (the first `kept_limit` of them at most): the rest of the line is
+// gathered after them, and the view is the spill's.
+std::string_view ReadBegunLine(LineFile& file, SpillBuffer& spill, std::size_t kept_limit);
 // The same, as an owned string.
 std::string ReadTextLine(LineFile& file);
 
