@@ -42,7 +42,7 @@ struct Outcome {
 enum class Failing { Reads, WriteOuts };
 
 Outcome Convert(const test::TempDir& dir, const std::string& parameters, bool in_blocks,
-                Failing failing, int transfers) {
+                Failing failing, int transfers, const BlockShape& shape = {2, 12, 3, 240}) {
   FieldTable table;
   EXPECT_EQ(LoadParameterText(parameters, table), "");
   const RecordPlan plan = MakePlan(table);
@@ -59,7 +59,7 @@ Outcome Convert(const test::TempDir& dir, const std::string& parameters, bool in
   Outcome outcome;
   try {
     if (in_blocks) {
-      ConvertLines(*text, *out, plan, ',', BlockShape{2, 12, 3, 240}, 0);
+      ConvertLines(*text, *out, plan, ',', shape, 0);
     } else {
       ConvertLines(*text, *out, plan, ',', 1);
     }
@@ -104,6 +104,26 @@ TEST(ConvertInBlocks, FailuresLeaveWhatTheLineByLineLoopLeaves) {
         EXPECT_GT(k, 100);
         break;
       }
+    }
+  }
+}
+
+// Output blocks of every room from none up, filled by records whose text is
+// the longest the layout gives (every byte a quote, doubled): a record that
+// is converted into a block must fit it with its copy slack and line end.
+TEST(ConvertInBlocks, OutputBlocksOfAnyRoomTakeTheLongestRecords) {
+  test::TempDir dir;
+  std::string text;
+  for (std::size_t i = 0; i < 12; ++i) text += std::string(30 + i % 4, '"') + (i % 2 ? "\r\n" : "\n");
+  dir.Write("in.txt", text);
+  const std::string parameters = "E,10\r\nE,10\r\nE,10\r\n";
+  const Outcome whole = Convert(dir, parameters, false, Failing::Reads, 1 << 30);
+  ASSERT_EQ(whole.Code, 0);
+  for (std::size_t room = 0; room < 200; ++room) {
+    for (unsigned jobs : {1u, 3u}) {
+      const BlockShape shape{2, 40, jobs, room};
+      ASSERT_EQ(Convert(dir, parameters, true, Failing::Reads, 1 << 30, shape), whole)
+          << "output room " << room << ", jobs " << jobs;
     }
   }
 }
