@@ -122,11 +122,14 @@ unsigned UsableCpuCount();
 // A thread of the program. StartThread runs body(argument) on a new thread
 // with a small stack and returns false when the system gives no thread; the
 // record must stay in place until JoinThread has waited for the thread.
+// JoinThread gives the stack back to the system: no memory of a thread is
+// kept once it is joined.
 using ThreadBody = void (*)(void* argument);
 struct Thread {
   void* Native = nullptr;
   ThreadBody Body = nullptr;
   void* Argument = nullptr;
+  void* Stack = nullptr;  // where the program made the stack itself
 };
 bool StartThread(Thread& thread, ThreadBody body, void* argument);
 void JoinThread(Thread& thread);

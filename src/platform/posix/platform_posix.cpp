@@ -453,6 +453,7 @@ namespace {
 
 // Converters need little stack: no recursion, buffers on the heap.
 constexpr std::size_t kThreadStack = 256 * 1024;
+constexpr std::size_t kStackGuard = 4096;
 
 void* RunThread(void* record) {
   Thread& thread = *static_cast<Thread*>(record);
@@ -466,14 +467,27 @@ bool StartThread(Thread& thread, ThreadBody body, void* argument) {
   static_assert(sizeof(pthread_t) <= sizeof(void*));
   thread.Body = body;
   thread.Argument = argument;
+  // The stack is made here rather than by the thread library, which keeps
+  // the stacks of joined threads for later ones: a run whose threads have
+  // ended then needs no more memory than one that never started them.
+  void* stack = ::mmap(nullptr, kThreadStack, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  if (stack == MAP_FAILED) return false;
+  ::mprotect(stack, kStackGuard, PROT_NONE);  // an overflow faults
   pthread_attr_t attributes;
-  if (::pthread_attr_init(&attributes) != 0) return false;
-  ::pthread_attr_setstacksize(&attributes, kThreadStack);
-  pthread_t id;
-  int result = ::pthread_create(&id, &attributes, RunThread, &thread);
-  ::pthread_attr_destroy(&attributes);
-  if (result != 0) return false;
-  std::memcpy(&thread.Native, &id, sizeof id);
+  int result = ::pthread_attr_init(&attributes);
+  if (result == 0) {
+    result = ::pthread_attr_setstack(&attributes, stack, kThreadStack);
+    pthread_t id;
+    if (result == 0) result = ::pthread_create(&id, &attributes, RunThread, &thread);
+    if (result == 0) std::memcpy(&thread.Native, &id, sizeof id);
+    ::pthread_attr_destroy(&attributes);
+  }
+  if (result != 0) {
+    ::munmap(stack, kThreadStack);
+    return false;
+  }
+  thread.Stack = stack;
   return true;
 }
 
@@ -481,6 +495,8 @@ void JoinThread(Thread& thread) {
   pthread_t id;
   std::memcpy(&id, &thread.Native, sizeof id);
   ::pthread_join(id, nullptr);
+  ::munmap(thread.Stack, kThreadStack);
+  thread.Stack = nullptr;
 }
 
 void ExitProcess(int status) {
