@@ -84,10 +84,13 @@ std::size_t LongestRecord(const RecordPlan& plan, std::size_t text_room) {
 
 // The room for the output of a text block of `text_room` bytes full of
 // records of the layout's full length, each with its LF: a record shorter
-// than that can give more text per byte of the block.
+// than that can give more text per byte of the block. Each takes its text
+// and CR LF; the copy slack is needed after the last one only, and the
+// output block has it besides (the room of one record).
 std::size_t OutputFor(const RecordPlan& plan, std::size_t text_room) {
   const std::size_t longest = LongestRecord(plan, text_room);
-  return (text_room / (longest + 1) + 1) * RoomFor(plan, longest);
+  const std::size_t line = RoomFor(plan, longest) - kCopySlack - kLineEndRoom + 2;
+  return (text_room / (longest + 1) + 1) * line;
 }
 
 // How the reading of a block ended.
