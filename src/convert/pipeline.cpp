@@ -431,8 +431,7 @@ class Blocks {
 }  // namespace
 
 BlockShape BlockShapeFor(unsigned cpus, const RecordPlan& plan, std::size_t read_size) {
-  for (unsigned converters = std::clamp(cpus, 1u, kMostConverters); converters > 1;
-       --converters) {
+  for (unsigned converters = std::clamp(cpus, 1u, kMostConverters); converters > 1; --converters) {
     for (unsigned jobs : {2 * converters, converters + 1}) {
       for (std::size_t block = kLargestBlock; block >= kSmallestBlock; block -= kBlockStep) {
         const std::size_t text_room = block + read_size;
@@ -448,8 +447,8 @@ BlockShape BlockShapeFor(unsigned cpus, const RecordPlan& plan, std::size_t read
   return {};
 }
 
-BlocksEnd ConvertInBlocks(LineFile& text, LineFile& out, SpillBuffer& spill,
-                          const RecordPlan& plan, char separator, const BlockShape& shape) {
+BlocksEnd ConvertInBlocks(LineFile& text, LineFile& out, SpillBuffer& spill, const RecordPlan& plan,
+                          char separator, const BlockShape& shape) {
   return Blocks(text, out, plan, separator, shape).Run(spill);
 }
 

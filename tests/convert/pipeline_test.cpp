@@ -114,7 +114,8 @@ TEST(ConvertInBlocks, FailuresLeaveWhatTheLineByLineLoopLeaves) {
 TEST(ConvertInBlocks, OutputBlocksOfAnyRoomTakeTheLongestRecords) {
   test::TempDir dir;
   std::string text;
-  for (std::size_t i = 0; i < 12; ++i) text += std::string(30 + i % 4, '"') + (i % 2 ? "\r\n" : "\n");
+  for (std::size_t i = 0; i < 12; ++i)
+    text += std::string(30 + i % 4, '"') + (i % 2 ? "\r\n" : "\n");
   dir.Write("in.txt", text);
   const std::string parameters = "E,10\r\nE,10\r\nE,10\r\n";
   const Outcome whole = Convert(dir, parameters, false, Failing::Reads, 1 << 30);

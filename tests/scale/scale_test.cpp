@@ -40,8 +40,7 @@ struct RunResult {
 };
 
 // Runs the converter (or `binary`) with `args`, its standard streams on /dev/null.
-RunResult RunConverter(const std::vector<std::string>& args,
-                       std::string binary = TABULON_BINARY) {
+RunResult RunConverter(const std::vector<std::string>& args, std::string binary = TABULON_BINARY) {
   std::vector<char*> argv;
   argv.push_back(binary.data());
   std::vector<std::string> copies = args;
