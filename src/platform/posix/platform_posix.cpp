@@ -454,6 +454,17 @@ namespace {
 // Converters need little stack: no recursion, buffers on the heap.
 constexpr std::size_t kThreadStack = 256 * 1024;
 constexpr std::size_t kStackGuard = 4096;
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitizedBuild = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+constexpr bool kSanitizedBuild = true;
+#else
+constexpr bool kSanitizedBuild = false;
+#endif
+#else
+constexpr bool kSanitizedBuild = false;
+#endif
 
 void* RunThread(void* record) {
   Thread& thread = *static_cast<Thread*>(record);
@@ -469,22 +480,28 @@ bool StartThread(Thread& thread, ThreadBody body, void* argument) {
   thread.Argument = argument;
   // The stack is made here rather than by the thread library, which keeps
   // the stacks of joined threads for later ones: a run whose threads have
-  // ended then needs no more memory than one that never started them.
-  void* stack = ::mmap(nullptr, kThreadStack, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-  if (stack == MAP_FAILED) return false;
-  ::mprotect(stack, kStackGuard, PROT_NONE);  // an overflow faults
+  // ended then needs no more memory than one that never started them. (The
+  // sanitizers keep their own data on a thread's stack and need the
+  // library's.)
+  void* stack = nullptr;
+  if (!kSanitizedBuild) {
+    stack = ::mmap(nullptr, kThreadStack, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (stack == MAP_FAILED) return false;
+    ::mprotect(stack, kStackGuard, PROT_NONE);  // an overflow faults
+  }
   pthread_attr_t attributes;
   int result = ::pthread_attr_init(&attributes);
   if (result == 0) {
-    result = ::pthread_attr_setstack(&attributes, stack, kThreadStack);
+    result = stack != nullptr ? ::pthread_attr_setstack(&attributes, stack, kThreadStack)
+                              : ::pthread_attr_setstacksize(&attributes, kThreadStack);
     pthread_t id;
     if (result == 0) result = ::pthread_create(&id, &attributes, RunThread, &thread);
     if (result == 0) std::memcpy(&thread.Native, &id, sizeof id);
     ::pthread_attr_destroy(&attributes);
   }
   if (result != 0) {
-    ::munmap(stack, kThreadStack);
+    if (stack != nullptr) ::munmap(stack, kThreadStack);
     return false;
   }
   thread.Stack = stack;
@@ -495,7 +512,7 @@ void JoinThread(Thread& thread) {
   pthread_t id;
   std::memcpy(&id, &thread.Native, sizeof id);
   ::pthread_join(id, nullptr);
-  ::munmap(thread.Stack, kThreadStack);
+  if (thread.Stack != nullptr) ::munmap(thread.Stack, kThreadStack);
   thread.Stack = nullptr;
 }
 
