@@ -7,8 +7,7 @@
 #include "base/messages.h"
 #include "check/layout_check.h"
 #include "check/report.h"
-#include "driver/options.h"
-#include "driver/run.h"
+#include "cli/command_line.h"
 #include "params/field_table.h"
 #include "platform/platform.h"
 
@@ -50,12 +49,8 @@ int RunCheck(const std::vector<std::string>& arguments) {
   }
   // The order of the conversion: the text file's existence, the parameter
   // file's, then the parameter file is read before the text file.
-  if (!platform::PassesExistenceTest(options.TextFileName.c_str())) {
-    WriteError(messages::kTextFileNotFound);
-    return kStatusCouldNotRun;
-  }
-  if (!platform::PassesExistenceTest(options.ParameterFileName.c_str())) {
-    WriteError(messages::kParameterFileNotFound);
+  if (const Text* missing = MissingFileMessage(options)) {
+    WriteError(*missing);
     return kStatusCouldNotRun;
   }
   FieldTable table;

@@ -4,9 +4,9 @@
 
 #include "base/exit_status.h"
 #include "base/messages.h"
+#include "cli/command_line.h"
 #include "convert/convert_file.h"
 #include "driver/failure_report.h"
-#include "driver/options.h"
 #include "params/parameter_file.h"
 #include "platform/platform.h"
 #include "textio/error_stream.h"
@@ -29,11 +29,7 @@ void CheckAndConvert(const RunOptions& options) {
   if (options.TextFileName.empty()) return WriteMessage(messages::kNameTheTextFile);
   if (options.OutputFileName.empty()) return WriteMessage(messages::kNameTheOutputFile);
   if (options.ParameterFileName.empty()) return WriteMessage(messages::kNameTheParameterFile);
-  if (!platform::PassesExistenceTest(options.TextFileName.c_str()))
-    return WriteMessage(messages::kTextFileNotFound);
-  if (!platform::PassesExistenceTest(options.ParameterFileName.c_str())) {
-    return WriteMessage(messages::kParameterFileNotFound);
-  }
+  if (const Text* missing = MissingFileMessage(options)) return WriteMessage(*missing);
   std::string error_text =
       LoadParameterFile(options.ParameterFileName, Fields, ChosenTextForms.MessageChannel);
   if (!error_text.empty()) return WriteMessage(error_text);
@@ -42,20 +38,6 @@ void CheckAndConvert(const RunOptions& options) {
 }
 
 }  // namespace
-
-std::vector<std::string> CommandArguments(int argc, char** argv) {
-  std::string command_line;
-  if (platform::RawCommandLine(command_line)) {
-    std::vector<std::string> arguments = SplitCommandLine(command_line);
-    if (!arguments.empty()) arguments.erase(arguments.begin());  // the program's own name
-    return arguments;
-  }
-  std::vector<std::string> arguments;
-  for (int i = 1; i < argc; ++i) {
-    if (argv[i][0] != '\0') arguments.emplace_back(argv[i]);  // "" is no argument
-  }
-  return arguments;
-}
 
 void Run(const std::vector<std::string>& arguments) {
   OpenErrorStream();

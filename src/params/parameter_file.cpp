@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "base/messages.h"
-#include "platform/platform.h"
 #include "base/cp932.h"
 #include "base/errors.h"
+#include "base/messages.h"
+#include "platform/platform.h"
 
 namespace tabulon {
 namespace {
@@ -137,12 +137,6 @@ std::size_t SplitItems(std::string_view line, std::vector<std::string>& items) {
     }
   }
   return count;
-}
-
-std::vector<std::string> SplitItems(std::string_view line) {
-  std::vector<std::string> items;
-  items.resize(SplitItems(line, items));
-  return items;
 }
 
 std::int32_t ParseWidth(std::string_view item) {

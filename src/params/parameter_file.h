@@ -30,11 +30,9 @@ std::string LoadParameterText(std::string_view text, FieldTable& table,
 // a lone LF each end a line; no empty line follows a final line end.
 std::vector<std::string_view> SplitLines(std::string_view text);
 
-// One line into its items (quoted items are unquoted, doubled quotes halved).
-std::vector<std::string> SplitItems(std::string_view line);
-
-// The same into items[0 .. result), reusing the strings already in `items`
-// so that a run of lines allocates only for items longer than any before.
+// One line into its items (quoted items are unquoted, doubled quotes
+// halved): items[0 .. result), reusing the strings already in `items` so
+// that a run of lines allocates only for items longer than any before.
 std::size_t SplitItems(std::string_view line, std::vector<std::string>& items);
 
 // A width item as a signed 32-bit integer. Raises EConvertError when it is

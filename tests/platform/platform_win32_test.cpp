@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/open_probes.h"
 
 namespace tabulon::platform {
 namespace {
@@ -89,18 +90,6 @@ class Win32Test : public ::testing::Test {
 
   std::string Root;
 };
-
-// Opens and closes again; the code of the open.
-std::int32_t TryRead(const std::string& name) {
-  OpenResult r = OpenForReading(name.c_str());
-  if (r.Code == 0) Close(r.OsHandle);
-  return r.Code;
-}
-std::int32_t TryWrite(const std::string& name) {
-  OpenResult r = OpenForWriting(name.c_str());
-  if (r.Code == 0) Close(r.OsHandle);
-  return r.Code;
-}
 
 TEST_F(Win32Test, FailedOpensGiveTheSystemsCodes) {
   MakeFile("data.txt", "x");

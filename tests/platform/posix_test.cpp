@@ -18,21 +18,10 @@
 
 #include "platform/platform.h"
 #include "platform/temp_dir.h"
+#include "support/open_probes.h"
 
 namespace tabulon::platform {
 namespace {
-
-// Opens and closes again; the code of the open.
-std::int32_t TryRead(const std::string& name) {
-  OpenResult r = OpenForReading(name.c_str());
-  if (r.Code == 0) Close(r.OsHandle);
-  return r.Code;
-}
-std::int32_t TryWrite(const std::string& name) {
-  OpenResult r = OpenForWriting(name.c_str());
-  if (r.Code == 0) Close(r.OsHandle);
-  return r.Code;
-}
 
 class PosixTest : public ::testing::Test {
  protected:
