@@ -76,4 +76,6 @@ class ValueBytes {
 
 }  // namespace tabulon::masks
 
+#else
+#define TABULON_BYTE_MASKS 0
 #endif
