@@ -74,9 +74,14 @@ inline BlockMasks ClassifyBlock(const unsigned char* p) {
 
 // Whether p[t] starts a character, reading the piece p[0 ..] whose first
 // character starts at `phase` (0, or 1 when p[0] ends a character begun in
-// the piece before).
+// the piece before). Any byte that cannot be a lead byte ends a character,
+// so only the run of lead bytes just before t needs counting: the characters
+// in it are pairs.
 inline bool StartsCharacterAt(const unsigned char* p, std::size_t t, std::size_t phase) {
-  return t >= phase && StartsCharacter(p + phase, p + t);
+  if (t < phase) return false;
+  std::size_t s = t;
+  while (s > phase && IsLeadByte(p[s - 1])) --s;
+  return (t - s) % 2 == 0;
 }
 
 }  // namespace
