@@ -294,9 +294,7 @@ TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
 
 ParameterFindings CheckParameterFile(std::string_view name, FieldTable& table, TextForm form) {
   ParameterFindings findings;
-  std::string path(name);
-  std::string text;
-  if (!platform::ReadWholeFile(path.c_str(), text)) RaiseFOpenError(name);
+  std::string text = ReadParameterFile(name);
   try {
     findings.Diagnostic = LoadParameterText(text, table, form);
   } catch (const EConvertError& error) {

@@ -91,6 +91,26 @@ struct FileId {
 };
 std::vector<FileId> protected_files;  // inputs read whole: the output may never overwrite them
 
+// The run's own files, into which no report or message may go: the inputs
+// read whole, the files the names led to when they became known, and the
+// output as it was opened.
+std::vector<FileId> run_files;
+
+FileId IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+// The identity of an opened disk file; false for a console, pipe or device.
+bool IdentityOfHandle(HANDLE handle, FileId& id) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if ((::GetFileType(handle) & ~static_cast<DWORD>(FILE_TYPE_REMOTE)) != FILE_TYPE_DISK ||
+      !::GetFileInformationByHandle(handle, &info)) {
+    return false;
+  }
+  id = IdentityOf(info);
+  return true;
+}
+
 // The identity of the file `name` names now, without opening it for reading
 // or writing (no access rights: this open never conflicts with share modes).
 bool IdentityOf(const char* name, FileId& id) {
@@ -101,7 +121,7 @@ bool IdentityOf(const char* name, FileId& id) {
     return false;
   }
   if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-  id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  id = IdentityOf(info);
   return true;
 }
 
@@ -132,13 +152,19 @@ char module_name[MAX_PATH] = "Tabulon.exe";
 }  // namespace
 
 OpenResult OpenForReading(const char* name) {
-  return Open(name, GENERIC_READ, OPEN_EXISTING);
+  OpenResult opened = Open(name, GENERIC_READ, OPEN_EXISTING);
+  FileId id{};
+  if (opened.Code == 0 && IdentityOfHandle(ToHandle(opened.OsHandle), id)) run_files.push_back(id);
+  return opened;
 }
 
 OpenResult OpenForWriting(const char* name) {
   // Checked before the open: CREATE_ALWAYS empties the file at once.
   if (IsProtected(name)) return {kInvalidHandle, kIoSharingViolation};
-  return Open(name, GENERIC_WRITE, CREATE_ALWAYS);
+  OpenResult opened = Open(name, GENERIC_WRITE, CREATE_ALWAYS);
+  FileId id{};
+  if (opened.Code == 0 && IdentityOfHandle(ToHandle(opened.OsHandle), id)) run_files.push_back(id);
+  return opened;
 }
 
 OpenResult OpenConsole() {
@@ -194,8 +220,7 @@ TextForm TerminalTextForm(Handle) {
   return TextForm::Cp932;
 }
 
-bool ReadWholeFile(const char* name, std::string& contents) {
-  contents.clear();
+bool ReadWholeFile(const char* name, TakeBytes take, void* reader) {
   if (std::strlen(name) > kMaxNameLength) return false;
   ScopedHandle file(CreateShared(name, GENERIC_READ, OPEN_EXISTING));
   if (file.get() == INVALID_HANDLE_VALUE) return false;
@@ -205,38 +230,41 @@ bool ReadWholeFile(const char* name, std::string& contents) {
   if (!::GetFileInformationByHandle(file.get(), &info)) return false;
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;
-  // Read to the size known at the open, or to the first NUL byte: the bytes
-  // after a NUL are never read. A short read is a failure.
+  run_files.push_back(IdentityOf(info));
+  // Read to the size known at the open, or until the reader has enough. A
+  // short read is a failure.
   char chunk[65536];
   std::size_t left = static_cast<std::size_t>(size.QuadPart);
   while (left > 0) {
     DWORD want = static_cast<DWORD>(std::min(left, sizeof chunk));
     DWORD done = 0;
-    if (!::ReadFile(file.get(), chunk, want, &done, nullptr) || done == 0) {
-      contents.clear();
-      return false;
-    }
-    std::string_view got(chunk, done);
-    std::size_t nul = got.find('\0');
-    contents.append(got.substr(0, nul));
-    if (nul != std::string_view::npos) break;
+    if (!::ReadFile(file.get(), chunk, want, &done, nullptr) || done == 0) return false;
+    if (!take(reader, std::string_view(chunk, done))) break;
     left -= done;
   }
-  protected_files.push_back({info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow});
+  protected_files.push_back(IdentityOf(info));
   return true;
 }
 
 void ForgetRunInputs() {
   protected_files.clear();
+  run_files.clear();
 }
 
-bool IsRunInput(Handle handle) {
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (protected_files.empty() || !::GetFileInformationByHandle(ToHandle(handle), &info)) {
-    return false;
+void ProtectNamedFile(const char* name) {
+  // Windows has no look-up of a file's identity by name alone: the name is
+  // opened without any access right, which no share mode refuses and which
+  // neither reads nor writes the file.
+  FileId id{};
+  if (*name != '\0' && std::strlen(name) <= kMaxNameLength && IdentityOf(name, id)) {
+    run_files.push_back(id);
   }
-  FileId id{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-  return std::find(protected_files.begin(), protected_files.end(), id) != protected_files.end();
+}
+
+bool IsRunFile(Handle handle) {
+  FileId id{};
+  return !run_files.empty() && IdentityOfHandle(ToHandle(handle), id) &&
+         std::find(run_files.begin(), run_files.end(), id) != run_files.end();
 }
 
 bool PassesExistenceTest(const char* name) {
