@@ -80,14 +80,14 @@ bool ReadWholeFile(const char* name, TakeBytes take, void* reader);
 // anything.
 void ProtectNamedFile(const char* name);
 
-// True when the opened object is one of the run's own files (same identity):
-// an input as it was opened or read whole, a file recorded by
-// ProtectNamedFile, or the output as it was opened. No failure report,
-// message or diagnostic is ever written into one. Never allocates.
+// True when the opened object is a regular file and one of the run's own
+// files (same identity): an input as it was opened or read whole, or a file
+// recorded by ProtectNamedFile. No failure report, message or diagnostic is
+// ever written into one. Never allocates.
 bool IsRunFile(Handle handle);
 
 // Forgets the run's files: the inputs recorded by ReadWholeFile (closing what
-// it kept open), the names recorded by ProtectNamedFile and the output.
+// it kept open) and the files recorded by ProtectNamedFile.
 // A run never calls it (its files stay recorded until the process ends);
 // a test program that reads many files whole in one process does, between
 // tests, so that a file system that reuses a deleted file's identity (Wine

@@ -125,12 +125,10 @@ struct RunInput {
 };
 std::vector<RunInput> run_inputs;
 
-// The run's other files: those its names led to when the names became known
-// (inputs not yet opened, the output before it is opened), and the output as
-// it was opened.
+// The files the run's names led to when the names became known: the inputs
+// before they are opened, and the output. (A file the run opens or creates
+// later cannot be one that a standard descriptor already held.)
 std::vector<FileId> named_files;
-FileId output_file{};
-bool has_output = false;
 
 void RecordInput(int fd, const struct stat& st) {
   run_inputs.push_back({IdentityOf(st), fd, true});
@@ -211,8 +209,6 @@ OpenResult OpenForWriting(const char* name) {
     // everything written since, tens of ms per 100 MB, for no gain.
     if (::fstat(fd, &st) != 0) return Fail(fd, CodeOf(errno, name));
     if (st.st_size != 0 && ::ftruncate(fd, 0) != 0) return Fail(fd, CodeOf(errno, name));
-    output_file = IdentityOf(st);
-    has_output = true;
   }
   return {fd, 0};
 }
@@ -332,7 +328,6 @@ void ForgetRunInputs() {
     return input.Kept || !input.Open;
   });
   named_files.clear();
-  has_output = false;
 }
 
 void ProtectNamedFile(const char* name) {
@@ -347,7 +342,6 @@ bool IsRunFile(Handle handle) {
   // A terminal, pipe or device is nobody's file: only a regular file can be.
   if (::fstat(static_cast<int>(handle), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   FileId id = IdentityOf(st);
-  if (has_output && id == output_file) return true;
   if (std::find(named_files.begin(), named_files.end(), id) != named_files.end()) return true;
   return std::any_of(run_inputs.begin(), run_inputs.end(),
                      [&](const RunInput& input) { return input.Id == id; });

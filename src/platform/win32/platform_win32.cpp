@@ -91,10 +91,11 @@ struct FileId {
 };
 std::vector<FileId> protected_files;  // inputs read whole: the output may never overwrite them
 
-// The run's own files, into which no report or message may go: the inputs
-// read whole, the files the names led to when they became known, and the
-// output as it was opened.
-std::vector<FileId> run_files;
+// The files the run's names led to when they became known. With the inputs
+// read whole, they are the run's own files, into which no report or message
+// may go. (A file the run opens or creates later cannot be one that a
+// standard handle already held.)
+std::vector<FileId> named_files;
 
 FileId IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
   return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
@@ -152,19 +153,13 @@ char module_name[MAX_PATH] = "Tabulon.exe";
 }  // namespace
 
 OpenResult OpenForReading(const char* name) {
-  OpenResult opened = Open(name, GENERIC_READ, OPEN_EXISTING);
-  FileId id{};
-  if (opened.Code == 0 && IdentityOfHandle(ToHandle(opened.OsHandle), id)) run_files.push_back(id);
-  return opened;
+  return Open(name, GENERIC_READ, OPEN_EXISTING);
 }
 
 OpenResult OpenForWriting(const char* name) {
   // Checked before the open: CREATE_ALWAYS empties the file at once.
   if (IsProtected(name)) return {kInvalidHandle, kIoSharingViolation};
-  OpenResult opened = Open(name, GENERIC_WRITE, CREATE_ALWAYS);
-  FileId id{};
-  if (opened.Code == 0 && IdentityOfHandle(ToHandle(opened.OsHandle), id)) run_files.push_back(id);
-  return opened;
+  return Open(name, GENERIC_WRITE, CREATE_ALWAYS);
 }
 
 OpenResult OpenConsole() {
@@ -230,7 +225,6 @@ bool ReadWholeFile(const char* name, TakeBytes take, void* reader) {
   if (!::GetFileInformationByHandle(file.get(), &info)) return false;
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;
-  run_files.push_back(IdentityOf(info));
   // Read to the size known at the open, or until the reader has enough. A
   // short read is a failure.
   char chunk[65536];
@@ -248,7 +242,7 @@ bool ReadWholeFile(const char* name, TakeBytes take, void* reader) {
 
 void ForgetRunInputs() {
   protected_files.clear();
-  run_files.clear();
+  named_files.clear();
 }
 
 void ProtectNamedFile(const char* name) {
@@ -257,14 +251,17 @@ void ProtectNamedFile(const char* name) {
   // neither reads nor writes the file.
   FileId id{};
   if (*name != '\0' && std::strlen(name) <= kMaxNameLength && IdentityOf(name, id)) {
-    run_files.push_back(id);
+    named_files.push_back(id);
   }
 }
 
 bool IsRunFile(Handle handle) {
   FileId id{};
-  return !run_files.empty() && IdentityOfHandle(ToHandle(handle), id) &&
-         std::find(run_files.begin(), run_files.end(), id) != run_files.end();
+  if ((protected_files.empty() && named_files.empty()) || !IdentityOfHandle(ToHandle(handle), id)) {
+    return false;
+  }
+  return std::find(protected_files.begin(), protected_files.end(), id) != protected_files.end() ||
+         std::find(named_files.begin(), named_files.end(), id) != named_files.end();
 }
 
 bool PassesExistenceTest(const char* name) {
