@@ -91,11 +91,21 @@ struct FileId {
 };
 std::vector<FileId> protected_files;  // inputs read whole: the output may never overwrite them
 
-// The files the run's names led to when they became known. With the inputs
-// read whole, they are the run's own files, into which no report or message
-// may go. (A file the run opens or creates later cannot be one that a
+// The run's names, whose files are, with the inputs read whole, the run's own
+// files, into which no report or message may go. Windows has no look-up of a
+// file's identity by name alone: the name must be opened (without any access
+// right). That open is put off until something is about to be written to a
+// disk file, so that a name that is no plain file (a FIFO under Wine, whose
+// open would take a reader's place) is never opened in a run that writes no
+// report or message. (A file the run creates later cannot be one that a
 // standard handle already held.)
-std::vector<FileId> named_files;
+struct NamedFile {
+  std::string Name;
+  bool LookedUp = false;
+  bool Found = false;
+  FileId Id{};
+};
+std::vector<NamedFile> named_files;
 
 FileId IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
   return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
@@ -246,13 +256,7 @@ void ForgetRunInputs() {
 }
 
 void ProtectNamedFile(const char* name) {
-  // Windows has no look-up of a file's identity by name alone: the name is
-  // opened without any access right, which no share mode refuses and which
-  // neither reads nor writes the file.
-  FileId id{};
-  if (*name != '\0' && std::strlen(name) <= kMaxNameLength && IdentityOf(name, id)) {
-    named_files.push_back(id);
-  }
+  if (*name != '\0' && std::strlen(name) <= kMaxNameLength) named_files.push_back({name});
 }
 
 bool IsRunFile(Handle handle) {
@@ -260,8 +264,19 @@ bool IsRunFile(Handle handle) {
   if ((protected_files.empty() && named_files.empty()) || !IdentityOfHandle(ToHandle(handle), id)) {
     return false;
   }
-  return std::find(protected_files.begin(), protected_files.end(), id) != protected_files.end() ||
-         std::find(named_files.begin(), named_files.end(), id) != named_files.end();
+  if (std::find(protected_files.begin(), protected_files.end(), id) != protected_files.end()) {
+    return true;
+  }
+  for (NamedFile& named : named_files) {
+    if (!named.LookedUp) {
+      // Each name is opened once, without any access right: no share mode
+      // refuses that, and it neither reads nor writes the file.
+      named.Found = IdentityOf(named.Name.c_str(), named.Id);
+      named.LookedUp = true;
+    }
+    if (named.Found && named.Id == id) return true;
+  }
+  return false;
 }
 
 bool PassesExistenceTest(const char* name) {
