@@ -8,7 +8,6 @@
 #include "base/errors.h"
 #include "convert/field_plan.h"
 #include "params/parameter_file.h"
-#include "platform/platform.h"
 #include "textio/io_codes.h"
 #include "textio/line_file.h"
 #include "textio/line_pieces.h"
