@@ -195,6 +195,27 @@ TEST_F(Win32Test, ProtectedFileIsRefusedUnderEverySpelling) {
   EXPECT_EQ(TryWrite(Path("new.csv")), 0);
 }
 
+// A standard handle on one of the run's files, read whole or named (by any
+// spelling), is recognised, so that no report or message goes into it.
+TEST_F(Win32Test, RunFilesAreRecognisedByTheirHandles) {
+  std::string parameters = MakeFile("params.txt", "X,3\r\n");
+  std::string text = MakeFile("text.txt", "abc\r\n");
+  std::string other = MakeFile("other.txt", "keep");
+  std::string contents;
+  ASSERT_TRUE(ReadWhole(parameters.c_str(), contents));
+  ProtectNamedFile(Path(".\\TEXT.TXT").c_str());
+  ProtectNamedFile(Path("missing.txt").c_str());
+  for (const auto& [path, own] :
+       {std::pair{parameters, true}, std::pair{text, true}, std::pair{other, false}}) {
+    HANDLE appending =
+        ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(appending, INVALID_HANDLE_VALUE) << path;
+    EXPECT_EQ(IsRunFile(reinterpret_cast<Handle>(appending)), own) << path;
+    ::CloseHandle(appending);
+  }
+}
+
 TEST_F(Win32Test, ReadWholeFileDeliversEveryByteUpToTheFirstNul) {
   const std::string bytes("a\x1a\r\n\x81\x40\xff\0b", 9);
   std::string contents = "stale";

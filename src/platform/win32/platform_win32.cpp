@@ -81,14 +81,26 @@ class ScopedHandle {
   HANDLE Held;
 };
 
-// The identity of a file: the volume and the file's index on it, the same
-// for every name and link that leads to it.
+// The identity of a file: the volume and the file's identifier on it, the
+// same for every name and link that leads to it.
 struct FileId {
-  DWORD Volume;
-  DWORD IndexHigh;
-  DWORD IndexLow;
-  bool operator==(const FileId&) const = default;
+  ULONGLONG Volume = 0;
+  BYTE Id[16] = {};
 };
+
+// Wine gives the standard handles it made from the descriptors it inherited
+// volume 0, while the same file opened by name has its drive's serial number:
+// a volume of 0 on either side matches any volume.
+bool SameFile(const FileId& a, const FileId& b) {
+  return std::memcmp(a.Id, b.Id, sizeof a.Id) == 0 &&
+         (a.Volume == b.Volume || a.Volume == 0 || b.Volume == 0);
+}
+
+bool AnyIsSameFile(const std::vector<FileId>& files, const FileId& id) {
+  return std::any_of(files.begin(), files.end(),
+                     [&](const FileId& file) { return SameFile(file, id); });
+}
+
 std::vector<FileId> protected_files;  // inputs read whole: the output may never overwrite them
 
 // The run's names, whose files are, with the inputs read whole, the run's own
@@ -107,19 +119,20 @@ struct NamedFile {
 };
 std::vector<NamedFile> named_files;
 
-FileId IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
-  return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+// The identity of an opened file. (The file identifier rather than the
+// older file index: Wine answers only this query for a standard handle.)
+bool IdentityOfOpened(HANDLE handle, FileId& id) {
+  FILE_ID_INFO info{};
+  if (!::GetFileInformationByHandleEx(handle, FileIdInfo, &info, sizeof info)) return false;
+  id.Volume = info.VolumeSerialNumber;
+  std::memcpy(id.Id, info.FileId.Identifier, sizeof id.Id);
+  return true;
 }
 
 // The identity of an opened disk file; false for a console, pipe or device.
 bool IdentityOfHandle(HANDLE handle, FileId& id) {
-  BY_HANDLE_FILE_INFORMATION info{};
-  if ((::GetFileType(handle) & ~static_cast<DWORD>(FILE_TYPE_REMOTE)) != FILE_TYPE_DISK ||
-      !::GetFileInformationByHandle(handle, &info)) {
-    return false;
-  }
-  id = IdentityOf(info);
-  return true;
+  return (::GetFileType(handle) & ~static_cast<DWORD>(FILE_TYPE_REMOTE)) == FILE_TYPE_DISK &&
+         IdentityOfOpened(handle, id);
 }
 
 // The identity of the file `name` names now, without opening it for reading
@@ -127,19 +140,16 @@ bool IdentityOfHandle(HANDLE handle, FileId& id) {
 bool IdentityOf(const char* name, FileId& id) {
   ScopedHandle file(::CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (file.get() == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(file.get(), &info)) {
-    return false;
-  }
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-  id = IdentityOf(info);
-  return true;
+  // The standard information needs no access right, unlike the basic one.
+  FILE_STANDARD_INFO standard{};
+  return file.get() != INVALID_HANDLE_VALUE &&
+         ::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) &&
+         !standard.Directory && IdentityOfOpened(file.get(), id);
 }
 
 bool IsProtected(const char* name) {
   FileId id{};
-  return !protected_files.empty() && IdentityOf(name, id) &&
-         std::find(protected_files.begin(), protected_files.end(), id) != protected_files.end();
+  return !protected_files.empty() && IdentityOf(name, id) && AnyIsSameFile(protected_files, id);
 }
 
 // Where the file name begins in a full path: after the last '\', '/' or ':'
@@ -231,8 +241,8 @@ bool ReadWholeFile(const char* name, TakeBytes take, void* reader) {
   if (file.get() == INVALID_HANDLE_VALUE) return false;
   // The identity comes from the handle that reads the file, never from its
   // name opened again (another file could take the name in between).
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!::GetFileInformationByHandle(file.get(), &info)) return false;
+  FileId id{};
+  if (!IdentityOfOpened(file.get(), id)) return false;
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;
   // Read to the size known at the open, or until the reader has enough. A
@@ -246,7 +256,7 @@ bool ReadWholeFile(const char* name, TakeBytes take, void* reader) {
     if (!take(reader, std::string_view(chunk, done))) break;
     left -= done;
   }
-  protected_files.push_back(IdentityOf(info));
+  protected_files.push_back(id);
   return true;
 }
 
@@ -264,9 +274,7 @@ bool IsRunFile(Handle handle) {
   if ((protected_files.empty() && named_files.empty()) || !IdentityOfHandle(ToHandle(handle), id)) {
     return false;
   }
-  if (std::find(protected_files.begin(), protected_files.end(), id) != protected_files.end()) {
-    return true;
-  }
+  if (AnyIsSameFile(protected_files, id)) return true;
   for (NamedFile& named : named_files) {
     if (!named.LookedUp) {
       // Each name is opened once, without any access right: no share mode
@@ -274,7 +282,7 @@ bool IsRunFile(Handle handle) {
       named.Found = IdentityOf(named.Name.c_str(), named.Id);
       named.LookedUp = true;
     }
-    if (named.Found && named.Id == id) return true;
+    if (named.Found && SameFile(named.Id, id)) return true;
   }
   return false;
 }
