@@ -9,7 +9,6 @@
 #include "base/simd.h"
 #include "convert/field_plan.h"
 #include "params/parameter_file.h"
-#include "platform/platform.h"
 #include "textio/io_codes.h"
 #include "textio/line_file.h"
 #include "textio/line_pieces.h"
@@ -291,9 +290,7 @@ TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
 
 ParameterFindings CheckParameterFile(std::string_view name, FieldTable& table, TextForm form) {
   ParameterFindings findings;
-  std::string path(name);
-  std::string text;
-  if (!platform::ReadWholeFile(path.c_str(), text)) RaiseFOpenError(name);
+  std::string text = ReadParameterFile(name);
   try {
     findings.Diagnostic = LoadParameterText(text, table, form);
   } catch (const EConvertError& error) {
