@@ -7,8 +7,7 @@
 #include "base/messages.h"
 #include "check/layout_check.h"
 #include "check/report.h"
-#include "driver/options.h"
-#include "driver/run.h"
+#include "cli/command_line.h"
 #include "params/field_table.h"
 #include "platform/platform.h"
 
@@ -21,8 +20,11 @@ constexpr const Text& kUsage = messages::kCheckUsageWindows;
 constexpr const Text& kUsage = messages::kCheckUsage;
 #endif
 
-// Writes the lines, each ended by CR LF; false when the write failed.
+// Writes the lines, each ended by CR LF; false when the write failed. Lines
+// that would go into one of the check's own files are dropped, as if they had
+// been written.
 bool WriteLines(platform::Handle handle, const std::vector<std::string>& lines) {
+  if (platform::IsRunFile(handle)) return true;
   std::string out;
   for (const std::string& line : lines) {
     out += line;
@@ -43,6 +45,10 @@ void WriteError(const Text& text) {
 
 int RunCheck(const std::vector<std::string>& arguments) {
   RunOptions options = ScanArguments(arguments);
+  // The files its two names lead to are the check's own from here on: no
+  // report or message goes into them, even before they are opened.
+  platform::ProtectNamedFile(options.TextFileName.c_str());
+  platform::ProtectNamedFile(options.ParameterFileName.c_str());
   if (options.UsageFlag == 'y' || options.TextFileName.empty() ||
       options.ParameterFileName.empty() || !options.OutputFileName.empty()) {
     WriteError(kUsage);
@@ -50,12 +56,8 @@ int RunCheck(const std::vector<std::string>& arguments) {
   }
   // The order of the conversion: the text file's existence, the parameter
   // file's, then the parameter file is read before the text file.
-  if (!platform::PassesExistenceTest(options.TextFileName.c_str())) {
-    WriteError(messages::kTextFileNotFound);
-    return kStatusCouldNotRun;
-  }
-  if (!platform::PassesExistenceTest(options.ParameterFileName.c_str())) {
-    WriteError(messages::kParameterFileNotFound);
+  if (const Text* missing = MissingFileMessage(options)) {
+    WriteError(*missing);
     return kStatusCouldNotRun;
   }
   FieldTable table;
