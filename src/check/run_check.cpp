@@ -5,6 +5,7 @@
 
 #include "base/errors.h"
 #include "base/messages.h"
+#include "check/draft.h"
 #include "check/layout_check.h"
 #include "check/report.h"
 #include "driver/options.h"
@@ -42,6 +43,7 @@ void WriteError(const Text& text) {
 }  // namespace
 
 int RunCheck(const std::vector<std::string>& arguments) {
+  if (arguments.size() == 2 && arguments[0] == "--draft") return RunDraft(arguments[1]);
   RunOptions options = ScanArguments(arguments);
   if (options.UsageFlag == 'y' || options.TextFileName.empty() ||
       options.ParameterFileName.empty() || !options.OutputFileName.empty()) {
