@@ -84,6 +84,15 @@ bool AllPad(const ByteClass* classes, std::size_t at, std::size_t size) {
   return std::all_of(classes + at, classes + at + size, IsPad);
 }
 
+// One blank (or one full-width blank) between two words of the same kind
+// before `c`, as between a family name and a given name: no field starts
+// after it.
+bool IsWordGap(const ByteClass* k, std::size_t c) {
+  const std::size_t gap = k[c - 1] == kWideBlank ? 2 : 1;
+  if (c < gap + 1 || IsPad(k[c - gap - 1])) return false;
+  return FamilyOf(k[c - gap - 1]) == FamilyOf(k[c]);
+}
+
 // Counts per column over the records of the common length.
 struct ColumnCounts {
   explicit ColumnCounts(std::size_t length)
@@ -115,7 +124,7 @@ void CountRecord(std::string_view r, const ByteClass* k, ColumnCounts& n) {
     const unsigned char b = static_cast<unsigned char>(r[c]);
     if (IsPad(k[c])) continue;
     ++n.Content[c];
-    if (c == 0 || IsPad(k[c - 1])) ++n.Starts[c];
+    if (c == 0 || (IsPad(k[c - 1]) && !IsWordGap(k, c))) ++n.Starts[c];
     if (IsDigitByte(b)) {
       if (c > 0 && (k[c - 1] == kDigit || IsNumberMark(static_cast<unsigned char>(r[c - 1])))) ++n.RunOn[c];
       ++n.Digits[c];
@@ -211,8 +220,10 @@ RightNumber FindRightNumber(std::string_view r, const ByteClass* k, std::size_t 
   if (!digit) return found;
   found.Present = true;
   found.Start = i;
-  while (i > a && IsPad(k[i - 1])) --i;
-  found.LeftEnd = i;
+  // Numbers are padded with ASCII blanks only: full-width blanks before the
+  // number pad the content before it.
+  while (i > a && k[i - 1] == kBlank) --i;
+  found.LeftEnd = AllPad(k, a, i - a) ? a : i;
   return found;
 }
 
@@ -224,22 +235,33 @@ std::size_t SplitBeforeNumber(const std::vector<std::string_view>& records,
                               const std::vector<ByteClass>& classes, std::size_t length,
                               std::size_t a, std::size_t b, Thresholds t, bool& guessed) {
   std::uint32_t with_number = 0;
-  std::size_t min_start = b;
+  std::uint32_t with_left = 0;  // content before the number
+  std::uint32_t separated = 0;  // ... with padding between them
+  std::size_t min_start = b;    // the first byte of a number, where padding shows it
   std::size_t left_max = a;
   std::size_t left_min = b;
   for (std::size_t i = 0; i < records.size(); ++i) {
     const ByteClass* k = classes.data() + i * length;
     RightNumber n = FindRightNumber(records[i], k, a, b);
     if (!n.Present) {
-      if (!AllPad(k, a, b - a)) left_max = b;  // content of another kind at the end
+      if (!AllPad(k, a, b - a)) return b;  // content of another kind at the end
       continue;
     }
     ++with_number;
+    if (n.LeftEnd == a && n.Start > a) min_start = std::min(min_start, n.Start);
+    if (n.LeftEnd == a) continue;
+    ++with_left;
+    if (n.LeftEnd == n.Start) continue;  // a number that runs into the content before it
+    ++separated;
     min_start = std::min(min_start, n.Start);
     left_max = std::max(left_max, n.LeftEnd);
-    if (n.LeftEnd > a) left_min = std::min(left_min, n.LeftEnd);
+    left_min = std::min(left_min, n.LeftEnd);
   }
-  if (!t.AtLeast(with_number, 0.95) || left_max == a || left_max > min_start) return b;
+  if (std::getenv("DRAFT_DEBUG")) std::fprintf(stderr, "split [%zu,%zu) with_number=%u with_left=%u separated=%u min_start=%zu left_max=%zu\n", a, b, with_number, with_left, separated, min_start, left_max);
+  // Content that always abuts the number shows no alignment: one field.
+  if (!t.AtLeast(with_number, 0.95) || separated * 2 < with_left || left_max == a ||
+      left_max > min_start)
+    return b;
   guessed = left_max < min_start && left_min < left_max;
   return left_max;
 }
@@ -324,13 +346,17 @@ DraftLayout DraftFromRecords(const std::vector<std::string_view>& records, std::
   for (std::size_t a = 0; a < length;) {
     std::size_t b = a + 1;
     while (!cut[b]) ++b;
-    bool guess = false;
-    std::size_t split = SplitBeforeNumber(records, classes, length, a, b, t, guess);
-    if (split == b) split = SplitBeforeFiller(counts, a, b, t);
-    while (split < b && counts.Inside[split]) ++split;  // never inside a character
-    if (split < b) {
+    // Split from the right until nothing splits: each split leaves a part
+    // before it that may hold another number.
+    for (std::size_t end = b; end > a;) {
+      bool guess = false;
+      std::size_t split = SplitBeforeNumber(records, classes, length, a, end, t, guess);
+      if (split == end) split = SplitBeforeFiller(counts, a, end, t);
+      while (split < end && counts.Inside[split]) ++split;  // never inside a character
+      if (split == end) break;
       cut[split] = true;
       guessed[split] = guess;
+      end = split;
     }
     a = b;
   }
