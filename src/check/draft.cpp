@@ -63,7 +63,8 @@ bool LooksBinary(const SampleRecords& sample) {
     for (std::size_t c = 0; c < r.size(); c += CharLength(r, c)) {
       const unsigned char b = static_cast<unsigned char>(r[c]);
       const bool control = b < 0x20 && b != '\t' && b != '\f';
-      const bool no_character = b == 0x7F || b == 0x80 || b >= 0xFD || (IsLeadByte(b) && c + 1 == r.size());
+      const bool no_character =
+          b == 0x7F || b == 0x80 || b >= 0xFD || (IsLeadByte(b) && c + 1 == r.size());
       bool bad_pair = false;
       if (IsLeadByte(b) && c + 1 < r.size()) {
         const unsigned char t = static_cast<unsigned char>(r[c + 1]);
@@ -215,14 +216,16 @@ int RunDraft(std::string_view text_name) {
   const Text* refusal = ReadSample(text, records, sample.WholeFile);
   // While the text file is open it is one of the run's inputs: the draft
   // never goes into it.
-  if (!refusal && platform::IsRunInput(platform::StandardOutput())) refusal = &messages::kDraftIntoInput;
+  if (!refusal && platform::IsRunInput(platform::StandardOutput()))
+    refusal = &messages::kDraftIntoInput;
   closer.Close();
   sample.Records = records.Ends.size();
   std::tie(sample.CommonLength, sample.AtCommonLength) = CommonLength(records);
   if (!refusal && sample.CommonLength == 0) refusal = &messages::kDraftEmpty;
   if (!refusal && LooksBinary(records)) refusal = &messages::kDraftBinary;
   if (!refusal && SampleReadsAsUtf8(records)) refusal = &messages::kDraftTextUtf8;
-  if (!refusal && sample.AtCommonLength * 2 <= sample.Records) refusal = &messages::kDraftNoCommonLength;
+  if (!refusal && sample.AtCommonLength * 2 <= sample.Records)
+    refusal = &messages::kDraftNoCommonLength;
   if (refusal) {
     WriteError(*refusal);
     return kStatusCouldNotRun;
@@ -236,7 +239,8 @@ int RunDraft(std::string_view text_name) {
   }
   draft::DraftLayout layout = draft::DraftFromRecords(common, sample.CommonLength, others);
   std::string out = DraftText(layout, sample);
-  if (platform::Write(platform::StandardOutput(), out.data(), out.size()) != 0) return kStatusCouldNotRun;
+  if (platform::Write(platform::StandardOutput(), out.data(), out.size()) != 0)
+    return kStatusCouldNotRun;
   return kStatusNothingFound;
 }
 

@@ -21,10 +21,10 @@ inline constexpr std::size_t kLongestRecord = 65536;
 
 // What the sample showed about the file as a whole.
 struct DraftSample {
-  std::size_t Records = 0;        // records read
-  std::size_t CommonLength = 0;   // the length most records have
+  std::size_t Records = 0;         // records read
+  std::size_t CommonLength = 0;    // the length most records have
   std::size_t AtCommonLength = 0;  // records of that length
-  bool WholeFile = false;         // the sample reached the end of the data
+  bool WholeFile = false;          // the sample reached the end of the data
 };
 
 // The parameter file of a drafted layout, each line ended by CR LF.

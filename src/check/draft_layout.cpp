@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "base/cp932.h"
 
@@ -31,7 +29,14 @@ constexpr ByteClass ClassOfSingle(unsigned char b) {
 
 // The kind of character a byte belongs to, for changes between fields: the
 // two bytes of a double-byte character are one kind.
-enum Family : unsigned char { kFamilyDigit, kFamilyLetter, kFamilyWide, kFamilyKana, kFamilyPunct, kFamilyOther };
+enum Family : unsigned char {
+  kFamilyDigit,
+  kFamilyLetter,
+  kFamilyWide,
+  kFamilyKana,
+  kFamilyPunct,
+  kFamilyOther
+};
 
 constexpr Family FamilyOf(ByteClass c) {
   switch (c) {
@@ -86,18 +91,27 @@ bool AllPad(const ByteClass* classes, std::size_t at, std::size_t size) {
 
 // One blank (or one full-width blank) between two words of the same kind
 // before `c`, as between a family name and a given name: no field starts
-// after it.
+// after it. Digits are no words: a blank between two numbers pads one.
 bool IsWordGap(const ByteClass* k, std::size_t c) {
   const std::size_t gap = k[c - 1] == kWideBlank ? 2 : 1;
   if (c < gap + 1 || IsPad(k[c - gap - 1])) return false;
-  return FamilyOf(k[c - gap - 1]) == FamilyOf(k[c]);
+  const Family before = FamilyOf(k[c - gap - 1]);
+  return before == FamilyOf(k[c]) && before != kFamilyDigit;
 }
 
 // Counts per column over the records of the common length.
 struct ColumnCounts {
   explicit ColumnCounts(std::size_t length)
-      : Content(length), Starts(length), RunOn(length), Both(length), Changes(length), Digits(length),
-        Zeros(length), DigitValues(length), Dates(length), Inside(length) {}
+      : Content(length),
+        Starts(length),
+        RunOn(length),
+        Both(length),
+        Changes(length),
+        Digits(length),
+        Zeros(length),
+        DigitValues(length),
+        Dates(length),
+        Inside(length) {}
   std::vector<std::uint32_t> Content;  // not padding
   std::vector<std::uint32_t> Starts;   // content with padding (or the record's start) before it
   std::vector<std::uint32_t> RunOn;    // a digit after a digit, sign, comma or point
@@ -106,7 +120,8 @@ struct ColumnCounts {
   std::vector<std::uint32_t> Digits;
   std::vector<std::uint32_t> Zeros;
   std::vector<std::array<std::uint32_t, 10>> DigitValues;
-  std::vector<std::array<std::uint32_t, 2>> Dates;  // dates of 8 and 10 bytes (or padding) from here
+  std::vector<std::array<std::uint32_t, 2>>
+      Dates;                 // dates of 8 and 10 bytes (or padding) from here
   std::vector<bool> Inside;  // the second byte of a double-byte character in some record
 };
 
@@ -126,12 +141,14 @@ void CountRecord(std::string_view r, const ByteClass* k, ColumnCounts& n) {
     ++n.Content[c];
     if (c == 0 || (IsPad(k[c - 1]) && !IsWordGap(k, c))) ++n.Starts[c];
     if (IsDigitByte(b)) {
-      if (c > 0 && (k[c - 1] == kDigit || IsNumberMark(static_cast<unsigned char>(r[c - 1])))) ++n.RunOn[c];
+      if (c > 0 && (k[c - 1] == kDigit || IsNumberMark(static_cast<unsigned char>(r[c - 1]))))
+        ++n.RunOn[c];
       ++n.Digits[c];
       ++n.DigitValues[c][b - '0'];
       if (b == '0') ++n.Zeros[c];
     }
-    if (c > 0 && k[c] != kTrail && !IsPad(k[c - 1])) {
+    // Punctuation says nothing either way (see SeparatesFields).
+    if (c > 0 && k[c] != kTrail && !IsPad(k[c - 1]) && k[c] != kPunct && k[c - 1] != kPunct) {
       ++n.Both[c];
       if (SeparatesFields(FamilyOf(k[c - 1]), FamilyOf(k[c]))) ++n.Changes[c];
     }
@@ -172,7 +189,7 @@ std::vector<bool> ClearBoundaries(const ColumnCounts& n, std::size_t length, Thr
   for (std::size_t p = 1; p < length; ++p) {
     // Content that starts here after padding, unless it is the end of a
     // right-aligned number: then the digits before run on into it.
-    const bool runs_on = n.Content[p - 1] > 0 && n.RunOn[p] >= 0.9 * n.Content[p - 1];
+    const bool runs_on = t.AtLeast(n.Content[p - 1], 0.5) && n.RunOn[p] >= 0.9 * n.Content[p - 1];
     const bool starts = t.AtLeast(n.Content[p], 0.97) && n.Starts[p] > 0 &&
                         t.AtLeast(n.Starts[p], 0.05) && !runs_on;
     const bool changes = t.AtLeast(n.Both[p], 0.5) && n.Changes[p] >= 0.9 * n.Both[p];
@@ -180,7 +197,6 @@ std::vector<bool> ClearBoundaries(const ColumnCounts& n, std::size_t length, Thr
                        n.Zeros[p] >= n.Zeros[p - 1] + 0.4 * t.Records &&
                        DigitEntropy(n.DigitValues[p - 1]) >= 2.5;
     cut[p] = starts || changes || zeros;
-    if (std::getenv("DRAFT_DEBUG")) std::fprintf(stderr, "p=%zu content=%u starts=%u both=%u changes=%u digits=%u zeros=%u inside=%d -> %d%d%d\n", p, n.Content[p], n.Starts[p], n.Both[p], n.Changes[p], n.Digits[p], n.Zeros[p], int(n.Inside[p]), starts, changes, zeros);
   }
   // A date is one field: its ends are boundaries, nothing inside it is.
   for (std::size_t s = 0; s < length; ++s) {
@@ -204,8 +220,8 @@ std::vector<bool> ClearBoundaries(const ColumnCounts& n, std::size_t length, Thr
 // One record's view of a part [a, b): where a right-aligned number at its end
 // starts, and where the content before that number ends.
 struct RightNumber {
-  bool Present = false;   // the part ends in a digit (a sign or mark may follow)
-  std::size_t Start = 0;  // first byte of the number
+  bool Present = false;     // the part ends in a digit (a sign or mark may follow)
+  std::size_t Start = 0;    // first byte of the number
   std::size_t LeftEnd = 0;  // after the last content byte before it (a: none)
 };
 
@@ -257,11 +273,13 @@ std::size_t SplitBeforeNumber(const std::vector<std::string_view>& records,
     left_max = std::max(left_max, n.LeftEnd);
     left_min = std::min(left_min, n.LeftEnd);
   }
-  if (std::getenv("DRAFT_DEBUG")) std::fprintf(stderr, "split [%zu,%zu) with_number=%u with_left=%u separated=%u min_start=%zu left_max=%zu\n", a, b, with_number, with_left, separated, min_start, left_max);
   // Content that always abuts the number shows no alignment: one field.
   if (!t.AtLeast(with_number, 0.95) || separated * 2 < with_left || left_max == a ||
       left_max > min_start)
     return b;
+  // Where content runs into the number in some records, the number starts
+  // at the first byte that padding shows it may hold.
+  if (separated < with_left) return min_start;
   guessed = left_max < min_start && left_min < left_max;
   return left_max;
 }
@@ -271,16 +289,17 @@ std::size_t SplitBeforeNumber(const std::vector<std::string_view>& records,
 std::size_t SplitBeforeFiller(const ColumnCounts& n, std::size_t a, std::size_t b, Thresholds t) {
   std::size_t e = b;
   while (e > a && n.Content[e - 1] == 0) --e;
-  if (e == a || e == b || !t.AtLeast(n.Content[e - 1], 0.97)) return b;
+  if (e == a || e + 1 >= b || !t.AtLeast(n.Content[e - 1], 0.97)) return b;
   return e;
 }
 
-FieldKind KindOf(const std::vector<std::string_view>& records, const std::vector<ByteClass>& classes,
-                 std::size_t length, std::size_t a, std::size_t b, DraftField& field) {
+FieldKind KindOf(const std::vector<std::string_view>& records,
+                 const std::vector<ByteClass>& classes, std::size_t length, std::size_t a,
+                 std::size_t b, DraftField& field) {
   bool any_content = false;
-  bool digits_only = true;   // every content byte a digit, no padding
-  bool number = true;        // padding, then a number, in every record
-  bool digit_first = true;   // the content begins with a digit in every record
+  bool digits_only = true;  // every content byte a digit, no padding
+  bool number = true;       // padding, then a number, in every record
+  bool digit_first = true;  // the content begins with a digit in every record
   bool zero_first = false;
   for (std::size_t i = 0; i < records.size(); ++i) {
     const ByteClass* k = classes.data() + i * length;
@@ -313,8 +332,8 @@ void ClassifyRecord(std::string_view record, ByteClass* classes) {
   for (std::size_t c = 0; c < size;) {
     const unsigned char b = static_cast<unsigned char>(record[c]);
     if (IsLeadByte(b) && c + 1 < size) {
-      const bool wide_blank = b == kWideBlankLead &&
-                              static_cast<unsigned char>(record[c + 1]) == kWideBlankTrail;
+      const bool wide_blank =
+          b == kWideBlankLead && static_cast<unsigned char>(record[c + 1]) == kWideBlankTrail;
       classes[c] = wide_blank ? kWideBlank : kLead;
       classes[c + 1] = wide_blank ? kWideBlank : kTrail;
       c += 2;

@@ -85,8 +85,9 @@ std::int32_t KeepHandleOpen(LineFile& file) {
 
 std::int32_t StandardInputOpener(LineFile& file) {
   if (file.State != StateReading) return kCodeNotWriting;
-  std::int32_t code =
-      OpenWith(file, [](const char*) { return platform::OpenResult{platform::StandardInput(), 0}; });
+  std::int32_t code = OpenWith(file, [](const char*) {
+    return platform::OpenResult{platform::StandardInput(), 0};
+  });
   file.CloseAction = KeepHandleOpen;
   return code;
 }
