@@ -222,8 +222,10 @@ int RunDraft(std::string_view text_name) {
   sample.Records = records.Ends.size();
   std::tie(sample.CommonLength, sample.AtCommonLength) = CommonLength(records);
   if (!refusal && sample.CommonLength == 0) refusal = &messages::kDraftEmpty;
-  if (!refusal && LooksBinary(records)) refusal = &messages::kDraftBinary;
+  // UTF-8 text reads as bytes that are no code page 932 characters: that
+  // reason first, since it says what to do.
   if (!refusal && SampleReadsAsUtf8(records)) refusal = &messages::kDraftTextUtf8;
+  if (!refusal && LooksBinary(records)) refusal = &messages::kDraftBinary;
   if (!refusal && sample.AtCommonLength * 2 <= sample.Records)
     refusal = &messages::kDraftNoCommonLength;
   if (refusal) {
