@@ -1,6 +1,7 @@
 #include "check/draft.h"
 
 #include <algorithm>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "platform/platform.h"
 #include "textio/io_codes.h"
 #include "textio/line_file.h"
+#include "textio/line_pieces.h"
 
 namespace tabulon::check {
 namespace {
@@ -31,25 +33,52 @@ struct SampleRecords {
   }
 };
 
-// Why a sample cannot be drafted from; nullptr when it can.
+// Raised while a record is read, when it passes kLongestRecord: reading stops
+// there, so that a file without line ends is not read to its end.
+struct RecordTooLong {};
+
+// Appends the next record to the sample.
+void ReadRecord(LineFile& text, SampleRecords& sample) {
+  const std::size_t begin = sample.Bytes.size();
+  std::string_view line;
+  if (TakeBufferedLine(text, line)) {
+    if (line.size() > kLongestRecord) throw RecordTooLong{};
+    sample.Bytes.append(line);
+  } else {
+    auto piece = [&](const char* data, std::size_t size) {
+      sample.Bytes.append(data, size);
+      if (sample.Bytes.size() - begin > kLongestRecord) throw RecordTooLong{};
+    };
+    LastPiece last = ReadLinePieces(text, piece, [] {});
+    CheckIo();
+    if (last.Size != 0) piece(last.Data, last.Size);
+  }
+  sample.Ends.push_back(sample.Bytes.size());
+}
+
+// Reads records up to kSampleBytes (the record that passes it is the last).
+// Returns why no draft can be made from them, or nullptr.
 const Text* ReadSample(LineFile& text, SampleRecords& sample, bool& whole_file) {
-  SpillBuffer spill;
-  sample.Bytes.reserve(kSampleBytes);
-  for (;;) {
-    bool ended = AtEndOfData(text);
+  sample.Bytes.reserve(kSampleBytes + kLongestRecord);
+  while (sample.Bytes.size() < kSampleBytes) {
+    const bool ended = AtEndOfData(text);
     CheckIo();
     if (ended) {
       whole_file = true;
-      return nullptr;
+      break;
     }
-    if (sample.Bytes.size() >= kSampleBytes) return nullptr;
-    std::string_view line = ReadTextLine(text, spill, kLongestRecord + 1);
-    CheckIo();
-    if (line.size() > kLongestRecord) return &messages::kDraftTooLong;
-    // The last record may pass the sample's size; the reserve is a hint only.
-    sample.Bytes.append(line);
-    sample.Ends.push_back(sample.Bytes.size());
+    try {
+      ReadRecord(text, sample);
+    } catch (const RecordTooLong&) {
+      sample.Ends.push_back(sample.Bytes.size());  // its first bytes, to tell binary data
+      return &messages::kDraftTooLong;
+    }
   }
+  if (!whole_file) {
+    whole_file = AtEndOfData(text);
+    CheckIo();
+  }
+  return nullptr;
 }
 
 // A file of bytes that are no text: NUL bytes, or more than one byte in a
@@ -97,7 +126,7 @@ std::pair<std::size_t, std::size_t> CommonLength(const SampleRecords& sample) {
   return best;
 }
 
-void AppendText(std::string& out, const Text& text) {
+void AppendCp932(std::string& out, const Text& text) {
   out += text.Cp932;
 }
 
@@ -152,34 +181,34 @@ void WriteError(const Text& text) {
 
 std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sample) {
   std::string out;
-  AppendText(out, messages::kDraftTitle);
+  AppendCp932(out, messages::kDraftTitle);
   EndLine(out);
-  AppendText(out, messages::kDraftExamined);
+  AppendCp932(out, messages::kDraftExamined);
   out += std::to_string(sample.Records);
-  AppendText(out, sample.WholeFile ? messages::kDraftWholeFile : messages::kDraftPartOfFile);
+  AppendCp932(out, sample.WholeFile ? messages::kDraftWholeFile : messages::kDraftPartOfFile);
   EndLine(out);
-  AppendText(out, messages::kDraftLength);
+  AppendCp932(out, messages::kDraftLength);
   out += std::to_string(sample.CommonLength);
-  AppendText(out, messages::kDraftLengthShare);
+  AppendCp932(out, messages::kDraftLengthShare);
   out += std::to_string(sample.Records);
-  AppendText(out, messages::kDraftLengthOf);
+  AppendCp932(out, messages::kDraftLengthOf);
   out += std::to_string(sample.AtCommonLength);
-  AppendText(out, messages::kDraftLengthTail);
+  AppendCp932(out, messages::kDraftLengthTail);
   EndLine(out);
-  AppendText(out, messages::kDraftSure);
-  AppendText(out, Confidence(layout, sample));
+  AppendCp932(out, messages::kDraftSure);
+  AppendCp932(out, Confidence(layout, sample));
   EndLine(out);
-  AppendText(out, messages::kDraftItems);
+  AppendCp932(out, messages::kDraftItems);
   EndLine(out);
   for (std::size_t i = 0; i < layout.Fields.size(); ++i) {
     const draft::DraftField& field = layout.Fields[i];
     const bool last = i + 1 == layout.Fields.size();
     if (field.Guessed) {
-      AppendText(out, messages::kDraftGuessed);
+      AppendCp932(out, messages::kDraftGuessed);
       EndLine(out);
     }
     if (last && i > 0 && field.Kind == draft::FieldKind::Blank) {
-      AppendText(out, messages::kDraftTrailing);
+      AppendCp932(out, messages::kDraftTrailing);
       EndLine(out);
     }
     out += TypeCode(field.Kind);
@@ -188,7 +217,7 @@ std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sampl
     out += ',';
     if (char trim = TrimCode(field)) out += trim;
     out += ',';
-    AppendText(out, messages::kCheckField);
+    AppendCp932(out, messages::kCheckField);
     out += std::to_string(i + 1);
     EndLine(out);
   }
@@ -221,6 +250,9 @@ int RunDraft(std::string_view text_name) {
   closer.Close();
   sample.Records = records.Ends.size();
   std::tie(sample.CommonLength, sample.AtCommonLength) = CommonLength(records);
+  // Binary data without line ends reads as one long record.
+  if (refusal == &messages::kDraftTooLong && LooksBinary(records))
+    refusal = &messages::kDraftBinary;
   if (!refusal && sample.CommonLength == 0) refusal = &messages::kDraftEmpty;
   // UTF-8 text reads as bytes that are no code page 932 characters: that
   // reason first, since it says what to do.
