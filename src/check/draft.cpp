@@ -42,8 +42,8 @@ void ReadRecord(LineFile& text, SampleRecords& sample) {
   const std::size_t begin = sample.Bytes.size();
   std::string_view line;
   if (TakeBufferedLine(text, line)) {
+    sample.Bytes.append(line.substr(0, kLongestRecord + 1));
     if (line.size() > kLongestRecord) throw RecordTooLong{};
-    sample.Bytes.append(line);
   } else {
     auto piece = [&](const char* data, std::size_t size) {
       sample.Bytes.append(data, size);

@@ -120,8 +120,8 @@ struct ColumnCounts {
   std::vector<std::uint32_t> Digits;
   std::vector<std::uint32_t> Zeros;
   std::vector<std::array<std::uint32_t, 10>> DigitValues;
-  std::vector<std::array<std::uint32_t, 2>>
-      Dates;                 // dates of 8 and 10 bytes (or padding) from here
+  // Dates of 8 and 10 bytes (or padding as long) from here.
+  std::vector<std::array<std::uint32_t, 2>> Dates;
   std::vector<bool> Inside;  // the second byte of a double-byte character in some record
 };
 
@@ -174,6 +174,16 @@ double DigitEntropy(const std::array<std::uint32_t, 10>& values) {
   return bits;
 }
 
+// Shares of the records for the rules below, chosen on generated files of
+// known layout (bench/draft_score.py): "always" leaves room for a few odd
+// records, "some" for padding that only a few records show.
+constexpr double kAlways = 0.97;
+constexpr double kMost = 0.9;
+constexpr double kHalf = 0.5;
+constexpr double kSome = 0.05;
+constexpr double kZerosRise = 0.4;   // the rise in the share of '0' where leading zeros start
+constexpr double kSpreadBits = 2.5;  // digits this spread end a number (evenly spread: 3.3)
+
 struct Thresholds {
   double Records;
   bool AtLeast(std::uint32_t count, double share) const { return count >= share * Records; }
@@ -189,20 +199,22 @@ std::vector<bool> ClearBoundaries(const ColumnCounts& n, std::size_t length, Thr
   for (std::size_t p = 1; p < length; ++p) {
     // Content that starts here after padding, unless it is the end of a
     // right-aligned number: then the digits before run on into it.
-    const bool runs_on = t.AtLeast(n.Content[p - 1], 0.5) && n.RunOn[p] >= 0.9 * n.Content[p - 1];
-    const bool starts = t.AtLeast(n.Content[p], 0.97) && n.Starts[p] > 0 &&
-                        t.AtLeast(n.Starts[p], 0.05) && !runs_on;
-    const bool changes = t.AtLeast(n.Both[p], 0.5) && n.Changes[p] >= 0.9 * n.Both[p];
-    const bool zeros = t.AtLeast(n.Digits[p - 1], 0.97) && t.AtLeast(n.Digits[p], 0.97) &&
-                       n.Zeros[p] >= n.Zeros[p - 1] + 0.4 * t.Records &&
-                       DigitEntropy(n.DigitValues[p - 1]) >= 2.5;
+    const bool runs_on =
+        t.AtLeast(n.Content[p - 1], kHalf) && n.RunOn[p] >= kMost * n.Content[p - 1];
+    const bool starts = t.AtLeast(n.Content[p], kAlways) && n.Starts[p] > 0 &&
+                        t.AtLeast(n.Starts[p], kSome) && !runs_on;
+    const bool changes = t.AtLeast(n.Both[p], kHalf) && n.Changes[p] >= kMost * n.Both[p];
+    const bool zeros = t.AtLeast(n.Digits[p - 1], kAlways) && t.AtLeast(n.Digits[p], kAlways) &&
+                       n.Zeros[p] >= n.Zeros[p - 1] + kZerosRise * t.Records &&
+                       DigitEntropy(n.DigitValues[p - 1]) >= kSpreadBits;
     cut[p] = starts || changes || zeros;
   }
   // A date is one field: its ends are boundaries, nothing inside it is.
   for (std::size_t s = 0; s < length; ++s) {
     for (std::size_t form = 0; form < 2; ++form) {
       const std::size_t size = form == 0 ? 8 : 10;
-      if (s + size > length || !t.AtLeast(n.Dates[s][form], 0.97) || !t.AtLeast(n.Digits[s], 0.5))
+      if (s + size > length || !t.AtLeast(n.Dates[s][form], kAlways) ||
+          !t.AtLeast(n.Digits[s], kHalf))
         continue;
       std::fill(cut.begin() + static_cast<std::ptrdiff_t>(s) + 1,
                 cut.begin() + static_cast<std::ptrdiff_t>(s + size), false);
@@ -274,7 +286,7 @@ std::size_t SplitBeforeNumber(const std::vector<std::string_view>& records,
     left_min = std::min(left_min, n.LeftEnd);
   }
   // Content that always abuts the number shows no alignment: one field.
-  if (!t.AtLeast(with_number, 0.95) || separated * 2 < with_left || left_max == a ||
+  if (!t.AtLeast(with_number, kAlways) || separated * 2 < with_left || left_max == a ||
       left_max > min_start)
     return b;
   // Where content runs into the number in some records, the number starts
@@ -289,7 +301,7 @@ std::size_t SplitBeforeNumber(const std::vector<std::string_view>& records,
 std::size_t SplitBeforeFiller(const ColumnCounts& n, std::size_t a, std::size_t b, Thresholds t) {
   std::size_t e = b;
   while (e > a && n.Content[e - 1] == 0) --e;
-  if (e == a || e + 1 >= b || !t.AtLeast(n.Content[e - 1], 0.97)) return b;
+  if (e == a || e + 1 >= b || !t.AtLeast(n.Content[e - 1], kAlways)) return b;
   return e;
 }
 
