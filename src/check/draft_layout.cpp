@@ -153,11 +153,6 @@ void CountRecord(std::string_view r, const ByteClass* k, ColumnCounts& n) {
       if (SeparatesFields(FamilyOf(k[c - 1]), FamilyOf(k[c]))) ++n.Changes[c];
     }
   }
-  for (std::size_t c = 0; c + 8 <= length; ++c) {
-    if (k[c] != kDigit && !IsPad(k[c])) continue;
-    if (IsDate(r, c, 8) || AllPad(k, c, 8)) ++n.Dates[c][0];
-    if (c + 10 <= length && (IsDate(r, c, 10) || AllPad(k, c, 10))) ++n.Dates[c][1];
-  }
   MarkSecondBytes(r, n.Inside);
 }
 
@@ -189,6 +184,25 @@ struct Thresholds {
   bool AtLeast(std::uint32_t count, double share) const { return count >= share * Records; }
 };
 
+// The dates (or padding as long) from each column where one may start:
+// digits in at least half the records, nearly all of them the 1 or 2 of a
+// year. Only those columns are read again.
+void CountDates(const std::vector<std::string_view>& records, const std::vector<ByteClass>& classes,
+                std::size_t length, Thresholds t, ColumnCounts& n) {
+  std::vector<std::size_t> starts;
+  for (std::size_t c = 0; c + 8 <= length; ++c) {
+    const std::uint32_t year = n.DigitValues[c][1] + n.DigitValues[c][2];
+    if (t.AtLeast(n.Digits[c], kHalf) && year >= kAlways * n.Digits[c]) starts.push_back(c);
+  }
+  for (std::size_t i = 0; i < records.size() && !starts.empty(); ++i) {
+    const ByteClass* k = classes.data() + i * length;
+    for (std::size_t c : starts) {
+      if (IsDate(records[i], c, 8) || AllPad(k, c, 8)) ++n.Dates[c][0];
+      if (c + 10 <= length && (IsDate(records[i], c, 10) || AllPad(k, c, 10))) ++n.Dates[c][1];
+    }
+  }
+}
+
 // Boundaries that the columns show by themselves: content that always starts
 // at one column after padding, a change of the kind of character in nearly
 // every record, leading zeros starting again after a column of spread
@@ -213,9 +227,7 @@ std::vector<bool> ClearBoundaries(const ColumnCounts& n, std::size_t length, Thr
   for (std::size_t s = 0; s < length; ++s) {
     for (std::size_t form = 0; form < 2; ++form) {
       const std::size_t size = form == 0 ? 8 : 10;
-      if (s + size > length || !t.AtLeast(n.Dates[s][form], kAlways) ||
-          !t.AtLeast(n.Digits[s], kHalf))
-        continue;
+      if (s + size > length || !t.AtLeast(n.Dates[s][form], kAlways)) continue;
       std::fill(cut.begin() + static_cast<std::ptrdiff_t>(s) + 1,
                 cut.begin() + static_cast<std::ptrdiff_t>(s + size), false);
       cut[s] = cut[s + size] = true;
@@ -369,6 +381,7 @@ DraftLayout DraftFromRecords(const std::vector<std::string_view>& records, std::
   }
   for (std::string_view r : others) MarkSecondBytes(r, counts.Inside);
   const Thresholds t{static_cast<double>(records.size())};
+  CountDates(records, classes, length, t, counts);
 
   std::vector<bool> cut = ClearBoundaries(counts, length, t);
   std::vector<bool> guessed(length + 1, false);
