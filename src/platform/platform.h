@@ -62,6 +62,7 @@ std::int32_t Close(Handle handle);
 
 Handle StandardError();
 Handle StandardOutput();
+Handle StandardInput();
 
 // Reads a whole file with read sharing (as OpenForReading), up to its end or
 // its first NUL byte, whichever comes first: nothing after a NUL is read. The

@@ -262,6 +262,9 @@ Handle StandardError() {
 Handle StandardOutput() {
   return STDOUT_FILENO;
 }
+Handle StandardInput() {
+  return STDIN_FILENO;
+}
 
 namespace {
 
