@@ -52,9 +52,12 @@ version=$(sed -n 's/^project(tabulon VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt
   fail "no shared library dependencies: $(field Depends)"
 
 echo "-- lintian"
-# Every tag down to the informational ones is shown; errors and warnings fail.
-lintian --info --display-info --pedantic --show-overrides --fail-on error,warning "$deb" ||
+# Every tag down to the pedantic ones is shown; errors and warnings fail. The
+# overridden tags (the code page 932 example) are listed by a second run,
+# since lintian counts a shown override as what it overrides.
+lintian --display-info --pedantic --fail-on error,warning "$deb" ||
   fail "lintian reports errors or warnings on $deb"
+lintian --show-overrides --tags national-encoding "$deb" || true
 
 work=$(mktemp -d /tmp/tabulonpkg.XXXXXX)  # no '-' in the path: the converter ignores such names
 installed_here=""
