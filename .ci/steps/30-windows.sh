@@ -21,12 +21,31 @@ need \
   /usr/src/googletest/CMakeLists.txt:libgtest-dev
 install_missing
 
-# A Wine prefix of its own, made quietly before the first test needs it.
+# A Wine prefix of its own (several hundred MB), made quietly before the
+# first test needs it and removed at the end with everything Wine kept for
+# it: its server's directory under /tmp/.wine-UID and the tests' lock file.
+# A WINEPREFIX given by the caller is used and kept.
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPREFIX=${WINEPREFIX:-/tmp/tabulon-ci-wine}
+own_prefix=""
+if [[ -z ${WINEPREFIX:-} ]]; then
+  WINEPREFIX=$(mktemp -d /tmp/tabulonwine.XXXXXX)
+  own_prefix=$WINEPREFIX
+fi
+export WINEPREFIX
 work=""
-trap 'wineserver -k >/dev/null 2>&1 || true; [[ -z $work ]] || rm -rf "$work"' EXIT
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  [[ -z $work ]] || rm -rf "$work"
+  if [[ -n $own_prefix ]]; then
+    local server
+    server=$(stat -c '%d %i' "$own_prefix" | { read -r dev ino && printf 'server-%x-%x' "$dev" "$ino"; })
+    rm -rf "$own_prefix" "$own_prefix.lock" "/tmp/.wine-$(id -u)/$server"
+    rmdir "/tmp/.wine-$(id -u)" 2>/dev/null || true
+  fi
+}
+trap cleanup EXIT
 if [[ ! -e $WINEPREFIX/.tabulon-ready ]]; then
   echo "-- making the Wine prefix $WINEPREFIX"
   wineboot -i </dev/null >/dev/null 2>&1
