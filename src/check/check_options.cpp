@@ -1,5 +1,7 @@
 #include "check/check_options.h"
 
+#include <algorithm>
+
 namespace tabulon::check {
 namespace {
 

@@ -27,11 +27,11 @@ struct CheckOptions {
 
 // One option: a switch (Flag) or an option with an argument (Value).
 struct CheckOptionRow {
-  std::string_view Name;                  // "-f", "--help"
-  bool CheckOptions::* Flag = nullptr;    // set by the switch
-  std::string CheckOptions::* Value = nullptr;  // receives the argument
-  std::string_view ValueName = {};        // the argument in the help text
-  std::string_view Help = {};             // the help line; empty: not listed
+  std::string_view Name;                       // "-f", "--help"
+  bool CheckOptions::*Flag = nullptr;          // set by the switch
+  std::string CheckOptions::*Value = nullptr;  // receives the argument
+  std::string_view ValueName = {};             // the argument in the help text
+  std::string_view Help = {};                  // the help line; empty: not listed
 };
 
 // The standard input's name as the text file.

@@ -84,8 +84,9 @@ std::int32_t LeaveOpen(LineFile& file) {
 }
 
 std::int32_t StandardInputOpener(LineFile& file) {
-  std::int32_t code =
-      OpenWith(file, [](const char*) { return platform::OpenResult{platform::StandardInput(), 0}; });
+  std::int32_t code = OpenWith(file, [](const char*) {
+    return platform::OpenResult{platform::StandardInput(), 0};
+  });
   file.CloseAction = LeaveOpen;
   return code;
 }

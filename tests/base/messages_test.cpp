@@ -1,11 +1,11 @@
 #include "base/messages.h"
 
-#include "base/cp932.h"
-
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
+
+#include "base/cp932.h"
 
 #if __has_include(<iconv.h>)
 #include <iconv.h>
@@ -83,12 +83,12 @@ TEST(AppendUtf8Form, EscapesWhatIsNoCharacterAndControlBytes) {
   const std::pair<std::string_view, std::string_view> cases[] = {
       {"Code 1", "Code 1"},
       {"\x96\xbc\x91\x4f", "名前"},
-      {"\xb1\xdf", "ｱﾟ"},                         // half-width katakana
+      {"\xb1\xdf", "ｱﾟ"},                                     // half-width katakana
       {"\x80\xa0\xfd\xfe\xff", "\\x80\\xA0\\xFD\\xFE\\xFF"},  // no character
-      {"A\x96", "A\\x96"},                       // a lead byte at the end
-      {"\x96\x7f", "\\x96\\x7F"},              // DEL cannot follow a lead byte
-      {"\x85\x40Z", "\\x85@Z"},                  // an unassigned pair: its trail stays
-      {"\x1b[2J\t", "\\x1B[2J\\x09"},           // control bytes would drive the terminal
+      {"A\x96", "A\\x96"},                                    // a lead byte at the end
+      {"\x96\x7f", "\\x96\\x7F"},                             // DEL cannot follow a lead byte
+      {"\x85\x40Z", "\\x85@Z"},                               // an unassigned pair: its trail stays
+      {"\x1b[2J\t", "\\x1B[2J\\x09"},  // control bytes would drive the terminal
       {std::string_view("\0", 1), "\\x00"},
   };
   for (const auto& [bytes, want] : cases) {

@@ -93,7 +93,8 @@ TEST_F(PosixTest, PermissionDenied) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     constexpr id_t kNobody = 65534;
-    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(255);
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+      ::_exit(255);
     std::int32_t read = TryRead(path);
     std::int32_t write = TryWrite(path);
     ::_exit(read < 16 && write < 16 ? read * 16 + write : 254);
