@@ -75,9 +75,11 @@ for program in tabulon tabulon-check; do
   [[ $description == *"pie executable"* && $description == *"dynamically linked"* ]] ||
     fail "$program is not a dynamically linked PIE: $description"
   [[ $description == *", stripped"* ]] || fail "$program is not stripped: $description"
-  readelf -d "$binary" | grep -q 'BIND_NOW' || fail "$program is not linked with -z now"
-  readelf -lW "$binary" | grep -q 'GNU_RELRO' || fail "$program has no read-only relocations"
-  readelf --dyn-syms -W "$binary" | grep -q '__stack_chk_fail' || fail "$program has no stack protector"
+  # Whole outputs, not pipes into grep -q: under pipefail, readelf cut off
+  # by an early match would fail the test.
+  [[ $(readelf -d "$binary") == *BIND_NOW* ]] || fail "$program is not linked with -z now"
+  [[ $(readelf -lW "$binary") == *GNU_RELRO* ]] || fail "$program has no read-only relocations"
+  [[ $(readelf --dyn-syms -W "$binary") == *__stack_chk_fail* ]] || fail "$program has no stack protector"
 done
 
 if previous=$(dpkg-query -W -f='${Status} ${Version}' tabulon 2>/dev/null) &&
@@ -99,7 +101,8 @@ cp examples/customers.txt examples/customers.params "$work"
 cmp "$work/customers.csv" examples/customers.expected.csv || fail "output differs from examples/customers.expected.csv"
 
 echo "-- the versions shown are the package's"
-banner=$("$prefix/bin/tabulon" 2>&1 | head -n 1 | tr -d '\r')
+usage=$("$prefix/bin/tabulon" 2>&1)
+banner=${usage%%$'\r'*}
 [[ $banner == "Tabulon ver$version" ]] || fail "the banner says $banner"
 shown=$("$prefix/bin/tabulon-check" --version | tr -d '\r')
 [[ $shown == "tabulon-check $version" ]] || fail "tabulon-check --version says $shown"
@@ -114,7 +117,7 @@ grep -qx "Copyright: 2026 The Tabulon developers" "$doc/copyright" || fail "$doc
 awk 'on { print } prev == "" && $0 == "License: Expat" { on = 1 } { prev = $0 }' "$doc/copyright" |
   sed 's/^ //; s/^\.$//' >"$work/licence.txt"
 sed -n '5,$p' LICENSE | cmp - "$work/licence.txt" || fail "the licence in $doc/copyright differs from LICENSE"
-zcat "$doc/changelog.gz" | head -n 1 | grep -q "^tabulon ($version) " ||
+[[ $(zcat "$doc/changelog.gz") == "tabulon ($version) "* ]] ||
   fail "$doc/changelog.gz has no entry for $version at the top"
 
 echo "-- checking the bundled example with $prefix/bin/tabulon-check"
@@ -130,7 +133,7 @@ if [[ -n $installed_here ]]; then
   echo "-- the manual pages are installed"
   page=$(man -w tabulon) || fail "man -w tabulon finds no page"
   [[ $page == /usr/share/man/man1/tabulon.1* ]] || fail "man -w tabulon gives $page"
-  MANPAGER=cat MANWIDTH=80 man tabulon 2>"$work/man.err" | grep -q "fixed-width" || fail "the page does not render"
+  [[ $(MANPAGER=cat MANWIDTH=80 man tabulon 2>"$work/man.err") == *fixed-width* ]] || fail "the page does not render"
   [[ ! -s $work/man.err ]] || fail "man tabulon warned: $(cat "$work/man.err")"
   page=$(man -w tabulon-check) || fail "man -w tabulon-check finds no page"
   [[ $page == /usr/share/man/man1/tabulon-check.1* ]] || fail "man -w tabulon-check gives $page"
