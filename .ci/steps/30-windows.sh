@@ -23,7 +23,8 @@ install_missing
 
 # A Wine prefix of its own (several hundred MB), made quietly before the
 # first test needs it and removed at the end with everything Wine kept for
-# it: its server's directory under /tmp/.wine-UID and the tests' lock file.
+# it: the tests' lock file and its server's directory, server-DEV-INODE of
+# the prefix, under /tmp/.wine-UID or (Wine 8) a /tmp/wine-XXXXXX of its own.
 # A WINEPREFIX given by the caller is used and kept.
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -41,8 +42,12 @@ cleanup() {
   if [[ -n $own_prefix ]]; then
     local server
     server=$(stat -c '%d %i' "$own_prefix" | { read -r dev ino && printf 'server-%x-%x' "$dev" "$ino"; })
-    rm -rf "$own_prefix" "$own_prefix.lock" "/tmp/.wine-$(id -u)/$server"
-    rmdir "/tmp/.wine-$(id -u)" 2>/dev/null || true
+    rm -rf "$own_prefix" "$own_prefix.lock"
+    for dir in "/tmp/.wine-$(id -u)" /tmp/wine-*; do
+      [[ -d $dir/$server && -O $dir ]] || continue
+      rm -rf "${dir:?}/$server"
+      rmdir "$dir" 2>/dev/null || true  # unless another prefix's server is there
+    done
   fi
 }
 trap cleanup EXIT
