@@ -8,7 +8,7 @@
 #include "check/check_options.h"
 #include "check/layout_check.h"
 #include "check/report.h"
-#include "driver/run.h"
+#include "cli/command_line.h"
 #include "params/field_table.h"
 #include "platform/platform.h"
 
@@ -23,8 +23,11 @@ constexpr const Text& kUsage = messages::kCheckUsage;
 constexpr const Text& kVersion = messages::kCheckVersion;
 #endif
 
-// Writes the lines, each ended by CR LF; false when the write failed.
+// Writes the lines, each ended by CR LF; false when the write failed. Lines
+// that would go into one of the check's own files are dropped, as if they had
+// been written.
 bool WriteLines(platform::Handle handle, const std::vector<std::string>& lines) {
+  if (platform::IsRunFile(handle)) return true;
   std::string out;
   for (const std::string& line : lines) {
     out += line;
@@ -81,6 +84,10 @@ int RunCheck(const std::vector<std::string>& arguments) {
   if (scan.Result != OptionScan::Outcome::Scanned) return Refuse(scan);
   if (options.Help) return ShowHelp();
   if (options.Version) return ShowVersion();
+  // The files its two names lead to are the check's own from here on: no
+  // report or message goes into them, even before they are opened.
+  for (const std::string& name : options.FileNames) platform::ProtectNamedFile(name.c_str());
+  platform::ProtectNamedFile(options.ParameterFileName.c_str());
   if (options.FileNames.size() != 1 || options.ParameterFileName.empty()) {
     WriteError(kUsage);
     return kStatusCouldNotRun;
@@ -89,12 +96,9 @@ int RunCheck(const std::vector<std::string>& arguments) {
   // The order of the conversion: the text file's existence, the parameter
   // file's, then the parameter file is read before the text file. Standard
   // input is there as long as the process runs.
-  if (text_name != kStandardInputName && !platform::PassesExistenceTest(text_name.c_str())) {
-    WriteError(messages::kTextFileNotFound);
-    return kStatusCouldNotRun;
-  }
-  if (!platform::PassesExistenceTest(options.ParameterFileName.c_str())) {
-    WriteError(messages::kParameterFileNotFound);
+  const char* checked_text = text_name == kStandardInputName ? nullptr : text_name.c_str();
+  if (const Text* missing = MissingFileMessage(checked_text, options.ParameterFileName.c_str())) {
+    WriteError(*missing);
     return kStatusCouldNotRun;
   }
   FieldTable table;

@@ -149,7 +149,6 @@ void BindName(LineFile& file, std::string_view name, std::uint32_t capacity) {
   file.DroppingText = false;
   file.BufferRef = file.OwnBuffer;
   file.State = StateClosed;
-  file.LineStyle = kLineStyleCrLf;
   file.Capacity = std::clamp<std::uint32_t>(capacity, 1, kFileCapacity);
   file.OpenAction = FileOpener;
   // Never write past the name field: a longer name is refused at open.
@@ -202,11 +201,6 @@ std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_
   if (!spilled) return {last.Data, std::min(last.Size, kept_limit)};
   gather(last.Data, last.Size);
   return spill;
-}
-
-std::string ReadTextLine(LineFile& file) {
-  SpillBuffer spill;
-  return std::string(ReadTextLine(file, spill));
 }
 
 void AppendTextSlow(LineFile& file, const char* data, std::size_t size) {

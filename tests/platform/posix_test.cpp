@@ -17,22 +17,25 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
+#include "params/parameter_file.h"
 #include "platform/platform.h"
 #include "platform/temp_dir.h"
+#include "support/open_probes.h"
 
 namespace tabulon::platform {
 namespace {
 
-// Opens and closes again; the code of the open.
-std::int32_t TryRead(const std::string& name) {
-  OpenResult r = OpenForReading(name.c_str());
-  if (r.Code == 0) Close(r.OsHandle);
-  return r.Code;
-}
-std::int32_t TryWrite(const std::string& name) {
-  OpenResult r = OpenForWriting(name.c_str());
-  if (r.Code == 0) Close(r.OsHandle);
-  return r.Code;
+// A whole read as the program makes it (the parameter file's reader); false
+// when the file cannot be read.
+bool ReadWhole(const std::string& name, std::string& contents) {
+  try {
+    contents = ReadParameterFile(name);
+    return true;
+  } catch (const EFOpenError&) {
+    contents.clear();
+    return false;
+  }
 }
 
 class PosixTest : public ::testing::Test {
@@ -125,7 +128,7 @@ TEST_F(PosixTest, SharingConflictsGiveCode32AndLeaveTheFileUnchanged) {
   EXPECT_EQ(TryRead(Dir.Path("hard.txt")), 32);
   EXPECT_EQ(TryWrite(Dir.Path("soft.txt")), 32);
   std::string contents;
-  EXPECT_FALSE(ReadWholeFile(text.c_str(), contents));
+  EXPECT_FALSE(ReadWhole(text.c_str(), contents));
   Close(writer.OsHandle);
   EXPECT_EQ(TryWrite(text), 0);  // released at close
 }
@@ -133,27 +136,27 @@ TEST_F(PosixTest, SharingConflictsGiveCode32AndLeaveTheFileUnchanged) {
 TEST_F(PosixTest, ReadWholeFile) {
   std::string big(200000, 'z');
   std::string contents = "stale";
-  EXPECT_TRUE(ReadWholeFile(Dir.Write("big.txt", big).c_str(), contents));
+  EXPECT_TRUE(ReadWhole(Dir.Write("big.txt", big).c_str(), contents));
   EXPECT_EQ(contents, big);
   // The text ends at its first NUL; a device of NULs ends at once.
   big[150000] = '\0';
-  EXPECT_TRUE(ReadWholeFile(Dir.Write("nul.txt", big).c_str(), contents));
+  EXPECT_TRUE(ReadWhole(Dir.Write("nul.txt", big).c_str(), contents));
   EXPECT_EQ(contents, big.substr(0, 150000));
-  EXPECT_TRUE(ReadWholeFile("/dev/zero", contents));
+  EXPECT_TRUE(ReadWhole("/dev/zero", contents));
   EXPECT_EQ(contents, "");
-  EXPECT_TRUE(ReadWholeFile(Dir.Write("empty.txt", "").c_str(), contents));
+  EXPECT_TRUE(ReadWhole(Dir.Write("empty.txt", "").c_str(), contents));
   EXPECT_EQ(contents, "");
-  EXPECT_TRUE(ReadWholeFile("/dev/null", contents));
+  EXPECT_TRUE(ReadWhole("/dev/null", contents));
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
   ASSERT_EQ(::write(fds[1], "X,1\r\n", 5), 5);
   ::close(fds[1]);
-  EXPECT_TRUE(ReadWholeFile(("/dev/fd/" + std::to_string(fds[0])).c_str(), contents));
+  EXPECT_TRUE(ReadWhole(("/dev/fd/" + std::to_string(fds[0])).c_str(), contents));
   EXPECT_EQ(contents, "X,1\r\n");
   ::close(fds[0]);
-  EXPECT_FALSE(ReadWholeFile(Dir.Path("missing.txt").c_str(), contents));
-  EXPECT_FALSE(ReadWholeFile(Dir.MakeDirectory("dir").c_str(), contents));
-  EXPECT_FALSE(ReadWholeFile(Dir.Path("p*.txt").c_str(), contents));
+  EXPECT_FALSE(ReadWhole(Dir.Path("missing.txt").c_str(), contents));
+  EXPECT_FALSE(ReadWhole(Dir.MakeDirectory("dir").c_str(), contents));
+  EXPECT_FALSE(ReadWhole(Dir.Path("p*.txt").c_str(), contents));
 }
 
 TEST_F(PosixTest, DevicesAreNeverLocked) {
@@ -202,7 +205,7 @@ TEST_F(PosixTest, RunInputsAreRefusedForWritingByAnyName) {
       ASSERT_EQ(::symlink(name.c_str(), (name + "-soft").c_str()), 0);
     }
     std::string contents;
-    ASSERT_TRUE(ReadWholeFile(params.c_str(), contents));
+    ASSERT_TRUE(ReadWhole(params.c_str(), contents));
     OpenResult reader = OpenForReading(text.c_str());
     ASSERT_EQ(reader.Code, 0);
     std::string via_fd = "/proc/self/fd/" + std::to_string(reader.OsHandle);
@@ -224,7 +227,7 @@ TEST_F(PosixTest, ProtectionDoesNotPassToAFileThatReusesTheIdentity) {
   for (int round = 0; round < 20; ++round) {
     std::string params = Dir.Write("gone.txt", "X,1\r\n");
     std::string contents;
-    ASSERT_TRUE(ReadWholeFile(params.c_str(), contents));
+    ASSERT_TRUE(ReadWhole(params.c_str(), contents));
     ASSERT_EQ(::unlink(params.c_str()), 0);
     EXPECT_EQ(TryWrite(Dir.Path("new" + std::to_string(round) + ".txt")), 0) << round;
   }

@@ -1,10 +1,13 @@
-// The command line: splitting it into arguments and scanning them into the
-// run's options.
+// The command line both programs share: splitting it into arguments,
+// scanning them into the run's options, and the existence tests of the two
+// named files.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/messages.h"
 
 namespace tabulon {
 
@@ -30,5 +33,18 @@ std::vector<std::string> SplitCommandLine(std::string_view command_line);
 // an argument with no '-' in it is a file name; every other argument with a
 // '-' is ignored.
 RunOptions ScanArguments(const std::vector<std::string>& arguments);
+
+// The arguments of the process, without the program's name: split from the
+// raw command line where the platform keeps one, else argv with every empty
+// argument dropped.
+std::vector<std::string> CommandArguments(int argc, char** argv);
+
+// The existence tests of the named files, the text file's first: the message
+// of the first that fails, or nullptr when both pass. A null text name is
+// standard input, which is there as long as the process runs.
+const Text* MissingFileMessage(const char* text_name, const char* parameter_name);
+inline const Text* MissingFileMessage(const RunOptions& options) {
+  return MissingFileMessage(options.TextFileName.c_str(), options.ParameterFileName.c_str());
+}
 
 }  // namespace tabulon

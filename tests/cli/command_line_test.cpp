@@ -1,6 +1,6 @@
 // Splitting a whole command line into arguments, and scanning the arguments
 // into the run's options.
-#include "driver/options.h"
+#include "cli/command_line.h"
 
 #include <gtest/gtest.h>
 

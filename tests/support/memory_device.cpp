@@ -1,4 +1,4 @@
-#include "textio/memory_device.h"
+#include "support/memory_device.h"
 
 #include <algorithm>
 #include <cstdlib>

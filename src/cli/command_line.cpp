@@ -1,6 +1,7 @@
-#include "driver/options.h"
+#include "cli/command_line.h"
 
 #include "base/cp932.h"
+#include "platform/platform.h"
 
 namespace tabulon {
 namespace {
@@ -72,6 +73,28 @@ RunOptions ScanArguments(const std::vector<std::string>& arguments) {
     }
   }
   return options;
+}
+
+std::vector<std::string> CommandArguments(int argc, char** argv) {
+  std::string command_line;
+  if (platform::RawCommandLine(command_line)) {
+    std::vector<std::string> arguments = SplitCommandLine(command_line);
+    if (!arguments.empty()) arguments.erase(arguments.begin());  // the program's own name
+    return arguments;
+  }
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] != '\0') arguments.emplace_back(argv[i]);  // "" is no argument
+  }
+  return arguments;
+}
+
+const Text* MissingFileMessage(const char* text_name, const char* parameter_name) {
+  if (text_name != nullptr && !platform::PassesExistenceTest(text_name))
+    return &messages::kTextFileNotFound;
+  if (!platform::PassesExistenceTest(parameter_name))
+    return &messages::kParameterFileNotFound;
+  return nullptr;
 }
 
 }  // namespace tabulon
