@@ -12,8 +12,8 @@
 #include "convert/record.h"
 #include "convert/transforms.h"
 #include "params/field_table.h"
+#include "support/memory_device.h"
 #include "textio/line_file.h"
-#include "textio/memory_device.h"
 #include "workload.h"
 
 namespace tabulon {

@@ -17,8 +17,8 @@
 #include "convert/record.h"
 #include "convert/reference_model.h"
 #include "fuzz_support.h"
+#include "support/memory_device.h"
 #include "textio/io_codes.h"
-#include "textio/memory_device.h"
 
 namespace tabulon {
 namespace {

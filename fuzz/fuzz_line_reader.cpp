@@ -13,6 +13,7 @@
 
 #include "convert/reference_model.h"
 #include "fuzz_support.h"
+#include "support/owned_forms.h"
 #include "textio/io_codes.h"
 #include "textio/line_file.h"
 

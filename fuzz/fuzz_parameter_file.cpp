@@ -15,6 +15,7 @@
 #include "base/messages.h"
 #include "fuzz_support.h"
 #include "params/parameter_file.h"
+#include "support/owned_forms.h"
 
 namespace tabulon {
 namespace {

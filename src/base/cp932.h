@@ -7,9 +7,50 @@
 
 namespace tabulon {
 
+// A range of byte values, both ends included.
+struct ByteRange {
+  unsigned char First;
+  unsigned char Last;
+};
+
+constexpr bool InRange(ByteRange range, unsigned char b) {
+  return b >= range.First && b <= range.Last;
+}
+
 // A lead byte starts a double-byte character: 0x81 to 0x9F and 0xE0 to 0xFC.
+// Written with literals, which GCC turns into one subtract-and-compare per
+// range on the record path; the ranges below (for the vector compares) are
+// checked against it at compile time.
 constexpr bool IsLeadByte(unsigned char b) {
   return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+inline constexpr ByteRange kLeadLow{0x81, 0x9F};
+inline constexpr ByteRange kLeadHigh{0xE0, 0xFC};
+// The byte after a lead byte: 0x40 to 0x7E and 0x80 to 0xFC.
+inline constexpr ByteRange kTrailLow{0x40, 0x7E};
+inline constexpr ByteRange kTrailHigh{0x80, 0xFC};
+
+constexpr bool LeadRangesMatchIsLeadByte() {
+  for (unsigned v = 0; v < 256; ++v) {
+    auto b = static_cast<unsigned char>(v);
+    if (IsLeadByte(b) != (InRange(kLeadLow, b) || InRange(kLeadHigh, b))) return false;
+  }
+  return true;
+}
+static_assert(LeadRangesMatchIsLeadByte());
+
+constexpr bool IsTrailByte(unsigned char b) {
+  return InRange(kTrailLow, b) || InRange(kTrailHigh, b);
+}
+
+// True when `p` starts a character of the text beginning at `begin`, read
+// from its start by the lead-byte rule. The byte before a run of lead-range
+// bytes ends a character (a single byte or a second byte), so the run pairs
+// up from its first byte: an even run before `p` means `p` starts one.
+inline bool StartsCharacter(const char* begin, const char* p) {
+  const char* q = p;
+  while (q > begin && IsLeadByte(static_cast<unsigned char>(q[-1]))) --q;
+  return ((p - q) & 1) == 0;
 }
 
 // The length of the character at `i` of `s`: a lead byte and the byte after

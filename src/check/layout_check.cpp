@@ -6,24 +6,19 @@
 
 #include "base/cp932.h"
 #include "base/errors.h"
+#include "base/simd.h"
 #include "convert/field_plan.h"
 #include "params/parameter_file.h"
-#include "platform/platform.h"
 #include "textio/io_codes.h"
 #include "textio/line_file.h"
 #include "textio/line_pieces.h"
 
-#if defined(__SSE2__) || defined(_M_X64)
+#if TABULON_SSE2
 #include <emmintrin.h>
 #endif
 
 namespace tabulon::check {
 namespace {
-
-// A byte that may follow a lead byte in code page 932.
-constexpr bool IsTrailByte(unsigned char b) {
-  return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
-}
 
 // Byte classes of up to 16 bytes, one bit per byte (bit i for p[i]).
 struct BlockMasks {
@@ -46,7 +41,7 @@ inline BlockMasks ClassifyBytes(const unsigned char* p, std::size_t n) {
   return m;
 }
 
-#if defined(__SSE2__) || defined(_M_X64)
+#if TABULON_SSE2
 inline std::uint32_t Bits(__m128i v) {
   return static_cast<std::uint32_t>(_mm_movemask_epi8(v));
 }
@@ -58,12 +53,13 @@ inline BlockMasks ClassifyBlock(const unsigned char* p) {
   __m128i x = _mm_xor_si128(raw, _mm_set1_epi8(static_cast<char>(0x80)));
   auto above = [&](int c) { return _mm_cmpgt_epi8(x, _mm_set1_epi8(static_cast<char>(c ^ 0x80))); };
   auto below = [&](int c) { return _mm_cmplt_epi8(x, _mm_set1_epi8(static_cast<char>(c ^ 0x80))); };
-  __m128i lead = _mm_or_si128(_mm_and_si128(above(0x80), below(0xA0)),
-                              _mm_and_si128(above(0xDF), below(0xFD)));
-  __m128i not_trail = _mm_or_si128(_mm_or_si128(below(0x40), above(0xFC)),
-                                   _mm_cmpeq_epi8(raw, _mm_set1_epi8(0x7F)));
+  auto outside = [&](ByteRange range) {
+    return _mm_or_si128(below(range.First), above(range.Last));
+  };
+  __m128i not_lead = _mm_and_si128(outside(kLeadLow), outside(kLeadHigh));
+  __m128i not_trail = _mm_and_si128(outside(kTrailLow), outside(kTrailHigh));
   BlockMasks m;
-  m.Lead = Bits(lead);
+  m.Lead = Bits(not_lead) ^ 0xFFFFu;
   m.NotTrail = Bits(not_trail);
   m.Nul = Bits(_mm_cmpeq_epi8(raw, _mm_setzero_si128()));
   m.High = Bits(raw);
@@ -80,7 +76,7 @@ inline BlockMasks ClassifyBlock(const unsigned char* p) {
 // the piece before). Any byte that cannot be a lead byte ends a character,
 // so only the run of lead bytes just before t needs counting: the characters
 // in it are pairs.
-inline bool StartsCharacter(const unsigned char* p, std::size_t t, std::size_t phase) {
+inline bool StartsCharacterAt(const unsigned char* p, std::size_t t, std::size_t phase) {
   if (t < phase) return false;
   std::size_t s = t;
   while (s > phase && IsLeadByte(p[s - 1])) --s;
@@ -184,7 +180,7 @@ void RecordScanner::CheckBoundaries(const unsigned char* piece, std::size_t size
   const std::vector<std::size_t>& boundaries = Layout.Boundaries;
   std::size_t phase = PendingLead ? 1 : 0;
   for (; Boundary < boundaries.size() && boundaries[Boundary] < first + size; ++Boundary) {
-    if (!StartsCharacter(piece, boundaries[Boundary] - first, phase)) MarkSplit(Boundary);
+    if (!StartsCharacterAt(piece, boundaries[Boundary] - first, phase)) MarkSplit(Boundary);
   }
 }
 
@@ -210,12 +206,12 @@ void RecordScanner::Piece(const char* data, std::size_t size) {
     std::uint32_t pairs = m.NotTrail & ((m.Lead << 1) | lead_before);
     while (pairs != 0 && !SawBadTrail) {
       std::size_t j = at + static_cast<std::size_t>(std::countr_zero(pairs));
-      if (StartsCharacter(p, j - 1, phase)) SawBadTrail = true;
+      if (StartsCharacterAt(p, j - 1, phase)) SawBadTrail = true;
       pairs &= pairs - 1;
     }
     lead_before = (m.Lead >> (n - 1)) & 1u;
   }
-  PendingLead = lead_before != 0 && StartsCharacter(p, size - 1, phase);
+  PendingLead = lead_before != 0 && StartsCharacterAt(p, size - 1, phase);
 
   if (Utf8.Valid && (any_high != 0 || Utf8.Needed != 0)) {
     for (std::size_t i = 0; i < size && Utf8.Valid; ++i) Utf8.Step(p[i]);
@@ -259,7 +255,11 @@ TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
                            std::uint32_t capacity) {
   TextFindings findings;
   LineFile text;
-  BindName(text, name, capacity);
+  if (name == "-") {
+    BindStandardInput(text, capacity);
+  } else {
+    BindName(text, name, capacity);
+  }
   OpenForReading(text);
   CheckIo();
   CloseOnUnwind closer(text);
@@ -294,9 +294,7 @@ TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
 
 ParameterFindings CheckParameterFile(std::string_view name, FieldTable& table, TextForm form) {
   ParameterFindings findings;
-  std::string path(name);
-  std::string text;
-  if (!platform::ReadWholeFile(path.c_str(), text)) RaiseFOpenError(name);
+  std::string text = ReadParameterFile(name);
   try {
     findings.Diagnostic = LoadParameterText(text, table, form);
   } catch (const EConvertError& error) {

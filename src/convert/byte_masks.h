@@ -8,6 +8,7 @@
 // keeps its eight-byte scans.
 #pragma once
 
+#include "base/cp932.h"
 #include "base/simd.h"
 
 #if TABULON_SSE2
@@ -45,16 +46,18 @@ class ValueBytes {
     return Collect([k](__m128i v) { return _mm_cmpeq_epi8(_mm_min_epu8(v, k), v); });
   }
 
-  // Lead bytes of code page 932: 0x81 to 0x9F and 0xE0 to 0xFC.
+  // Lead bytes of code page 932 (IsLeadByte).
   std::uint64_t Lead() const {
-    return Collect(
-        [](__m128i v) { return _mm_or_si128(InRange(v, 0x81, 0x9F), InRange(v, 0xE0, 0xFC)); });
+    return Collect([](__m128i v) {
+      return _mm_or_si128(InRangeMask(v, kLeadLow), InRangeMask(v, kLeadHigh));
+    });
   }
 
  private:
-  static __m128i InRange(__m128i v, unsigned char low, unsigned char high) {
-    const __m128i clamped = _mm_min_epu8(_mm_max_epu8(v, _mm_set1_epi8(static_cast<char>(low))),
-                                         _mm_set1_epi8(static_cast<char>(high)));
+  static __m128i InRangeMask(__m128i v, ByteRange range) {
+    const __m128i clamped =
+        _mm_min_epu8(_mm_max_epu8(v, _mm_set1_epi8(static_cast<char>(range.First))),
+                     _mm_set1_epi8(static_cast<char>(range.Last)));
     return _mm_cmpeq_epi8(clamped, v);
   }
 
@@ -73,4 +76,6 @@ class ValueBytes {
 
 }  // namespace tabulon::masks
 
+#else
+#define TABULON_BYTE_MASKS 0
 #endif

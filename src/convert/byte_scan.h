@@ -59,16 +59,6 @@ inline bool IsWideBlankAt(const char* p) {
          static_cast<unsigned char>(p[1]) == kWideBlankTrail;
 }
 
-// True when `p` starts a character of the value beginning at `begin`, read
-// from its start by the lead-byte rule. The byte before a run of lead-range
-// bytes ends a character (a single byte or a second byte), so the run pairs
-// up from its first byte: an even run before `p` means `p` starts one.
-inline bool StartsCharacter(const char* begin, const char* p) {
-  const char* q = p;
-  while (q > begin && IsLeadByte(static_cast<unsigned char>(q[-1]))) --q;
-  return ((p - q) & 1) == 0;
-}
-
 // Where the value [begin, end) starts once its leading blanks (0x20 and the
 // pair 0x81 0x40) are gone. The last byte is never tested on its own, so a
 // trailing single blank stays; a full-width blank in the last two bytes goes.

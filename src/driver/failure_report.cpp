@@ -214,8 +214,9 @@ namespace {
   platform::Handle out = platform::StandardOutput();
   // The results are ignored: with standard output gone, the report is lost
   // and the status is still 1. Nor is it ever written into one of the run's
-  // inputs (standard output appending to the text file).
-  if (!platform::IsRunInput(out)) {
+  // own files (standard output appending to the text file, or opened on the
+  // output file).
+  if (!platform::IsRunFile(out)) {
     platform::Write(out, buffer, size);
     platform::Write(out, kLineEnd.data(), kLineEnd.size());
   }
@@ -278,7 +279,7 @@ void LastResortReport(int number, const void* address) noexcept {
   char line[kLastResortSize];
   FormatLastResort(line, number, LocationOf(address));
   platform::Handle out = platform::StandardOutput();
-  if (!platform::IsRunInput(out)) {
+  if (!platform::IsRunFile(out)) {
     platform::Write(out, line, sizeof line);
     platform::Write(out, kLineEnd.data(), kLineEnd.size());
   }

@@ -4,9 +4,9 @@
 
 #include "base/exit_status.h"
 #include "base/messages.h"
+#include "cli/command_line.h"
 #include "convert/convert_file.h"
 #include "driver/failure_report.h"
-#include "driver/options.h"
 #include "params/parameter_file.h"
 #include "platform/platform.h"
 #include "textio/error_stream.h"
@@ -23,17 +23,22 @@ constexpr const Text* kUsage[] = {
 // The layout read from the parameter file; lives for the whole run.
 FieldTable Fields;
 
+// The files the three names lead to are the run's own from here on: no
+// report or message may go into them, even before they are opened.
+void ProtectRunFiles(const RunOptions& options) {
+  for (const std::string* name :
+       {&options.TextFileName, &options.ParameterFileName, &options.OutputFileName}) {
+    platform::ProtectNamedFile(name->c_str());
+  }
+}
+
 // Checks the names in order and either reports the first problem or loads
 // the parameter file and converts.
 void CheckAndConvert(const RunOptions& options) {
   if (options.TextFileName.empty()) return WriteMessage(messages::kNameTheTextFile);
   if (options.OutputFileName.empty()) return WriteMessage(messages::kNameTheOutputFile);
   if (options.ParameterFileName.empty()) return WriteMessage(messages::kNameTheParameterFile);
-  if (!platform::PassesExistenceTest(options.TextFileName.c_str()))
-    return WriteMessage(messages::kTextFileNotFound);
-  if (!platform::PassesExistenceTest(options.ParameterFileName.c_str())) {
-    return WriteMessage(messages::kParameterFileNotFound);
-  }
+  if (const Text* missing = MissingFileMessage(options)) return WriteMessage(*missing);
   std::string error_text =
       LoadParameterFile(options.ParameterFileName, Fields, ChosenTextForms.MessageChannel);
   if (!error_text.empty()) return WriteMessage(error_text);
@@ -43,26 +48,13 @@ void CheckAndConvert(const RunOptions& options) {
 
 }  // namespace
 
-std::vector<std::string> CommandArguments(int argc, char** argv) {
-  std::string command_line;
-  if (platform::RawCommandLine(command_line)) {
-    std::vector<std::string> arguments = SplitCommandLine(command_line);
-    if (!arguments.empty()) arguments.erase(arguments.begin());  // the program's own name
-    return arguments;
-  }
-  std::vector<std::string> arguments;
-  for (int i = 1; i < argc; ++i) {
-    if (argv[i][0] != '\0') arguments.emplace_back(argv[i]);  // "" is no argument
-  }
-  return arguments;
-}
-
 void Run(const std::vector<std::string>& arguments) {
   OpenErrorStream();
   RunOptions options;
   std::size_t n = arguments.size();
   if (n >= 1 && n <= kMaxArguments) {
     options = ScanArguments(arguments);
+    ProtectRunFiles(options);
     if (options.UsageFlag != 'y') CheckAndConvert(options);
   }
   if (n == 0 || n > kMaxArguments || options.UsageFlag == 'y') {

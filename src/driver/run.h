@@ -12,11 +12,6 @@ namespace tabulon {
 // propagate to the caller.
 void Run(const std::vector<std::string>& arguments);
 
-// The arguments of the process, without the program's name: split from the
-// raw command line where the platform keeps one, else argv with every empty
-// argument dropped.
-std::vector<std::string> CommandArguments(int argc, char** argv);
-
 // The process entry: the failure report around the whole run. Never returns;
 // the exit status is 0 after a run, 1 after a failure report.
 [[noreturn]] void RunProcess(int argc, char** argv);

@@ -1,11 +1,13 @@
 #include "params/parameter_file.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 
-#include "base/messages.h"
-#include "platform/platform.h"
 #include "base/cp932.h"
 #include "base/errors.h"
+#include "base/messages.h"
+#include "platform/platform.h"
 
 namespace tabulon {
 namespace {
@@ -103,9 +105,12 @@ bool TryParseWidth(std::string_view s, std::int32_t& width) {
 
 }  // namespace
 
+std::string_view BeforeFirstNul(std::string_view text) {
+  return text.substr(0, text.find('\0'));
+}
+
 std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::size_t nul = text.find('\0');
-  if (nul != std::string_view::npos) text = text.substr(0, nul);
+  text = BeforeFirstNul(text);
   std::vector<std::string_view> lines;
   std::size_t i = 0;
   while (i < text.size()) {
@@ -137,12 +142,6 @@ std::size_t SplitItems(std::string_view line, std::vector<std::string>& items) {
     }
   }
   return count;
-}
-
-std::vector<std::string> SplitItems(std::string_view line) {
-  std::vector<std::string> items;
-  items.resize(SplitItems(line, items));
-  return items;
 }
 
 std::int32_t ParseWidth(std::string_view item) {
@@ -191,11 +190,50 @@ std::string LoadParameterText(std::string_view text, FieldTable& table, TextForm
   return error_text;
 }
 
-std::string LoadParameterFile(std::string_view name, FieldTable& table, TextForm form) {
+namespace {
+
+// The parameter file as it is read, and what the table built from it would
+// cost so far.
+struct ParameterRead {
+  std::string Text;
+  std::size_t Cost = kLineCost;  // the last line, which needs no line end
+  bool OverBudget = false;
+};
+
+bool TakeParameterBytes(void* reader, std::string_view bytes) {
+  ParameterRead& read = *static_cast<ParameterRead*>(reader);
+  std::string_view kept = BeforeFirstNul(bytes);
+  std::size_t line_ends = static_cast<std::size_t>(std::count(kept.begin(), kept.end(), '\n') +
+                                                   std::count(kept.begin(), kept.end(), '\r'));
+  read.Cost += 2 * kept.size() + line_ends * kLineCost;
+  if (read.Cost > kParameterBudget) {
+    read.OverBudget = true;
+    return false;
+  }
+  read.Text.append(kept);
+  return kept.size() == bytes.size();  // nothing after a NUL is read
+}
+
+// Fails as an allocation that finds no memory: through the program's
+// new-handler when there is one (which notes where and raises), then with
+// std::bad_alloc.
+[[noreturn]] void FailAsOutOfMemory() {
+  if (std::new_handler handler = std::get_new_handler()) handler();
+  throw std::bad_alloc();
+}
+
+}  // namespace
+
+std::string ReadParameterFile(std::string_view name) {
   std::string path(name);
-  std::string text;
-  if (!platform::ReadWholeFile(path.c_str(), text)) RaiseFOpenError(name);
-  return LoadParameterText(text, table, form);
+  ParameterRead read;
+  if (!platform::ReadWholeFile(path.c_str(), TakeParameterBytes, &read)) RaiseFOpenError(name);
+  if (read.OverBudget) FailAsOutOfMemory();
+  return std::move(read.Text);
+}
+
+std::string LoadParameterFile(std::string_view name, FieldTable& table, TextForm form) {
+  return LoadParameterText(ReadParameterFile(name), table, form);
 }
 
 }  // namespace tabulon

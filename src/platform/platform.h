@@ -64,24 +64,36 @@ Handle StandardError();
 Handle StandardOutput();
 Handle StandardInput();
 
-// Reads a whole file with read sharing (as OpenForReading), up to its end or
-// its first NUL byte, whichever comes first: nothing after a NUL is read. The
-// file stays one of the run's inputs until the process ends (OpenForWriting
-// refuses it by identity, links and other spellings included). False when it
-// cannot be opened, locked or read completely.
-bool ReadWholeFile(const char* name, std::string& contents);
+// Receives the bytes of a whole read piece by piece, in order; returns false
+// to end the read there (nothing after that piece is read).
+using TakeBytes = bool (*)(void* reader, std::string_view bytes);
 
-// True when the opened object is one of the run's inputs, as it was opened
-// for reading (same identity). The failure report is never written into one.
-// Never allocates.
-bool IsRunInput(Handle handle);
+// Reads a whole file with read sharing (as OpenForReading), handing its bytes
+// to `take` up to its end or until `take` ends the read. The file stays one
+// of the run's inputs until the process ends (OpenForWriting refuses it by
+// identity, links and other spellings included). False when it cannot be
+// opened, locked or read completely.
+bool ReadWholeFile(const char* name, TakeBytes take, void* reader);
 
-// Forgets the inputs recorded by ReadWholeFile, closing what it kept open.
-// A run never calls it (its inputs stay recorded until the process ends);
+// Records the file that `name` leads to now among the run's own files, by
+// identity, without opening it: an input not opened yet, or the output. Called
+// once per name as soon as the names are known, before the run writes
+// anything.
+void ProtectNamedFile(const char* name);
+
+// True when the opened object is a regular file and one of the run's own
+// files (same identity): an input as it was opened or read whole, or a file
+// recorded by ProtectNamedFile. No failure report, message or diagnostic is
+// ever written into one. Never allocates.
+bool IsRunFile(Handle handle);
+
+// Forgets the run's files: the inputs recorded by ReadWholeFile (closing what
+// it kept open) and the files recorded by ProtectNamedFile.
+// A run never calls it (its files stay recorded until the process ends);
 // a test program that reads many files whole in one process does, between
 // tests, so that a file system that reuses a deleted file's identity (Wine
 // maps inode numbers without a generation) cannot make a later test's new
-// file look like an input.
+// file look like one of them.
 void ForgetRunInputs();
 
 // Names longer than this many bytes are refused at open (code 3).

@@ -36,6 +36,10 @@ void WriteMessage(const Text& text) {
 }
 
 void WriteMessage(std::string_view message) {
+  // A message never goes into one of the run's own files (standard error
+  // appending to the text file): it is dropped, and the run goes on as if
+  // it had been written.
+  if (platform::IsRunFile(ErrorStream.OsHandle)) return;
   WriteText(ErrorStream, message);
   WriteLineEnd(ErrorStream);
   CheckIo();

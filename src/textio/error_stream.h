@@ -23,7 +23,8 @@ void CloseErrorStream();
 // standard error and standard output (ChosenTextForms).
 void ChooseTextForms();
 
-// Writes one message line (the bytes, then CR LF) and checks it.
+// Writes one message line (the bytes, then CR LF) and checks it. A message
+// that would go into one of the run's own files is dropped.
 void WriteMessage(std::string_view message);
 
 // Writes a text of the program as one message line, in the message

@@ -78,17 +78,16 @@ std::int32_t ConsoleOpener(LineFile& file) {
   return OpenWith(file, [](const char*) { return platform::OpenConsole(); });
 }
 
-std::int32_t KeepHandleOpen(LineFile& file) {
+std::int32_t LeaveOpen(LineFile& file) {
   file.State = StateClosed;
   return 0;
 }
 
 std::int32_t StandardInputOpener(LineFile& file) {
-  if (file.State != StateReading) return kCodeNotWriting;
   std::int32_t code = OpenWith(file, [](const char*) {
     return platform::OpenResult{platform::StandardInput(), 0};
   });
-  file.CloseAction = KeepHandleOpen;
+  file.CloseAction = LeaveOpen;
   return code;
 }
 
@@ -150,7 +149,6 @@ void BindName(LineFile& file, std::string_view name, std::uint32_t capacity) {
   file.DroppingText = false;
   file.BufferRef = file.OwnBuffer;
   file.State = StateClosed;
-  file.LineStyle = kLineStyleCrLf;
   file.Capacity = std::clamp<std::uint32_t>(capacity, 1, kFileCapacity);
   file.OpenAction = FileOpener;
   // Never write past the name field: a longer name is refused at open.
@@ -161,7 +159,7 @@ void BindName(LineFile& file, std::string_view name, std::uint32_t capacity) {
 }
 
 void BindStandardInput(LineFile& file, std::uint32_t capacity) {
-  BindName(file, "-", capacity);
+  BindName(file, "/dev/stdin", capacity);
   file.OpenAction = StandardInputOpener;
 }
 
@@ -203,11 +201,6 @@ std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_
   if (!spilled) return {last.Data, std::min(last.Size, kept_limit)};
   gather(last.Data, last.Size);
   return spill;
-}
-
-std::string ReadTextLine(LineFile& file) {
-  SpillBuffer spill;
-  return std::string(ReadTextLine(file, spill));
 }
 
 void AppendTextSlow(LineFile& file, const char* data, std::size_t size) {

@@ -26,8 +26,6 @@ enum LineFileState : std::uint16_t {
   StateWriting = 0xD7B2,
 };
 
-inline constexpr std::uint16_t kLineStyleCrLf = 0x0001;
-
 // Buffer capacity of the text and output files, chosen by measurement: large
 // enough that system calls vanish from the profile, small enough to stay in
 // the L2 cache alongside the other record's buffer.
@@ -41,7 +39,6 @@ using LineFileAction = std::int32_t (*)(LineFile&);
 struct LineFile {
   platform::Handle OsHandle = platform::kInvalidHandle;
   std::uint16_t State = 0;  // none of the three states: never bound
-  std::uint16_t LineStyle = 0;
   std::uint32_t Capacity = 0;
   std::uint32_t Position = 0;   // reading: next unread byte; writing: bytes waiting
   std::uint32_t FillCount = 0;  // reading: valid bytes in the buffer
@@ -62,8 +59,8 @@ struct LineFile {
 // `capacity` (1 to kFileCapacity) is the usable part of OwnBuffer.
 void BindName(LineFile& file, std::string_view name, std::uint32_t capacity = kFileCapacity);
 
-// Binds the record to standard input, for reading. Closing the record leaves
-// the descriptor open.
+// Binds the record to the process's standard input, for reading; closing the
+// record leaves the standard input open.
 void BindStandardInput(LineFile& file, std::uint32_t capacity = kFileCapacity);
 
 // Binds the record to the console device (the message channel).
@@ -118,8 +115,6 @@ inline std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill,
     return {line.data(), line.size() < kept_limit ? line.size() : kept_limit};
   return ReadTextLineSlow(file, spill, kept_limit);
 }
-// The same, as an owned string.
-std::string ReadTextLine(LineFile& file);
 
 // The bytes of the read buffer after `line` (a view ReadTextLine gave), which
 // may be read until the next operation on the record; none when the line

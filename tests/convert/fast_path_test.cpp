@@ -16,8 +16,8 @@
 #include "convert/reference_model.h"
 #include "convert/transforms.h"
 #include "params/field_table.h"
+#include "support/memory_device.h"
 #include "textio/line_file.h"
-#include "textio/memory_device.h"
 
 namespace tabulon {
 namespace {

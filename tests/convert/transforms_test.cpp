@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "convert/reference_model.h"
+
 namespace tabulon {
 namespace {
 
@@ -24,7 +26,9 @@ TEST(CopyBytes, ClampsInsteadOfFailing) {
   EXPECT_EQ(CopyBytes(v, INT32_MAX, INT32_MAX), "");
 }
 
-TEST(ApplyTrim, EachCodeOnTheBlankTable) {
+// Each case runs through the product and through the reference model, which
+// the differential tests then hold the whole conversion to.
+TEST(ApplyTrim, EachCodeOnTheBlankTableInProductAndModel) {
   struct Case {
     std::string Value, Left, Right, Both, Zero;
   };
@@ -57,10 +61,13 @@ TEST(ApplyTrim, EachCodeOnTheBlankTable) {
   FieldTable table;
   table.TrimCodes = {'L', 'R', 'T', 'Z'};
   for (const Case& c : cases) {
-    EXPECT_EQ(ApplyTrim(table, c.Value, 0), c.Left) << "L: " << c.Value;
-    EXPECT_EQ(ApplyTrim(table, c.Value, 1), c.Right) << "R: " << c.Value;
-    EXPECT_EQ(ApplyTrim(table, c.Value, 2), c.Both) << "T: " << c.Value;
-    EXPECT_EQ(ApplyTrim(table, c.Value, 3), c.Zero) << "Z: " << c.Value;
+    const std::string* expected[] = {&c.Left, &c.Right, &c.Both, &c.Zero};
+    for (std::size_t i = 0; i < table.TrimCodes.size(); ++i) {
+      const unsigned char code = table.TrimCodes[i];
+      EXPECT_EQ(ApplyTrim(table, c.Value, i), *expected[i]) << code << ": " << c.Value;
+      EXPECT_EQ(reference::ApplyTrim(c.Value, code), *expected[i])
+          << "model " << code << ": " << c.Value;
+    }
   }
 }
 

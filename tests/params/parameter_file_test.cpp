@@ -12,6 +12,7 @@
 #include "base/errors.h"
 #include "base/messages.h"
 #include "platform/temp_dir.h"
+#include "support/owned_forms.h"
 
 namespace tabulon {
 namespace {

@@ -11,10 +11,25 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
+#include "params/parameter_file.h"
 #include "platform/platform.h"
+#include "support/open_probes.h"
 
 namespace tabulon::platform {
 namespace {
+
+// A whole read as the program makes it (the parameter file's reader); false
+// when the file cannot be read.
+bool ReadWhole(const std::string& name, std::string& contents) {
+  try {
+    contents = ReadParameterFile(name);
+    return true;
+  } catch (const EFOpenError&) {
+    contents.clear();
+    return false;
+  }
+}
 
 // A fresh directory under the temporary directory, removed afterwards.
 class Win32Test : public ::testing::Test {
@@ -90,18 +105,6 @@ class Win32Test : public ::testing::Test {
   std::string Root;
 };
 
-// Opens and closes again; the code of the open.
-std::int32_t TryRead(const std::string& name) {
-  OpenResult r = OpenForReading(name.c_str());
-  if (r.Code == 0) Close(r.OsHandle);
-  return r.Code;
-}
-std::int32_t TryWrite(const std::string& name) {
-  OpenResult r = OpenForWriting(name.c_str());
-  if (r.Code == 0) Close(r.OsHandle);
-  return r.Code;
-}
-
 TEST_F(Win32Test, FailedOpensGiveTheSystemsCodes) {
   MakeFile("data.txt", "x");
   MakeDirectory("sub");
@@ -159,7 +162,7 @@ TEST_F(Win32Test, ShareModesAllowReadersOnly) {
     EXPECT_EQ(TryRead(path), row.ReadCode) << row.Held;
     EXPECT_EQ(TryWrite(path), row.WriteCode) << row.Held;
     std::string contents;
-    EXPECT_EQ(ReadWholeFile(path.c_str(), contents), row.WholeRead) << row.Held;
+    EXPECT_EQ(ReadWhole(path.c_str(), contents), row.WholeRead) << row.Held;
     EXPECT_EQ(Close(held.OsHandle), 0);
     // Nobody holds it any more; read whole, it is an input of the run.
     EXPECT_EQ(TryWrite(path), row.WholeRead ? ERROR_SHARING_VIOLATION : 0) << row.Held;
@@ -170,7 +173,7 @@ TEST_F(Win32Test, ProtectedFileIsRefusedUnderEverySpelling) {
   std::string parameters = MakeFile("params.txt", "X,3\r\n");
   std::string other = MakeFile("other.txt", "keep");
   std::string contents;
-  ASSERT_TRUE(ReadWholeFile(parameters.c_str(), contents));
+  ASSERT_TRUE(ReadWhole(parameters.c_str(), contents));
   for (const std::string& name : {parameters, Path("PARAMS.TXT"), Path("sub\\..\\params.txt"),
                                   Path(".\\params.txt"), Path("params.txt.")}) {
     EXPECT_EQ(TryWrite(name), ERROR_SHARING_VIOLATION) << name;
@@ -181,19 +184,40 @@ TEST_F(Win32Test, ProtectedFileIsRefusedUnderEverySpelling) {
   EXPECT_EQ(TryWrite(Path("new.csv")), 0);
 }
 
+// A standard handle on one of the run's files, read whole or named (by any
+// spelling), is recognised, so that no report or message goes into it.
+TEST_F(Win32Test, RunFilesAreRecognisedByTheirHandles) {
+  std::string parameters = MakeFile("params.txt", "X,3\r\n");
+  std::string text = MakeFile("text.txt", "abc\r\n");
+  std::string other = MakeFile("other.txt", "keep");
+  std::string contents;
+  ASSERT_TRUE(ReadWhole(parameters.c_str(), contents));
+  ProtectNamedFile(Path(".\\TEXT.TXT").c_str());
+  ProtectNamedFile(Path("missing.txt").c_str());
+  for (const auto& [path, own] :
+       {std::pair{parameters, true}, std::pair{text, true}, std::pair{other, false}}) {
+    HANDLE appending =
+        ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(appending, INVALID_HANDLE_VALUE) << path;
+    EXPECT_EQ(IsRunFile(reinterpret_cast<Handle>(appending)), own) << path;
+    ::CloseHandle(appending);
+  }
+}
+
 TEST_F(Win32Test, ReadWholeFileDeliversEveryByteUpToTheFirstNul) {
   const std::string bytes("a\x1a\r\n\x81\x40\xff\0b", 9);
   std::string contents = "stale";
-  EXPECT_TRUE(ReadWholeFile(MakeFile("bytes.txt", bytes).c_str(), contents));
+  EXPECT_TRUE(ReadWhole(MakeFile("bytes.txt", bytes).c_str(), contents));
   EXPECT_EQ(contents, bytes.substr(0, 7));
   std::string big(200000, 'z');
-  EXPECT_TRUE(ReadWholeFile(MakeFile("big.txt", big).c_str(), contents));
+  EXPECT_TRUE(ReadWhole(MakeFile("big.txt", big).c_str(), contents));
   EXPECT_EQ(contents, big);
-  EXPECT_TRUE(ReadWholeFile(MakeFile("empty.txt", "").c_str(), contents));
+  EXPECT_TRUE(ReadWhole(MakeFile("empty.txt", "").c_str(), contents));
   EXPECT_EQ(contents, "");
-  EXPECT_FALSE(ReadWholeFile(Path("missing.txt").c_str(), contents));
+  EXPECT_FALSE(ReadWhole(Path("missing.txt").c_str(), contents));
   EXPECT_EQ(contents, "");
-  EXPECT_FALSE(ReadWholeFile(Path(std::string(kMaxNameLength, 'n')).c_str(), contents));
+  EXPECT_FALSE(ReadWhole(Path(std::string(kMaxNameLength, 'n')).c_str(), contents));
 }
 
 // A block larger than any single system request completes.

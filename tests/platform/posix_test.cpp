@@ -3,6 +3,7 @@
 // and the existence test of the command line.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -16,22 +17,25 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
+#include "params/parameter_file.h"
 #include "platform/platform.h"
 #include "platform/temp_dir.h"
+#include "support/open_probes.h"
 
 namespace tabulon::platform {
 namespace {
 
-// Opens and closes again; the code of the open.
-std::int32_t TryRead(const std::string& name) {
-  OpenResult r = OpenForReading(name.c_str());
-  if (r.Code == 0) Close(r.OsHandle);
-  return r.Code;
-}
-std::int32_t TryWrite(const std::string& name) {
-  OpenResult r = OpenForWriting(name.c_str());
-  if (r.Code == 0) Close(r.OsHandle);
-  return r.Code;
+// A whole read as the program makes it (the parameter file's reader); false
+// when the file cannot be read.
+bool ReadWhole(const std::string& name, std::string& contents) {
+  try {
+    contents = ReadParameterFile(name);
+    return true;
+  } catch (const EFOpenError&) {
+    contents.clear();
+    return false;
+  }
 }
 
 class PosixTest : public ::testing::Test {
@@ -77,12 +81,31 @@ TEST_F(PosixTest, OpenFailuresGiveTheTableCodes) {
   }
 }
 
+// Root is never denied: as root, the opens are tried by a child process that
+// has become an ordinary user (nobody), so the test runs as any user.
 TEST_F(PosixTest, PermissionDenied) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root is never denied";
   std::string path = Dir.Write("locked.txt", "x");
   ::chmod(path.c_str(), 0);
-  EXPECT_EQ(TryRead(path), 5);
-  EXPECT_EQ(TryWrite(path), 5);
+  if (::geteuid() != 0) {
+    EXPECT_EQ(TryRead(path), 5);
+    EXPECT_EQ(TryWrite(path), 5);
+    return;
+  }
+  ::chmod(Dir.Path("").c_str(), 0755);  // the file itself must be what is denied
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    constexpr id_t kNobody = 65534;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+      ::_exit(255);
+    std::int32_t read = TryRead(path);
+    std::int32_t write = TryWrite(path);
+    ::_exit(read < 16 && write < 16 ? read * 16 + write : 254);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 5 * 16 + 5) << "read code * 16 + write code; 255: no user nobody";
 }
 
 // A file held open for reading can be read by others but not written, by any
@@ -105,7 +128,7 @@ TEST_F(PosixTest, SharingConflictsGiveCode32AndLeaveTheFileUnchanged) {
   EXPECT_EQ(TryRead(Dir.Path("hard.txt")), 32);
   EXPECT_EQ(TryWrite(Dir.Path("soft.txt")), 32);
   std::string contents;
-  EXPECT_FALSE(ReadWholeFile(text.c_str(), contents));
+  EXPECT_FALSE(ReadWhole(text.c_str(), contents));
   Close(writer.OsHandle);
   EXPECT_EQ(TryWrite(text), 0);  // released at close
 }
@@ -113,27 +136,27 @@ TEST_F(PosixTest, SharingConflictsGiveCode32AndLeaveTheFileUnchanged) {
 TEST_F(PosixTest, ReadWholeFile) {
   std::string big(200000, 'z');
   std::string contents = "stale";
-  EXPECT_TRUE(ReadWholeFile(Dir.Write("big.txt", big).c_str(), contents));
+  EXPECT_TRUE(ReadWhole(Dir.Write("big.txt", big).c_str(), contents));
   EXPECT_EQ(contents, big);
   // The text ends at its first NUL; a device of NULs ends at once.
   big[150000] = '\0';
-  EXPECT_TRUE(ReadWholeFile(Dir.Write("nul.txt", big).c_str(), contents));
+  EXPECT_TRUE(ReadWhole(Dir.Write("nul.txt", big).c_str(), contents));
   EXPECT_EQ(contents, big.substr(0, 150000));
-  EXPECT_TRUE(ReadWholeFile("/dev/zero", contents));
+  EXPECT_TRUE(ReadWhole("/dev/zero", contents));
   EXPECT_EQ(contents, "");
-  EXPECT_TRUE(ReadWholeFile(Dir.Write("empty.txt", "").c_str(), contents));
+  EXPECT_TRUE(ReadWhole(Dir.Write("empty.txt", "").c_str(), contents));
   EXPECT_EQ(contents, "");
-  EXPECT_TRUE(ReadWholeFile("/dev/null", contents));
+  EXPECT_TRUE(ReadWhole("/dev/null", contents));
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
   ASSERT_EQ(::write(fds[1], "X,1\r\n", 5), 5);
   ::close(fds[1]);
-  EXPECT_TRUE(ReadWholeFile(("/dev/fd/" + std::to_string(fds[0])).c_str(), contents));
+  EXPECT_TRUE(ReadWhole(("/dev/fd/" + std::to_string(fds[0])).c_str(), contents));
   EXPECT_EQ(contents, "X,1\r\n");
   ::close(fds[0]);
-  EXPECT_FALSE(ReadWholeFile(Dir.Path("missing.txt").c_str(), contents));
-  EXPECT_FALSE(ReadWholeFile(Dir.MakeDirectory("dir").c_str(), contents));
-  EXPECT_FALSE(ReadWholeFile(Dir.Path("p*.txt").c_str(), contents));
+  EXPECT_FALSE(ReadWhole(Dir.Path("missing.txt").c_str(), contents));
+  EXPECT_FALSE(ReadWhole(Dir.MakeDirectory("dir").c_str(), contents));
+  EXPECT_FALSE(ReadWhole(Dir.Path("p*.txt").c_str(), contents));
 }
 
 TEST_F(PosixTest, DevicesAreNeverLocked) {
@@ -182,7 +205,7 @@ TEST_F(PosixTest, RunInputsAreRefusedForWritingByAnyName) {
       ASSERT_EQ(::symlink(name.c_str(), (name + "-soft").c_str()), 0);
     }
     std::string contents;
-    ASSERT_TRUE(ReadWholeFile(params.c_str(), contents));
+    ASSERT_TRUE(ReadWhole(params.c_str(), contents));
     OpenResult reader = OpenForReading(text.c_str());
     ASSERT_EQ(reader.Code, 0);
     std::string via_fd = "/proc/self/fd/" + std::to_string(reader.OsHandle);
@@ -204,7 +227,7 @@ TEST_F(PosixTest, ProtectionDoesNotPassToAFileThatReusesTheIdentity) {
   for (int round = 0; round < 20; ++round) {
     std::string params = Dir.Write("gone.txt", "X,1\r\n");
     std::string contents;
-    ASSERT_TRUE(ReadWholeFile(params.c_str(), contents));
+    ASSERT_TRUE(ReadWhole(params.c_str(), contents));
     ASSERT_EQ(::unlink(params.c_str()), 0);
     EXPECT_EQ(TryWrite(Dir.Path("new" + std::to_string(round) + ".txt")), 0) << round;
   }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/temp_dir.h"
+#include "support/owned_forms.h"
 #include "textio/io_codes.h"
 
 namespace tabulon {
@@ -114,7 +115,6 @@ TEST_F(LineFileTest, BindingClearsTheRecordAndRefusesLongNames) {
   std::string name(platform::kMaxNameLength, 'n');
   BindName(*file, name, 7);
   EXPECT_EQ(file->State, StateClosed);
-  EXPECT_EQ(file->LineStyle, kLineStyleCrLf);
   EXPECT_EQ(file->Capacity, 7u);
   EXPECT_EQ(file->BufferRef, file->OwnBuffer);
   EXPECT_EQ(std::string(file->FileName), name);

@@ -18,9 +18,10 @@
 
 #include "convert/reference_model.h"
 #include "platform/temp_dir.h"
+#include "support/memory_device.h"
+#include "support/owned_forms.h"
 #include "textio/io_codes.h"
 #include "textio/line_file.h"
-#include "textio/memory_device.h"
 
 namespace tabulon {
 namespace {

@@ -125,6 +125,11 @@ struct RunInput {
 };
 std::vector<RunInput> run_inputs;
 
+// The files the run's names led to when the names became known: the inputs
+// before they are opened, and the output. (A file the run opens or creates
+// later cannot be one that a standard descriptor already held.)
+std::vector<FileId> named_files;
+
 void RecordInput(int fd, const struct stat& st) {
   run_inputs.push_back({IdentityOf(st), fd, true});
 }
@@ -167,15 +172,15 @@ char module_name[256] = "tabulon";
 
 OpenResult OpenForReading(const char* name) {
   if (std::int32_t code = CheckName(name)) return {kInvalidHandle, code};
-  if (NamesFiller(name)) return {kInvalidHandle, 2};  // never opened: it is nobody's data
+  if (NamesFiller(name)) return {kInvalidHandle, kIoFileNotFound};  // nobody's data: never opened
   int fd;
   do fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY);
   while (fd < 0 && errno == EINTR);
   if (fd < 0) return Fail(-1, CodeOf(errno, name));
   struct stat st {};
   if (::fstat(fd, &st) != 0) return Fail(fd, CodeOf(errno, name));
-  if (IsFiller(st)) return Fail(fd, 2);
-  if (S_ISDIR(st.st_mode)) return Fail(fd, 5);
+  if (IsFiller(st)) return Fail(fd, kIoFileNotFound);
+  if (S_ISDIR(st.st_mode)) return Fail(fd, kIoAccessDenied);
   if (S_ISREG(st.st_mode)) {
     if (std::int32_t code = TakeLock(fd, LOCK_SH)) return Fail(fd, code);
     RecordInput(fd, st);
@@ -185,7 +190,7 @@ OpenResult OpenForReading(const char* name) {
 
 OpenResult OpenForWriting(const char* name) {
   if (std::int32_t code = CheckName(name)) return {kInvalidHandle, code};
-  if (NamesFiller(name)) return {kInvalidHandle, 6};  // a closed standard descriptor
+  if (NamesFiller(name)) return {kInvalidHandle, kIoInvalidHandle};  // a closed standard descriptor
   int fd;
   // Not O_TRUNC: the file is emptied only once the lock shows nobody else has it open.
   do fd = ::open(name, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
@@ -193,11 +198,11 @@ OpenResult OpenForWriting(const char* name) {
   if (fd < 0) return Fail(-1, CodeOf(errno, name));
   struct stat st {};
   if (::fstat(fd, &st) != 0) return Fail(fd, CodeOf(errno, name));
-  if (IsFiller(st)) return Fail(fd, 6);
+  if (IsFiller(st)) return Fail(fd, kIoInvalidHandle);
   if (S_ISREG(st.st_mode)) {
     // Checked before the lock, which a file system may not support: the
     // output may never be one of the run's own inputs.
-    if (IsOpenInput(st)) return Fail(fd, 32);
+    if (IsOpenInput(st)) return Fail(fd, kIoSharingViolation);
     if (std::int32_t code = TakeLock(fd, LOCK_EX)) return Fail(fd, code);
     // An empty file (a new one, usually) is not truncated: on ext4 a
     // truncation to zero makes the final close wait for the write-back of
@@ -268,17 +273,17 @@ Handle StandardInput() {
 
 namespace {
 
-// Reads from `fd` to its end or to its first NUL, whichever comes first; the
-// bytes after a NUL are never looked at, so a device such as /dev/zero ends
-// at once. `expected` is the size of a regular file (the text must reach it
-// or a NUL), or -1 for a pipe or device, which has no size.
-bool ReadUpToNul(int fd, off_t expected, std::string& contents) {
+// Hands the bytes of `fd` to `take` until its end or until `take` ends the
+// read. `expected` is the size of a regular file (the read must reach it),
+// or -1 for a pipe or device, which has no size.
+bool ReadAll(int fd, off_t expected, TakeBytes take, void* reader) {
   char chunk[65536];
+  std::size_t done = 0;
   for (;;) {
     std::size_t want = sizeof chunk;
     if (expected >= 0) {
       // A file that grew since its size was taken is read to that size.
-      std::size_t left = static_cast<std::size_t>(expected) - contents.size();
+      std::size_t left = static_cast<std::size_t>(expected) - done;
       if (left == 0) return true;
       want = std::min(want, left);
     }
@@ -286,34 +291,38 @@ bool ReadUpToNul(int fd, off_t expected, std::string& contents) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return expected < 0;  // a regular file ended before its size: a short read
-    std::string_view got(chunk, static_cast<std::size_t>(n));
-    std::size_t nul = got.find('\0');
-    contents.append(got.substr(0, nul));
-    if (nul != std::string_view::npos) return true;
+    done += static_cast<std::size_t>(n);
+    if (!take(reader, std::string_view(chunk, static_cast<std::size_t>(n)))) return true;
   }
 }
 
+// Closes a whole read's descriptor when the reader fails (or raises).
+struct CloseUnlessKept {
+  int Fd;
+  bool Kept = false;
+  ~CloseUnlessKept() {
+    if (!Kept) Close(Fd);
+  }
+};
+
 }  // namespace
 
-bool ReadWholeFile(const char* name, std::string& contents) {
-  contents.clear();
+bool ReadWholeFile(const char* name, TakeBytes take, void* reader) {
   OpenResult opened = OpenForReading(name);
   if (opened.Code != 0) return false;
-  int fd = static_cast<int>(opened.OsHandle);
+  CloseUnlessKept file{static_cast<int>(opened.OsHandle)};
   struct stat st {};
-  bool ok =
-      ::fstat(fd, &st) == 0 && ReadUpToNul(fd, S_ISREG(st.st_mode) ? st.st_size : -1, contents);
-  if (!ok || !S_ISREG(st.st_mode)) {
-    Close(fd);
-  } else {
+  if (::fstat(file.Fd, &st) != 0) return false;
+  if (!ReadAll(file.Fd, S_ISREG(st.st_mode) ? st.st_size : -1, take, reader)) return false;
+  if (S_ISREG(st.st_mode)) {
     // Kept open for the rest of the run, so that its identity stays its own
     // (an inode number is reused once a file is gone) and the output can be
     // refused by it; the lock is released as at a close.
-    ::flock(fd, LOCK_UN);
+    ::flock(file.Fd, LOCK_UN);
     run_inputs.back().Kept = true;
+    file.Kept = true;
   }
-  if (!ok) contents.clear();
-  return ok;
+  return true;
 }
 
 void ForgetRunInputs() {
@@ -321,13 +330,24 @@ void ForgetRunInputs() {
     if (input.Kept && input.Open) ::close(input.Fd);
     return input.Kept || !input.Open;
   });
+  named_files.clear();
 }
 
-bool IsRunInput(Handle handle) {
+void ProtectNamedFile(const char* name) {
   struct stat st {};
-  if (run_inputs.empty() || ::fstat(static_cast<int>(handle), &st) != 0) return false;
+  if (*name != '\0' && ::stat(name, &st) == 0 && S_ISREG(st.st_mode)) {
+    named_files.push_back(IdentityOf(st));
+  }
+}
+
+bool IsRunFile(Handle handle) {
+  struct stat st {};
+  // A terminal, pipe or device is nobody's file: only a regular file can be.
+  if (::fstat(static_cast<int>(handle), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  FileId id = IdentityOf(st);
+  if (std::find(named_files.begin(), named_files.end(), id) != named_files.end()) return true;
   return std::any_of(run_inputs.begin(), run_inputs.end(),
-                     [&](const RunInput& input) { return input.Id == IdentityOf(st); });
+                     [&](const RunInput& input) { return input.Id == id; });
 }
 
 bool PassesExistenceTest(const char* name) {

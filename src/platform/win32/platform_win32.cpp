@@ -81,34 +81,75 @@ class ScopedHandle {
   HANDLE Held;
 };
 
-// The identity of a file: the volume and the file's index on it, the same
-// for every name and link that leads to it.
+// The identity of a file: the volume and the file's identifier on it, the
+// same for every name and link that leads to it.
 struct FileId {
-  DWORD Volume;
-  DWORD IndexHigh;
-  DWORD IndexLow;
-  bool operator==(const FileId&) const = default;
+  ULONGLONG Volume = 0;
+  BYTE Id[16] = {};
 };
+
+// Wine gives the standard handles it made from the descriptors it inherited
+// volume 0, while the same file opened by name has its drive's serial number:
+// a volume of 0 on either side matches any volume.
+bool SameFile(const FileId& a, const FileId& b) {
+  return std::memcmp(a.Id, b.Id, sizeof a.Id) == 0 &&
+         (a.Volume == b.Volume || a.Volume == 0 || b.Volume == 0);
+}
+
+bool AnyIsSameFile(const std::vector<FileId>& files, const FileId& id) {
+  return std::any_of(files.begin(), files.end(),
+                     [&](const FileId& file) { return SameFile(file, id); });
+}
+
 std::vector<FileId> protected_files;  // inputs read whole: the output may never overwrite them
+
+// The run's names, whose files are, with the inputs read whole, the run's own
+// files, into which no report or message may go. Windows has no look-up of a
+// file's identity by name alone: the name must be opened (without any access
+// right). That open is put off until something is about to be written to a
+// disk file, so that a name that is no plain file (a FIFO under Wine, whose
+// open would take a reader's place) is never opened in a run that writes no
+// report or message. (A file the run creates later cannot be one that a
+// standard handle already held.)
+struct NamedFile {
+  std::string Name;
+  bool LookedUp = false;
+  bool Found = false;
+  FileId Id{};
+};
+std::vector<NamedFile> named_files;
+
+// The identity of an opened file. (The file identifier rather than the
+// older file index: Wine answers only this query for a standard handle.)
+bool IdentityOfOpened(HANDLE handle, FileId& id) {
+  FILE_ID_INFO info{};
+  if (!::GetFileInformationByHandleEx(handle, FileIdInfo, &info, sizeof info)) return false;
+  id.Volume = info.VolumeSerialNumber;
+  std::memcpy(id.Id, info.FileId.Identifier, sizeof id.Id);
+  return true;
+}
+
+// The identity of an opened disk file; false for a console, pipe or device.
+bool IdentityOfHandle(HANDLE handle, FileId& id) {
+  return (::GetFileType(handle) & ~static_cast<DWORD>(FILE_TYPE_REMOTE)) == FILE_TYPE_DISK &&
+         IdentityOfOpened(handle, id);
+}
 
 // The identity of the file `name` names now, without opening it for reading
 // or writing (no access rights: this open never conflicts with share modes).
 bool IdentityOf(const char* name, FileId& id) {
   ScopedHandle file(::CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (file.get() == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(file.get(), &info)) {
-    return false;
-  }
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-  id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-  return true;
+  // The standard information needs no access right, unlike the basic one.
+  FILE_STANDARD_INFO standard{};
+  return file.get() != INVALID_HANDLE_VALUE &&
+         ::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) &&
+         !standard.Directory && IdentityOfOpened(file.get(), id);
 }
 
 bool IsProtected(const char* name) {
   FileId id{};
-  return !protected_files.empty() && IdentityOf(name, id) &&
-         std::find(protected_files.begin(), protected_files.end(), id) != protected_files.end();
+  return !protected_files.empty() && IdentityOf(name, id) && AnyIsSameFile(protected_files, id);
 }
 
 // Where the file name begins in a full path: after the last '\', '/' or ':'
@@ -198,49 +239,56 @@ TextForm TerminalTextForm(Handle) {
   return TextForm::Cp932;
 }
 
-bool ReadWholeFile(const char* name, std::string& contents) {
-  contents.clear();
+bool ReadWholeFile(const char* name, TakeBytes take, void* reader) {
   if (std::strlen(name) > kMaxNameLength) return false;
   ScopedHandle file(CreateShared(name, GENERIC_READ, OPEN_EXISTING));
   if (file.get() == INVALID_HANDLE_VALUE) return false;
   // The identity comes from the handle that reads the file, never from its
   // name opened again (another file could take the name in between).
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!::GetFileInformationByHandle(file.get(), &info)) return false;
+  FileId id{};
+  if (!IdentityOfOpened(file.get(), id)) return false;
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;
-  // Read to the size known at the open, or to the first NUL byte: the bytes
-  // after a NUL are never read. A short read is a failure.
+  // Read to the size known at the open, or until the reader has enough. A
+  // short read is a failure.
   char chunk[65536];
   std::size_t left = static_cast<std::size_t>(size.QuadPart);
   while (left > 0) {
     DWORD want = static_cast<DWORD>(std::min(left, sizeof chunk));
     DWORD done = 0;
-    if (!::ReadFile(file.get(), chunk, want, &done, nullptr) || done == 0) {
-      contents.clear();
-      return false;
-    }
-    std::string_view got(chunk, done);
-    std::size_t nul = got.find('\0');
-    contents.append(got.substr(0, nul));
-    if (nul != std::string_view::npos) break;
+    if (!::ReadFile(file.get(), chunk, want, &done, nullptr) || done == 0) return false;
+    if (!take(reader, std::string_view(chunk, done))) break;
     left -= done;
   }
-  protected_files.push_back({info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow});
+  protected_files.push_back(id);
   return true;
 }
 
 void ForgetRunInputs() {
   protected_files.clear();
+  named_files.clear();
 }
 
-bool IsRunInput(Handle handle) {
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (protected_files.empty() || !::GetFileInformationByHandle(ToHandle(handle), &info)) {
+void ProtectNamedFile(const char* name) {
+  if (*name != '\0' && std::strlen(name) <= kMaxNameLength) named_files.push_back({name});
+}
+
+bool IsRunFile(Handle handle) {
+  FileId id{};
+  if ((protected_files.empty() && named_files.empty()) || !IdentityOfHandle(ToHandle(handle), id)) {
     return false;
   }
-  FileId id{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-  return std::find(protected_files.begin(), protected_files.end(), id) != protected_files.end();
+  if (AnyIsSameFile(protected_files, id)) return true;
+  for (NamedFile& named : named_files) {
+    if (!named.LookedUp) {
+      // Each name is opened once, without any access right: no share mode
+      // refuses that, and it neither reads nor writes the file.
+      named.Found = IdentityOf(named.Name.c_str(), named.Id);
+      named.LookedUp = true;
+    }
+    if (named.Found && SameFile(named.Id, id)) return true;
+  }
+  return false;
 }
 
 bool PassesExistenceTest(const char* name) {
