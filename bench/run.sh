@@ -5,6 +5,7 @@
 #   bench/run.sh peers SIZE ROUNDS [SHAPE...]
 #   bench/run.sh scale            # tabulon alone: 1 MB to 1 GB, one 100 MB line, one record
 #   bench/run.sh threads [SIZE ROUNDS FILES]  # 1 CPU against all, cat and dd; many files
+#   bench/run.sh draft [SEEDS]     # tabulon-check --draft on generated layouts (bench/draft_score.py)
 #
 # "peers" times, interleaved and repeated on the same file: tabulon; a plain
 # read/write copy (dd bs=128K, the ceiling); cut -b on the same columns; and
@@ -29,7 +30,7 @@ mkdir -p "$work"
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTABULON_BENCH=ON -DTABULON_TESTS=OFF \
   >/dev/null
-cmake --build "$build" -j2 --target tabulon tabulon_datagen tabulon_measure >/dev/null
+cmake --build "$build" -j2 --target tabulon tabulon-check tabulon_datagen tabulon_measure >/dev/null
 tabulon=$build/tabulon
 datagen=$build/bench/tabulon_datagen
 measure=$build/bench/tabulon_measure
@@ -272,5 +273,6 @@ case $mode in
   peers) shift || true; peers "$@" ;;
   scale) scale ;;
   threads) shift || true; threads "$@" ;;
-  *) echo "usage: bench/run.sh [peers [SIZE [ROUNDS [SHAPE...]]] | scale | threads [SIZE [ROUNDS [FILES]]]]" >&2; exit 2 ;;
+  draft) python3 "$root/bench/draft_score.py" --check "$build/tabulon-check" --seeds "${2:-1001-1040}" ;;
+  *) echo "usage: bench/run.sh [peers [SIZE [ROUNDS [SHAPE...]]] | scale | threads [SIZE [ROUNDS [FILES]]] | draft [SEEDS]]" >&2; exit 2 ;;
 esac

@@ -21,12 +21,36 @@ need \
   /usr/src/googletest/CMakeLists.txt:libgtest-dev
 install_missing
 
-# A Wine prefix of its own, made quietly before the first test needs it.
+# A Wine prefix of its own (several hundred MB), made quietly before the
+# first test needs it and removed at the end with everything Wine kept for
+# it: the tests' lock file and its server's directory, server-DEV-INODE of
+# the prefix, under /tmp/.wine-UID or (Wine 8) a /tmp/wine-XXXXXX of its own.
+# A WINEPREFIX given by the caller is used and kept.
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPREFIX=${WINEPREFIX:-/tmp/tabulon-ci-wine}
+own_prefix=""
+if [[ -z ${WINEPREFIX:-} ]]; then
+  WINEPREFIX=$(mktemp -d /tmp/tabulonwine.XXXXXX)
+  own_prefix=$WINEPREFIX
+fi
+export WINEPREFIX
 work=""
-trap 'wineserver -k >/dev/null 2>&1 || true; [[ -z $work ]] || rm -rf "$work"' EXIT
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  [[ -z $work ]] || rm -rf "$work"
+  if [[ -n $own_prefix ]]; then
+    local server
+    server=$(stat -c '%d %i' "$own_prefix" | { read -r dev ino && printf 'server-%x-%x' "$dev" "$ino"; })
+    rm -rf "$own_prefix" "$own_prefix.lock"
+    for dir in "/tmp/.wine-$(id -u)" /tmp/wine-*; do
+      [[ -d $dir/$server && -O $dir ]] || continue
+      rm -rf "${dir:?}/$server"
+      rmdir "$dir" 2>/dev/null || true  # unless another prefix's server is there
+    done
+  fi
+}
+trap cleanup EXIT
 if [[ ! -e $WINEPREFIX/.tabulon-ready ]]; then
   echo "-- making the Wine prefix $WINEPREFIX"
   wineboot -i </dev/null >/dev/null 2>&1

@@ -8,6 +8,11 @@
 #
 # Only the loopback address is used. Everything the step makes (the server,
 # the user, the files) is removed on exit, and every wait is bounded.
+#
+# The machine's own SSH service is never used. When the step installs
+# openssh-server, the package's service is kept from starting while it is
+# installed, and is left disabled and stopped afterwards, as it was before:
+# the package stays installed, with no service enabled at boot.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/packages.sh
@@ -21,7 +26,29 @@ need \
   perl:perl \
   python3:python3 \
   useradd:passwd
+installs_server=""
+[[ " ${missing[*]} " != *" openssh-server "* ]] || installs_server=yes
+policy=/usr/sbin/policy-rc.d
+own_policy=""
+if [[ -n $installs_server && ! -e $policy ]]; then
+  # invoke-rc.d asks this script whether a package may start its service:
+  # 101 says no.
+  printf '#!/bin/sh\nexit 101\n' >"$policy"
+  chmod 755 "$policy"
+  own_policy=yes
+fi
 install_missing
+[[ -z $own_policy ]] || rm -f "$policy"
+if [[ -n $installs_server ]]; then
+  echo "-- openssh-server was installed: its service left disabled and stopped"
+  if [[ -d /run/systemd/system ]]; then
+    systemctl disable --now ssh.service ssh.socket >/dev/null 2>&1 || true
+  else
+    systemctl disable ssh.service ssh.socket >/dev/null 2>&1 || true
+    invoke-rc.d --force ssh stop >/dev/null 2>&1 || true
+  fi
+  update-rc.d ssh disable >/dev/null 2>&1 || true
+fi
 
 fail() {
   echo "50-ssh: $*" >&2
@@ -40,12 +67,14 @@ user=tabulonssh
 work=""
 home=""
 sshd_pid=""
+made_run_dir=""
 cleanup() {
   [[ -z $sshd_pid ]] || kill "$sshd_pid" 2>/dev/null || true
   [[ -z $sshd_pid ]] || wait "$sshd_pid" 2>/dev/null || true
   if id "$user" >/dev/null 2>&1; then userdel -f "$user" 2>/dev/null || true; fi
   [[ -z $home ]] || rm -rf "$home"
   [[ -z $work ]] || rm -rf "$work"
+  [[ -z $made_run_dir ]] || rmdir /run/sshd 2>/dev/null || true
 }
 trap cleanup EXIT
 
@@ -90,7 +119,10 @@ MaxStartups 100
 MaxSessions 100
 LogLevel VERBOSE
 EOF
-mkdir -p /run/sshd  # the server's privilege separation directory
+if [[ ! -d /run/sshd ]]; then
+  mkdir -p /run/sshd  # the server's privilege separation directory
+  made_run_dir=yes
+fi
 /usr/sbin/sshd -t -f "$work/sshd_config" || fail "sshd rejects its configuration"
 # In the foreground as this step's child, so that it is stopped by pid; the
 # timeout ends it even if the clean-up never runs.

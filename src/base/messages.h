@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace tabulon {
@@ -41,6 +42,13 @@ extern constinit TextForms ChosenTextForms;
 // form: whole characters only, so a double-byte character cut in two is left
 // out. Lengths and cuts are always decided on the code page 932 form.
 std::string_view Utf8Prefix(const Text& text, std::size_t cp932_size);
+
+// Appends bytes from a file (a header name of the parameter file) in UTF-8, as
+// a terminal that shows UTF-8 needs them beside the program's texts: each code
+// page 932 character converted, and each byte that is no character there (0x80,
+// 0xA0, 0xFD to 0xFF, a lead byte without a valid trail byte) or a control
+// byte (which would drive the terminal) written as \xHH.
+void AppendUtf8Form(std::string_view cp932, std::string& out);
 
 namespace messages {
 

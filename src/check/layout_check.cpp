@@ -255,7 +255,11 @@ TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
                            std::uint32_t capacity) {
   TextFindings findings;
   LineFile text;
-  BindName(text, name, capacity);
+  if (name == "-") {
+    BindStandardInput(text, capacity);
+  } else {
+    BindName(text, name, capacity);
+  }
   OpenForReading(text);
   CheckIo();
   CloseOnUnwind closer(text);

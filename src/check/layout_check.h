@@ -100,8 +100,8 @@ class RecordScanner {
 };
 
 // Checks the text file against the layout, reading it through a buffer of
-// `capacity` bytes (1 to kFileCapacity). Raises EInOutError when the file
-// cannot be opened or read.
+// `capacity` bytes (1 to kFileCapacity); the name "-" reads standard input.
+// Raises EInOutError when the file cannot be opened or read.
 TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
                            std::uint32_t capacity = kFileCapacity);
 

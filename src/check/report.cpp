@@ -8,7 +8,8 @@ namespace {
 using namespace messages;
 
 // One report line: the program's texts in the report's form, and numbers
-// and names from the files between them.
+// and names from the files between them. A name is shown like the texts
+// around it: in UTF-8 where the texts are.
 class Line {
  public:
   explicit Line(TextForm form) : Form(form) {}
@@ -16,12 +17,16 @@ class Line {
     Bytes += In(text, Form);
     return *this;
   }
-  Line& operator<<(std::string_view bytes) {
-    Bytes += bytes;
-    return *this;
-  }
   Line& operator<<(std::uint64_t number) {
     Bytes += std::to_string(number);
+    return *this;
+  }
+  Line& Name(std::string_view bytes) {
+    if (Form == TextForm::Utf8) {
+      AppendUtf8Form(bytes, Bytes);
+    } else {
+      Bytes += bytes;
+    }
     return *this;
   }
   std::string Take() { return std::move(Bytes); }
@@ -58,7 +63,8 @@ void AddFit(Report& report, const CheckLayout& layout, const TextFindings& text,
     line << kCheckField << std::uint64_t{i + 1};
     const std::string* name = i < layout.HeaderNames.size() ? &layout.HeaderNames[i] : nullptr;
     if (name != nullptr && !name->empty()) {
-      line << kCheckNameOpen << *name << kCheckNamedFieldSplit;
+      line << kCheckNameOpen;
+      line.Name(*name) << kCheckNamedFieldSplit;
     } else {
       line << kCheckFieldSplit;
     }

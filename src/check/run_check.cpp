@@ -5,6 +5,8 @@
 
 #include "base/errors.h"
 #include "base/messages.h"
+#include "check/check_options.h"
+#include "check/draft.h"
 #include "check/layout_check.h"
 #include "check/report.h"
 #include "cli/command_line.h"
@@ -16,8 +18,10 @@ namespace {
 
 #ifdef _WIN32
 constexpr const Text& kUsage = messages::kCheckUsageWindows;
+constexpr const Text& kVersion = messages::kCheckVersionWindows;
 #else
 constexpr const Text& kUsage = messages::kCheckUsage;
+constexpr const Text& kVersion = messages::kCheckVersion;
 #endif
 
 // Writes the lines, each ended by CR LF; false when the write failed. Lines
@@ -41,22 +45,63 @@ void WriteError(const Text& text) {
   WriteError(In(text, platform::TerminalTextForm(platform::StandardError())));
 }
 
+// A refused command line: the reason naming the option, then the usage line.
+int Refuse(const OptionScan& scan) {
+  TextForm form = platform::TerminalTextForm(platform::StandardError());
+  std::string reason(In(scan.Result == OptionScan::Outcome::UnknownOption
+                            ? messages::kCheckUnknownOption
+                            : messages::kCheckMissingArgument,
+                        form));
+  reason += scan.Option;
+  WriteLines(platform::StandardError(), {reason, std::string(In(kUsage, form))});
+  return kStatusCouldNotRun;
+}
+
+int ShowHelp() {
+  TextForm form = platform::TerminalTextForm(platform::StandardOutput());
+  std::vector<std::string> lines;
+  for (const Text* text : {&kUsage, &messages::kCheckHelpSummary}) {
+    lines.emplace_back(In(*text, form));
+  }
+  for (std::string& line : OptionHelpLines(kCheckOptionRows)) lines.push_back(std::move(line));
+  for (const Text* text : {&messages::kCheckHelpEndOfOptions, &messages::kCheckHelpTextFile,
+                           &messages::kCheckHelpStatus}) {
+    lines.emplace_back(In(*text, form));
+  }
+  return WriteLines(platform::StandardOutput(), lines) ? kStatusNothingFound : kStatusCouldNotRun;
+}
+
+int ShowVersion() {
+  TextForm form = platform::TerminalTextForm(platform::StandardOutput());
+  bool written = WriteLines(platform::StandardOutput(), {std::string(In(kVersion, form))});
+  return written ? kStatusNothingFound : kStatusCouldNotRun;
+}
+
 }  // namespace
 
 int RunCheck(const std::vector<std::string>& arguments) {
-  RunOptions options = ScanArguments(arguments);
+  CheckOptions options;
+  OptionScan scan = ScanCheckOptions(arguments, kCheckOptionRows, options);
+  if (scan.Result != OptionScan::Outcome::Scanned) return Refuse(scan);
+  if (options.Help) return ShowHelp();
+  if (options.Version) return ShowVersion();
   // The files its two names lead to are the check's own from here on: no
   // report or message goes into them, even before they are opened.
-  platform::ProtectNamedFile(options.TextFileName.c_str());
+  for (const std::string& name : options.FileNames) platform::ProtectNamedFile(name.c_str());
   platform::ProtectNamedFile(options.ParameterFileName.c_str());
-  if (options.UsageFlag == 'y' || options.TextFileName.empty() ||
-      options.ParameterFileName.empty() || !options.OutputFileName.empty()) {
+  // A draft needs the text file alone; a check both files.
+  if (options.Draft && options.FileNames.size() == 1 && options.ParameterFileName.empty())
+    return RunDraft(options.FileNames.front());
+  if (options.Draft || options.FileNames.size() != 1 || options.ParameterFileName.empty()) {
     WriteError(kUsage);
     return kStatusCouldNotRun;
   }
+  const std::string& text_name = options.FileNames.front();
   // The order of the conversion: the text file's existence, the parameter
-  // file's, then the parameter file is read before the text file.
-  if (const Text* missing = MissingFileMessage(options)) {
+  // file's, then the parameter file is read before the text file. Standard
+  // input is there as long as the process runs.
+  const char* checked_text = text_name == kStandardInputName ? nullptr : text_name.c_str();
+  if (const Text* missing = MissingFileMessage(checked_text, options.ParameterFileName.c_str())) {
     WriteError(*missing);
     return kStatusCouldNotRun;
   }
@@ -65,7 +110,7 @@ int RunCheck(const std::vector<std::string>& arguments) {
   ParameterFindings parameters = CheckParameterFile(options.ParameterFileName, table, form);
   // A parameter file with a diagnostic converts nothing: no layout to check.
   CheckLayout layout = parameters.Diagnostic.empty() ? MakeCheckLayout(table) : CheckLayout{};
-  TextFindings text = CheckTextFile(options.TextFileName, layout);
+  TextFindings text = CheckTextFile(text_name, layout);
   Report report = MakeReport(parameters, layout, text, form);
   if (!WriteLines(platform::StandardOutput(), report.Lines)) return kStatusCouldNotRun;
   return report.Found ? kStatusSomethingFound : kStatusNothingFound;

@@ -12,9 +12,11 @@ inline constexpr int kStatusSomethingFound = 1;
 inline constexpr int kStatusCouldNotRun = 2;
 
 // Checks the files named by `arguments` ("-f parafile textfile", without the
-// program's name) and writes the report to standard output; a file that is
-// missing or cannot be read is reported on standard error. Returns the exit
-// status. Errors of the file operations propagate to the caller.
+// program's name; see check/check_options.h) and writes the report to
+// standard output; a file that is missing or cannot be read, and a refused
+// command line, are reported on standard error. --help and --version write
+// to standard output and return kStatusNothingFound. Returns the exit status.
+// Errors of the file operations propagate to the caller.
 int RunCheck(const std::vector<std::string>& arguments);
 
 // The process entry: runs the check and ends the process with its status,

@@ -89,10 +89,10 @@ std::vector<std::string> CommandArguments(int argc, char** argv) {
   return arguments;
 }
 
-const Text* MissingFileMessage(const RunOptions& options) {
-  if (!platform::PassesExistenceTest(options.TextFileName.c_str()))
+const Text* MissingFileMessage(const char* text_name, const char* parameter_name) {
+  if (text_name != nullptr && !platform::PassesExistenceTest(text_name))
     return &messages::kTextFileNotFound;
-  if (!platform::PassesExistenceTest(options.ParameterFileName.c_str()))
+  if (!platform::PassesExistenceTest(parameter_name))
     return &messages::kParameterFileNotFound;
   return nullptr;
 }

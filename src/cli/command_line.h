@@ -40,7 +40,11 @@ RunOptions ScanArguments(const std::vector<std::string>& arguments);
 std::vector<std::string> CommandArguments(int argc, char** argv);
 
 // The existence tests of the named files, the text file's first: the message
-// of the first that fails, or nullptr when both pass.
-const Text* MissingFileMessage(const RunOptions& options);
+// of the first that fails, or nullptr when both pass. A null text name is
+// standard input, which is there as long as the process runs.
+const Text* MissingFileMessage(const char* text_name, const char* parameter_name);
+inline const Text* MissingFileMessage(const RunOptions& options) {
+  return MissingFileMessage(options.TextFileName.c_str(), options.ParameterFileName.c_str());
+}
 
 }  // namespace tabulon

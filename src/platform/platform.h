@@ -62,6 +62,7 @@ std::int32_t Close(Handle handle);
 
 Handle StandardError();
 Handle StandardOutput();
+Handle StandardInput();
 
 // Receives the bytes of a whole read piece by piece, in order; returns false
 // to end the read there (nothing after that piece is read).

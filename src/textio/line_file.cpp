@@ -78,6 +78,19 @@ std::int32_t ConsoleOpener(LineFile& file) {
   return OpenWith(file, [](const char*) { return platform::OpenConsole(); });
 }
 
+std::int32_t LeaveOpen(LineFile& file) {
+  file.State = StateClosed;
+  return 0;
+}
+
+std::int32_t StandardInputOpener(LineFile& file) {
+  std::int32_t code = OpenWith(file, [](const char*) {
+    return platform::OpenResult{platform::StandardInput(), 0};
+  });
+  file.CloseAction = LeaveOpen;
+  return code;
+}
+
 bool IsBound(const LineFile& file) {
   return file.State == StateClosed || file.State == StateReading || file.State == StateWriting;
 }
@@ -143,6 +156,11 @@ void BindName(LineFile& file, std::string_view name, std::uint32_t capacity) {
   std::size_t length = file.NameTooLong ? 0 : name.size();
   std::memcpy(file.FileName, name.data(), length);
   file.FileName[length] = '\0';
+}
+
+void BindStandardInput(LineFile& file, std::uint32_t capacity) {
+  BindName(file, "/dev/stdin", capacity);
+  file.OpenAction = StandardInputOpener;
 }
 
 void BindConsole(LineFile& file, std::uint32_t capacity) {

@@ -59,6 +59,10 @@ struct LineFile {
 // `capacity` (1 to kFileCapacity) is the usable part of OwnBuffer.
 void BindName(LineFile& file, std::string_view name, std::uint32_t capacity = kFileCapacity);
 
+// Binds the record to the process's standard input, for reading; closing the
+// record leaves the standard input open.
+void BindStandardInput(LineFile& file, std::uint32_t capacity = kFileCapacity);
+
 // Binds the record to the console device (the message channel).
 void BindConsole(LineFile& file, std::uint32_t capacity = kChannelCapacity);
 

@@ -217,12 +217,12 @@ TEST(ReadsAsUtf8, WellFormedMultibyteTextOnly) {
 // The report is put together from pieces of the catalogue: in the UTF-8 form
 // (a terminal's), every piece must be UTF-8 while numbers and header names
 // stay as they are. The code page 932 form is covered end to end.
-TEST(CheckReport, Utf8FormKeepsNumbersAndNamesBetweenItsTexts) {
+TEST(CheckReport, Utf8FormConvertsItsTextsAndTheNamesBetweenThem) {
   FieldTable table;
   table.TypeCodes = {'X', 'E'};
   table.Widths = {3, 6};
   table.TrimCodes = {' ', ' '};
-  table.HeaderNames = {"", "\x96\xbc"};  // a name in code page 932, written as it is
+  table.HeaderNames = {"", "\x96\xbc"};  // a name in code page 932, shown in UTF-8
   table.FieldCount = 2;
   CheckLayout layout = MakeCheckLayout(table);
   TextFindings text;
@@ -237,7 +237,7 @@ TEST(CheckReport, Utf8FormKeepsNumbersAndNamesBetweenItsTexts) {
   std::vector<std::string> want = {
       "レイアウトの幅9バイトより長いレコード: 4件(最初は2行目)",
       "項目1: 開始位置か終了位置が2バイト文字の途中にあるレコード: 1件(最初は5行目)",
-      "項目2(\x96\xbc): 開始位置か終了位置が2バイト文字の途中にあるレコード: 3件(最初は1行目)",
+      "項目2(名): 開始位置か終了位置が2バイト文字の途中にあるレコード: 3件(最初は1行目)",
       "単独のCRを含むレコード(変換では取り除かれます): 2件(最初は8行目)",
       "9行目のCtrl-Zでデータが終わります(後の12バイトは変換されません)",
   };

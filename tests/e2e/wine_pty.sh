@@ -29,6 +29,9 @@
 #       runs.
 #   TABULON_WINE_NO_STDERR=1
 #       the program starts without a standard error handle.
+#   TABULON_WINE_STDIN=FILE
+#       with --no-console only: the program's standard input is FILE (not
+#       /dev/null).
 #   WINEPREFIX  default ${TMPDIR:-/tmp}/tabulon-wine-UID, made on first use.
 #   WINEDEBUG   default -all.
 set -u
@@ -65,7 +68,7 @@ trap 'rm -rf "$tmp"' EXIT
 # Wine must never get our own output pipes: a Wine service it starts would
 # inherit them and keep them open after the program has ended.
 if [[ -n $no_console && -z ${TABULON_WINE_COMMAND_LINE:-}${TABULON_WINE_HOLD:-}${TABULON_WINE_NO_STDERR:-} ]]; then
-  wine "$program" "$@" </dev/null >"$tmp/out" 2>"$tmp/err"
+  wine "$program" "$@" <"${TABULON_WINE_STDIN:-/dev/null}" >"$tmp/out" 2>"$tmp/err"
   status=$?
 else
   if [[ -n ${TABULON_WINE_COMMAND_LINE:-} ]]; then

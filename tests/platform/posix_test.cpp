@@ -3,6 +3,7 @@
 // and the existence test of the command line.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -80,12 +81,31 @@ TEST_F(PosixTest, OpenFailuresGiveTheTableCodes) {
   }
 }
 
+// Root is never denied: as root, the opens are tried by a child process that
+// has become an ordinary user (nobody), so the test runs as any user.
 TEST_F(PosixTest, PermissionDenied) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root is never denied";
   std::string path = Dir.Write("locked.txt", "x");
   ::chmod(path.c_str(), 0);
-  EXPECT_EQ(TryRead(path), 5);
-  EXPECT_EQ(TryWrite(path), 5);
+  if (::geteuid() != 0) {
+    EXPECT_EQ(TryRead(path), 5);
+    EXPECT_EQ(TryWrite(path), 5);
+    return;
+  }
+  ::chmod(Dir.Path("").c_str(), 0755);  // the file itself must be what is denied
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    constexpr id_t kNobody = 65534;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+      ::_exit(255);
+    std::int32_t read = TryRead(path);
+    std::int32_t write = TryWrite(path);
+    ::_exit(read < 16 && write < 16 ? read * 16 + write : 254);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 5 * 16 + 5) << "read code * 16 + write code; 255: no user nobody";
 }
 
 // A file held open for reading can be read by others but not written, by any

@@ -267,6 +267,9 @@ Handle StandardError() {
 Handle StandardOutput() {
   return STDOUT_FILENO;
 }
+Handle StandardInput() {
+  return STDIN_FILENO;
+}
 
 namespace {
 

@@ -231,6 +231,10 @@ Handle StandardOutput() {
   return FromHandle(::GetStdHandle(STD_OUTPUT_HANDLE));
 }
 
+Handle StandardInput() {
+  return FromHandle(::GetStdHandle(STD_INPUT_HANDLE));
+}
+
 TextForm TerminalTextForm(Handle) {
   return TextForm::Cp932;
 }

@@ -1,0 +1,281 @@
+#include "check/draft.h"
+
+#include <algorithm>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+#include "base/cp932.h"
+#include "base/errors.h"
+#include "base/messages.h"
+#include "check/layout_check.h"
+#include "check/run_check.h"
+#include "platform/platform.h"
+#include "textio/io_codes.h"
+#include "textio/line_file.h"
+#include "textio/line_pieces.h"
+
+namespace tabulon::check {
+namespace {
+
+// Records examined below this many give a draft of low confidence.
+constexpr std::size_t kFewRecords = 20;
+constexpr std::size_t kEnoughRecords = 100;
+
+// The records of the sample: their bytes one after another, and where each
+// ends.
+struct SampleRecords {
+  std::string Bytes;
+  std::vector<std::size_t> Ends;
+  std::string_view Record(std::size_t i) const {
+    std::size_t begin = i == 0 ? 0 : Ends[i - 1];
+    return std::string_view(Bytes).substr(begin, Ends[i] - begin);
+  }
+};
+
+// Raised while a record is read, when it passes kLongestRecord: reading stops
+// there, so that a file without line ends is not read to its end.
+struct RecordTooLong {};
+
+// Appends the next record to the sample.
+void ReadRecord(LineFile& text, SampleRecords& sample) {
+  const std::size_t begin = sample.Bytes.size();
+  std::string_view line;
+  if (TakeBufferedLine(text, line)) {
+    sample.Bytes.append(line.substr(0, kLongestRecord + 1));
+    if (line.size() > kLongestRecord) throw RecordTooLong{};
+  } else {
+    auto piece = [&](const char* data, std::size_t size) {
+      sample.Bytes.append(data, size);
+      if (sample.Bytes.size() - begin > kLongestRecord) throw RecordTooLong{};
+    };
+    LastPiece last = ReadLinePieces(text, piece, [] {});
+    CheckIo();
+    if (last.Size != 0) piece(last.Data, last.Size);
+  }
+  sample.Ends.push_back(sample.Bytes.size());
+}
+
+// Reads records up to kSampleBytes (the record that passes it is the last).
+// Returns why no draft can be made from them, or nullptr.
+const Text* ReadSample(LineFile& text, SampleRecords& sample, bool& whole_file) {
+  sample.Bytes.reserve(kSampleBytes + kLongestRecord);
+  while (sample.Bytes.size() < kSampleBytes) {
+    const bool ended = AtEndOfData(text);
+    CheckIo();
+    if (ended) {
+      whole_file = true;
+      break;
+    }
+    try {
+      ReadRecord(text, sample);
+    } catch (const RecordTooLong&) {
+      sample.Ends.push_back(sample.Bytes.size());  // its first bytes, to tell binary data
+      return &messages::kDraftTooLong;
+    }
+  }
+  if (!whole_file) {
+    whole_file = AtEndOfData(text);
+    CheckIo();
+  }
+  return nullptr;
+}
+
+// A file of bytes that are no text: NUL bytes, or more than one byte in a
+// hundred that is a control byte or no code page 932 character.
+bool LooksBinary(const SampleRecords& sample) {
+  std::string_view bytes = sample.Bytes;
+  if (bytes.find('\0') != std::string_view::npos) return true;
+  std::size_t bad = 0;
+  for (std::size_t i = 0; i < sample.Ends.size(); ++i) {
+    std::string_view r = sample.Record(i);
+    for (std::size_t c = 0; c < r.size(); c += CharLength(r, c)) {
+      const unsigned char b = static_cast<unsigned char>(r[c]);
+      const bool control = b < 0x20 && b != '\t' && b != '\f';
+      const bool no_character =
+          b == 0x7F || b == 0x80 || b >= 0xFD || (IsLeadByte(b) && c + 1 == r.size());
+      bool bad_pair = false;
+      if (IsLeadByte(b) && c + 1 < r.size()) {
+        const unsigned char t = static_cast<unsigned char>(r[c + 1]);
+        bad_pair = t < 0x40 || t == 0x7F || t > 0xFC;
+      }
+      if (control || no_character || bad_pair) ++bad;
+    }
+  }
+  return bad * 100 > bytes.size();
+}
+
+bool SampleReadsAsUtf8(const SampleRecords& sample) {
+  Utf8Reader reader;
+  for (std::size_t i = 0; i < sample.Ends.size() && reader.Valid; ++i) {
+    for (char c : sample.Record(i)) reader.Step(static_cast<unsigned char>(c));
+    reader.EndOfText();
+  }
+  return reader.Valid && reader.Multibyte;
+}
+
+// The length most records have (the shorter one on a tie) and how many have it.
+std::pair<std::size_t, std::size_t> CommonLength(const SampleRecords& sample) {
+  std::unordered_map<std::size_t, std::size_t> counts;
+  std::pair<std::size_t, std::size_t> best{0, 0};
+  for (std::size_t i = 0; i < sample.Ends.size(); ++i) {
+    std::size_t length = sample.Record(i).size();
+    std::size_t n = ++counts[length];
+    if (n > best.second || (n == best.second && length < best.first)) best = {length, n};
+  }
+  return best;
+}
+
+void AppendCp932(std::string& out, const Text& text) {
+  out += text.Cp932;
+}
+
+void EndLine(std::string& out) {
+  out += "\r\n";
+}
+
+char TypeCode(draft::FieldKind kind) {
+  switch (kind) {
+    case draft::FieldKind::ZeroDigits:
+      return 'E';
+    case draft::FieldKind::Digits:
+    case draft::FieldKind::Number:
+      return 'N';
+    default:
+      return 'X';
+  }
+}
+
+// The trim code; '\0' for none.
+char TrimCode(const draft::DraftField& field) {
+  switch (field.Kind) {
+    case draft::FieldKind::Blank:
+      return 'T';
+    case draft::FieldKind::Number:
+      return 'L';
+    default:
+      if (field.PadLeft && field.PadRight) return 'T';
+      if (field.PadLeft) return 'L';
+      if (field.PadRight) return 'R';
+      return '\0';
+  }
+}
+
+const Text& Confidence(const draft::DraftLayout& layout, const DraftSample& sample) {
+  if (sample.Records < kFewRecords || sample.AtCommonLength * 100 < sample.Records * 99) {
+    return messages::kDraftSureLow;
+  }
+  const bool guessed = std::any_of(layout.Fields.begin(), layout.Fields.end(),
+                                   [](const draft::DraftField& f) { return f.Guessed; });
+  if (guessed || sample.Records < kEnoughRecords) return messages::kDraftSureMedium;
+  return messages::kDraftSureHigh;
+}
+
+void WriteError(const Text& text) {
+  std::string line(In(text, platform::TerminalTextForm(platform::StandardError())));
+  line += "\r\n";
+  platform::Write(platform::StandardError(), line.data(), line.size());
+}
+
+}  // namespace
+
+std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sample) {
+  std::string out;
+  AppendCp932(out, messages::kDraftTitle);
+  EndLine(out);
+  AppendCp932(out, messages::kDraftExamined);
+  out += std::to_string(sample.Records);
+  AppendCp932(out, sample.WholeFile ? messages::kDraftWholeFile : messages::kDraftPartOfFile);
+  EndLine(out);
+  AppendCp932(out, messages::kDraftLength);
+  out += std::to_string(sample.CommonLength);
+  AppendCp932(out, messages::kDraftLengthShare);
+  out += std::to_string(sample.Records);
+  AppendCp932(out, messages::kDraftLengthOf);
+  out += std::to_string(sample.AtCommonLength);
+  AppendCp932(out, messages::kDraftLengthTail);
+  EndLine(out);
+  AppendCp932(out, messages::kDraftSure);
+  AppendCp932(out, Confidence(layout, sample));
+  EndLine(out);
+  AppendCp932(out, messages::kDraftItems);
+  EndLine(out);
+  for (std::size_t i = 0; i < layout.Fields.size(); ++i) {
+    const draft::DraftField& field = layout.Fields[i];
+    const bool last = i + 1 == layout.Fields.size();
+    if (field.Guessed) {
+      AppendCp932(out, messages::kDraftGuessed);
+      EndLine(out);
+    }
+    if (last && i > 0 && field.Kind == draft::FieldKind::Blank) {
+      AppendCp932(out, messages::kDraftTrailing);
+      EndLine(out);
+    }
+    out += TypeCode(field.Kind);
+    out += ',';
+    out += std::to_string(field.Width);
+    out += ',';
+    if (char trim = TrimCode(field)) out += trim;
+    out += ',';
+    AppendCp932(out, messages::kCheckField);
+    out += std::to_string(i + 1);
+    EndLine(out);
+  }
+  return out;
+}
+
+int RunDraft(std::string_view text_name) {
+  const bool standard_input = text_name == "-";
+  if (!standard_input && !platform::PassesExistenceTest(std::string(text_name).c_str())) {
+    WriteError(messages::kTextFileNotFound);
+    return kStatusCouldNotRun;
+  }
+  LineFile text;
+  if (standard_input) {
+    BindStandardInput(text);
+  } else {
+    BindName(text, text_name);
+  }
+  OpenForReading(text);
+  CheckIo();
+  CloseOnUnwind closer(text);
+
+  SampleRecords records;
+  DraftSample sample;
+  const Text* refusal = ReadSample(text, records, sample.WholeFile);
+  // While the text file is open it is one of the run's inputs: the draft
+  // never goes into it.
+  if (!refusal && platform::IsRunInput(platform::StandardOutput()))
+    refusal = &messages::kDraftIntoInput;
+  closer.Close();
+  sample.Records = records.Ends.size();
+  std::tie(sample.CommonLength, sample.AtCommonLength) = CommonLength(records);
+  // Binary data without line ends reads as one long record.
+  if (refusal == &messages::kDraftTooLong && LooksBinary(records))
+    refusal = &messages::kDraftBinary;
+  if (!refusal && sample.CommonLength == 0) refusal = &messages::kDraftEmpty;
+  // UTF-8 text reads as bytes that are no code page 932 characters: that
+  // reason first, since it says what to do.
+  if (!refusal && SampleReadsAsUtf8(records)) refusal = &messages::kDraftTextUtf8;
+  if (!refusal && LooksBinary(records)) refusal = &messages::kDraftBinary;
+  if (!refusal && sample.AtCommonLength * 2 <= sample.Records)
+    refusal = &messages::kDraftNoCommonLength;
+  if (refusal) {
+    WriteError(*refusal);
+    return kStatusCouldNotRun;
+  }
+
+  std::vector<std::string_view> common;
+  std::vector<std::string_view> others;
+  for (std::size_t i = 0; i < sample.Records; ++i) {
+    std::string_view r = records.Record(i);
+    (r.size() == sample.CommonLength ? common : others).push_back(r);
+  }
+  draft::DraftLayout layout = draft::DraftFromRecords(common, sample.CommonLength, others);
+  std::string out = DraftText(layout, sample);
+  if (platform::Write(platform::StandardOutput(), out.data(), out.size()) != 0)
+    return kStatusCouldNotRun;
+  return kStatusNothingFound;
+}
+
+}  // namespace tabulon::check

@@ -1,0 +1,39 @@
+// tabulon-check --draft: a parameter file drafted from a text file's records.
+//
+// Only a sample from the start of the text file is read (kSampleBytes of
+// records at most), through the conversion's line reader, so that the draft
+// of a file of any size takes the same time and memory. The draft goes to
+// standard output as a parameter file that the conversion and the check read
+// as they are: code page 932, CR LF, a comment block, one line per field.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "check/draft_layout.h"
+
+namespace tabulon::check {
+
+// The bytes of records kept for the draft, and the longest record drafted.
+inline constexpr std::size_t kSampleBytes = std::size_t{4} << 20;
+inline constexpr std::size_t kLongestRecord = 65536;
+
+// What the sample showed about the file as a whole.
+struct DraftSample {
+  std::size_t Records = 0;         // records read
+  std::size_t CommonLength = 0;    // the length most records have
+  std::size_t AtCommonLength = 0;  // records of that length
+  bool WholeFile = false;          // the sample reached the end of the data
+};
+
+// The parameter file of a drafted layout, each line ended by CR LF.
+std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sample);
+
+// Drafts a layout for the text file `text_name` ("-": standard input) and
+// writes it to standard output. Returns the exit status: 0 with a draft, 2
+// when none could be made (the reason on standard error). Errors of the file
+// operations propagate to the caller.
+int RunDraft(std::string_view text_name);
+
+}  // namespace tabulon::check

@@ -1,0 +1,420 @@
+#include "check/draft_layout.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "base/cp932.h"
+
+namespace tabulon::check::draft {
+namespace {
+
+constexpr bool IsDigitByte(unsigned char b) {
+  return b >= '0' && b <= '9';
+}
+
+// Bytes a number may hold besides digits: signs, the comma, the point.
+constexpr bool IsNumberMark(unsigned char b) {
+  return b == '+' || b == '-' || b == ',' || b == '.';
+}
+
+constexpr ByteClass ClassOfSingle(unsigned char b) {
+  if (IsDigitByte(b)) return kDigit;
+  if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z')) return kLetter;
+  if (b == ' ') return kBlank;
+  if (b >= 0xA1 && b <= 0xDF) return kKana;
+  if (b > 0x20 && b < 0x7F) return kPunct;
+  return kOther;
+}
+
+// The kind of character a byte belongs to, for changes between fields: the
+// two bytes of a double-byte character are one kind.
+enum Family : unsigned char {
+  kFamilyDigit,
+  kFamilyLetter,
+  kFamilyWide,
+  kFamilyKana,
+  kFamilyPunct,
+  kFamilyOther
+};
+
+constexpr Family FamilyOf(ByteClass c) {
+  switch (c) {
+    case kDigit:
+      return kFamilyDigit;
+    case kLetter:
+      return kFamilyLetter;
+    case kLead:
+    case kTrail:
+      return kFamilyWide;
+    case kKana:
+      return kFamilyKana;
+    case kPunct:
+      return kFamilyPunct;
+    default:
+      return kFamilyOther;
+  }
+}
+
+// A change of kind that separates fields. Punctuation joins parts of one
+// value (dates, postal codes, phone numbers), and codes such as AB1234 put
+// digits after letters, so neither counts.
+constexpr bool SeparatesFields(Family before, Family after) {
+  if (before == after || before == kFamilyPunct || after == kFamilyPunct) return false;
+  return !(before == kFamilyLetter && after == kFamilyDigit);
+}
+
+int TwoDigits(std::string_view s, std::size_t at) {
+  return (s[at] - '0') * 10 + (s[at + 1] - '0');
+}
+
+// A date of `size` bytes (8: YYYYMMDD, 10: YYYY/MM/DD or YYYY-MM-DD) at `at`.
+bool IsDate(std::string_view r, std::size_t at, std::size_t size) {
+  const bool marked = size == 10;
+  for (std::size_t i = 0; i < size; ++i) {
+    const unsigned char b = static_cast<unsigned char>(r[at + i]);
+    const bool mark_here = marked && (i == 4 || i == 7);
+    if (mark_here ? (b != '/' && b != '-') : !IsDigitByte(b)) return false;
+  }
+  if (marked && r[at + 4] != r[at + 7]) return false;
+  const int year = TwoDigits(r, at) * 100 + TwoDigits(r, at + 2);
+  const std::size_t m = marked ? at + 5 : at + 4;
+  const std::size_t d = marked ? at + 8 : at + 6;
+  const int month = TwoDigits(r, m);
+  const int day = TwoDigits(r, d);
+  return year >= 1900 && year <= 2099 && month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
+bool AllPad(const ByteClass* classes, std::size_t at, std::size_t size) {
+  return std::all_of(classes + at, classes + at + size, IsPad);
+}
+
+// One blank (or one full-width blank) between two words of the same kind
+// before `c`, as between a family name and a given name: no field starts
+// after it. Digits are no words: a blank between two numbers pads one.
+bool IsWordGap(const ByteClass* k, std::size_t c) {
+  const std::size_t gap = k[c - 1] == kWideBlank ? 2 : 1;
+  if (c < gap + 1 || IsPad(k[c - gap - 1])) return false;
+  const Family before = FamilyOf(k[c - gap - 1]);
+  return before == FamilyOf(k[c]) && before != kFamilyDigit;
+}
+
+// Counts per column over the records of the common length.
+struct ColumnCounts {
+  explicit ColumnCounts(std::size_t length)
+      : Content(length),
+        Starts(length),
+        RunOn(length),
+        Both(length),
+        Changes(length),
+        Digits(length),
+        Zeros(length),
+        DigitValues(length),
+        Dates(length),
+        Inside(length) {}
+  std::vector<std::uint32_t> Content;  // not padding
+  std::vector<std::uint32_t> Starts;   // content with padding (or the record's start) before it
+  std::vector<std::uint32_t> RunOn;    // a digit after a digit, sign, comma or point
+  std::vector<std::uint32_t> Both;     // a character starts here, with content here and before
+  std::vector<std::uint32_t> Changes;  // of those, a change of kind that separates fields
+  std::vector<std::uint32_t> Digits;
+  std::vector<std::uint32_t> Zeros;
+  std::vector<std::array<std::uint32_t, 10>> DigitValues;
+  // Dates of 8 and 10 bytes (or padding as long) from here.
+  std::vector<std::array<std::uint32_t, 2>> Dates;
+  std::vector<bool> Inside;  // the second byte of a double-byte character in some record
+};
+
+// The second byte of each double-byte character (a full-width blank
+// included), reading from the record's start.
+void MarkSecondBytes(std::string_view record, std::vector<bool>& inside) {
+  for (std::size_t c = 0; c < record.size(); c += CharLength(record, c)) {
+    if (CharLength(record, c) == 2 && c + 1 < inside.size()) inside[c + 1] = true;
+  }
+}
+
+void CountRecord(std::string_view r, const ByteClass* k, ColumnCounts& n) {
+  const std::size_t length = r.size();
+  for (std::size_t c = 0; c < length; ++c) {
+    const unsigned char b = static_cast<unsigned char>(r[c]);
+    if (IsPad(k[c])) continue;
+    ++n.Content[c];
+    if (c == 0 || (IsPad(k[c - 1]) && !IsWordGap(k, c))) ++n.Starts[c];
+    if (IsDigitByte(b)) {
+      if (c > 0 && (k[c - 1] == kDigit || IsNumberMark(static_cast<unsigned char>(r[c - 1]))))
+        ++n.RunOn[c];
+      ++n.Digits[c];
+      ++n.DigitValues[c][b - '0'];
+      if (b == '0') ++n.Zeros[c];
+    }
+    // Punctuation says nothing either way (see SeparatesFields).
+    if (c > 0 && k[c] != kTrail && !IsPad(k[c - 1]) && k[c] != kPunct && k[c - 1] != kPunct) {
+      ++n.Both[c];
+      if (SeparatesFields(FamilyOf(k[c - 1]), FamilyOf(k[c]))) ++n.Changes[c];
+    }
+  }
+  MarkSecondBytes(r, n.Inside);
+}
+
+// Bits of information in a column's digits: about 3.3 for digits spread
+// evenly, near 0 for a column of leading zeros.
+double DigitEntropy(const std::array<std::uint32_t, 10>& values) {
+  double total = 0;
+  for (std::uint32_t v : values) total += v;
+  if (total == 0) return 0;
+  double bits = 0;
+  for (std::uint32_t v : values) {
+    if (v != 0) bits -= v / total * std::log2(v / total);
+  }
+  return bits;
+}
+
+// Shares of the records for the rules below, chosen on generated files of
+// known layout (bench/draft_score.py): "always" leaves room for a few odd
+// records, "some" for padding that only a few records show.
+constexpr double kAlways = 0.97;
+constexpr double kMost = 0.9;
+constexpr double kHalf = 0.5;
+constexpr double kSome = 0.05;
+constexpr double kZerosRise = 0.4;   // the rise in the share of '0' where leading zeros start
+constexpr double kSpreadBits = 2.5;  // digits this spread end a number (evenly spread: 3.3)
+
+struct Thresholds {
+  double Records;
+  bool AtLeast(std::uint32_t count, double share) const { return count >= share * Records; }
+};
+
+// The dates (or padding as long) from each column where one may start:
+// digits in at least half the records, nearly all of them the 1 or 2 of a
+// year. Only those columns are read again.
+void CountDates(const std::vector<std::string_view>& records, const std::vector<ByteClass>& classes,
+                std::size_t length, Thresholds t, ColumnCounts& n) {
+  std::vector<std::size_t> starts;
+  for (std::size_t c = 0; c + 8 <= length; ++c) {
+    const std::uint32_t year = n.DigitValues[c][1] + n.DigitValues[c][2];
+    if (t.AtLeast(n.Digits[c], kHalf) && year >= kAlways * n.Digits[c]) starts.push_back(c);
+  }
+  for (std::size_t i = 0; i < records.size() && !starts.empty(); ++i) {
+    const ByteClass* k = classes.data() + i * length;
+    for (std::size_t c : starts) {
+      if (IsDate(records[i], c, 8) || AllPad(k, c, 8)) ++n.Dates[c][0];
+      if (c + 10 <= length && (IsDate(records[i], c, 10) || AllPad(k, c, 10))) ++n.Dates[c][1];
+    }
+  }
+}
+
+// Boundaries that the columns show by themselves: content that always starts
+// at one column after padding, a change of the kind of character in nearly
+// every record, leading zeros starting again after a column of spread
+// digits, and the ends of dates.
+std::vector<bool> ClearBoundaries(const ColumnCounts& n, std::size_t length, Thresholds t) {
+  std::vector<bool> cut(length + 1, false);
+  cut[0] = cut[length] = true;
+  for (std::size_t p = 1; p < length; ++p) {
+    // Content that starts here after padding, unless it is the end of a
+    // right-aligned number: then the digits before run on into it.
+    const bool runs_on =
+        t.AtLeast(n.Content[p - 1], kHalf) && n.RunOn[p] >= kMost * n.Content[p - 1];
+    const bool starts = t.AtLeast(n.Content[p], kAlways) && n.Starts[p] > 0 &&
+                        t.AtLeast(n.Starts[p], kSome) && !runs_on;
+    const bool changes = t.AtLeast(n.Both[p], kHalf) && n.Changes[p] >= kMost * n.Both[p];
+    const bool zeros = t.AtLeast(n.Digits[p - 1], kAlways) && t.AtLeast(n.Digits[p], kAlways) &&
+                       n.Zeros[p] >= n.Zeros[p - 1] + kZerosRise * t.Records &&
+                       DigitEntropy(n.DigitValues[p - 1]) >= kSpreadBits;
+    cut[p] = starts || changes || zeros;
+  }
+  // A date is one field: its ends are boundaries, nothing inside it is.
+  for (std::size_t s = 0; s < length; ++s) {
+    for (std::size_t form = 0; form < 2; ++form) {
+      const std::size_t size = form == 0 ? 8 : 10;
+      if (s + size > length || !t.AtLeast(n.Dates[s][form], kAlways)) continue;
+      std::fill(cut.begin() + static_cast<std::ptrdiff_t>(s) + 1,
+                cut.begin() + static_cast<std::ptrdiff_t>(s + size), false);
+      cut[s] = cut[s + size] = true;
+      s += size - 1;
+      break;
+    }
+  }
+  for (std::size_t p = 1; p < length; ++p) {
+    if (n.Inside[p]) cut[p] = false;
+  }
+  return cut;
+}
+
+// One record's view of a part [a, b): where a right-aligned number at its end
+// starts, and where the content before that number ends.
+struct RightNumber {
+  bool Present = false;     // the part ends in a digit (a sign or mark may follow)
+  std::size_t Start = 0;    // first byte of the number
+  std::size_t LeftEnd = 0;  // after the last content byte before it (a: none)
+};
+
+RightNumber FindRightNumber(std::string_view r, const ByteClass* k, std::size_t a, std::size_t b) {
+  RightNumber found;
+  std::size_t i = b;
+  bool digit = false;
+  while (i > a && (k[i - 1] == kDigit || IsNumberMark(static_cast<unsigned char>(r[i - 1])))) {
+    digit = digit || k[i - 1] == kDigit;
+    --i;
+  }
+  if (!digit) return found;
+  found.Present = true;
+  found.Start = i;
+  // Numbers are padded with ASCII blanks only: full-width blanks before the
+  // number pad the content before it.
+  while (i > a && k[i - 1] == kBlank) --i;
+  found.LeftEnd = AllPad(k, a, i - a) ? a : i;
+  return found;
+}
+
+// Where a part [a, b) that ends in a right-aligned number splits from the
+// content before it: after the longest content before the number, when that
+// never reaches into a number. Returns b when it does not split; sets
+// `guessed` when the split lies in padding that both could own.
+std::size_t SplitBeforeNumber(const std::vector<std::string_view>& records,
+                              const std::vector<ByteClass>& classes, std::size_t length,
+                              std::size_t a, std::size_t b, Thresholds t, bool& guessed) {
+  std::uint32_t with_number = 0;
+  std::uint32_t with_left = 0;  // content before the number
+  std::uint32_t separated = 0;  // ... with padding between them
+  std::size_t min_start = b;    // the first byte of a number, where padding shows it
+  std::size_t left_max = a;
+  std::size_t left_min = b;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const ByteClass* k = classes.data() + i * length;
+    RightNumber n = FindRightNumber(records[i], k, a, b);
+    if (!n.Present) {
+      if (!AllPad(k, a, b - a)) return b;  // content of another kind at the end
+      continue;
+    }
+    ++with_number;
+    if (n.LeftEnd == a && n.Start > a) min_start = std::min(min_start, n.Start);
+    if (n.LeftEnd == a) continue;
+    ++with_left;
+    if (n.LeftEnd == n.Start) continue;  // a number that runs into the content before it
+    ++separated;
+    min_start = std::min(min_start, n.Start);
+    left_max = std::max(left_max, n.LeftEnd);
+    left_min = std::min(left_min, n.LeftEnd);
+  }
+  // Content that always abuts the number shows no alignment: one field.
+  if (!t.AtLeast(with_number, kAlways) || separated * 2 < with_left || left_max == a ||
+      left_max > min_start)
+    return b;
+  // Where content runs into the number in some records, the number starts
+  // at the first byte that padding shows it may hold.
+  if (separated < with_left) return min_start;
+  guessed = left_max < min_start && left_min < left_max;
+  return left_max;
+}
+
+// A part whose content always reaches one column and never beyond: a field of
+// fixed width followed by a filler. Returns b when the part has no such end.
+std::size_t SplitBeforeFiller(const ColumnCounts& n, std::size_t a, std::size_t b, Thresholds t) {
+  std::size_t e = b;
+  while (e > a && n.Content[e - 1] == 0) --e;
+  if (e == a || e + 1 >= b || !t.AtLeast(n.Content[e - 1], kAlways)) return b;
+  return e;
+}
+
+FieldKind KindOf(const std::vector<std::string_view>& records,
+                 const std::vector<ByteClass>& classes, std::size_t length, std::size_t a,
+                 std::size_t b, DraftField& field) {
+  bool any_content = false;
+  bool digits_only = true;  // every content byte a digit, no padding
+  bool number = true;       // padding, then a number, in every record
+  bool digit_first = true;  // the content begins with a digit in every record
+  bool zero_first = false;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const ByteClass* k = classes.data() + i * length;
+    std::string_view r = records[i];
+    if (IsPad(k[a])) field.PadLeft = true;
+    if (IsPad(k[b - 1])) field.PadRight = true;
+    std::size_t first = a;
+    while (first < b && IsPad(k[first])) ++first;
+    if (first == b) continue;
+    any_content = true;
+    if (k[first] != kDigit) digit_first = false;
+    if (r[first] == '0') zero_first = true;
+    RightNumber n = FindRightNumber(r, k, a, b);
+    if (!n.Present || n.LeftEnd != a) number = false;
+    for (std::size_t c = a; c < b; ++c) {
+      if (k[c] != kDigit) digits_only = false;
+    }
+  }
+  if (!any_content) return FieldKind::Blank;
+  if (digits_only) return zero_first && b - a > 1 ? FieldKind::ZeroDigits : FieldKind::Digits;
+  if (number && field.PadLeft) return FieldKind::Number;
+  if (digit_first && zero_first) return FieldKind::ZeroDigits;
+  return FieldKind::Text;
+}
+
+}  // namespace
+
+void ClassifyRecord(std::string_view record, ByteClass* classes) {
+  const std::size_t size = record.size();
+  for (std::size_t c = 0; c < size;) {
+    const unsigned char b = static_cast<unsigned char>(record[c]);
+    if (IsLeadByte(b) && c + 1 < size) {
+      const bool wide_blank =
+          b == kWideBlankLead && static_cast<unsigned char>(record[c + 1]) == kWideBlankTrail;
+      classes[c] = wide_blank ? kWideBlank : kLead;
+      classes[c + 1] = wide_blank ? kWideBlank : kTrail;
+      c += 2;
+      continue;
+    }
+    classes[c++] = IsLeadByte(b) ? kOther : ClassOfSingle(b);
+  }
+}
+
+DraftLayout DraftFromRecords(const std::vector<std::string_view>& records, std::size_t length,
+                             const std::vector<std::string_view>& others) {
+  DraftLayout layout;
+  layout.RecordLength = length;
+  if (length == 0) return layout;
+  std::vector<ByteClass> classes(records.size() * length);
+  ColumnCounts counts(length);
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    ByteClass* k = classes.data() + i * length;
+    ClassifyRecord(records[i], k);
+    CountRecord(records[i], k, counts);
+  }
+  for (std::string_view r : others) MarkSecondBytes(r, counts.Inside);
+  const Thresholds t{static_cast<double>(records.size())};
+  CountDates(records, classes, length, t, counts);
+
+  std::vector<bool> cut = ClearBoundaries(counts, length, t);
+  std::vector<bool> guessed(length + 1, false);
+  // Each part between clear boundaries may still hold a text and a
+  // right-aligned number, or a fixed field and a filler.
+  for (std::size_t a = 0; a < length;) {
+    std::size_t b = a + 1;
+    while (!cut[b]) ++b;
+    // Split from the right until nothing splits: each split leaves a part
+    // before it that may hold another number.
+    for (std::size_t end = b; end > a;) {
+      bool guess = false;
+      std::size_t split = SplitBeforeNumber(records, classes, length, a, end, t, guess);
+      if (split == end) split = SplitBeforeFiller(counts, a, end, t);
+      while (split < end && counts.Inside[split]) ++split;  // never inside a character
+      if (split == end) break;
+      cut[split] = true;
+      guessed[split] = guess;
+      end = split;
+    }
+    a = b;
+  }
+  std::size_t a = 0;
+  for (std::size_t p = 1; p <= length; ++p) {
+    if (!cut[p]) continue;
+    DraftField field;
+    field.Width = p - a;
+    field.Guessed = guessed[a];
+    field.Kind = KindOf(records, classes, length, a, p, field);
+    layout.Fields.push_back(field);
+    a = p;
+  }
+  return layout;
+}
+
+}  // namespace tabulon::check::draft

@@ -1,0 +1,130 @@
+// The draft's byte classes and boundary rules, on small sets of records
+// whose layout is known: each padding kind, numbers that must stay whole,
+// and boundaries that would split a double-byte character.
+#include "check/draft_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tabulon::check::draft {
+
+// For the messages of failed expectations (found by argument lookup).
+void PrintTo(const DraftField& f, std::ostream* os) {
+  *os << "{" << f.Width << " kind " << int(f.Kind) << " left " << f.PadLeft << " right "
+      << f.PadRight << " guessed " << f.Guessed << "}";
+}
+
+namespace {
+
+// One letter per class, in the order of ByteClass.
+std::string ClassLetters(std::string_view record) {
+  std::vector<ByteClass> classes(record.size());
+  ClassifyRecord(record, classes.data());
+  std::string letters;
+  for (ByteClass c : classes) letters += "DLBWltKPO"[c];
+  return letters;
+}
+
+TEST(DraftClasses, CharactersAreReadFromTheRecordStart) {
+  struct Case {
+    std::string_view Record;
+    std::string_view Classes;
+  };
+  const Case cases[] = {
+      {"0a Z-", "DLBLP"},
+      // A full-width blank, a kanji, half-width kana.
+      {"\x81\x40\x8e\x52\xb1\xdf", "WWltKK"},
+      // 0x81 0x40 as the trail and the next byte of other characters is no blank.
+      {"\x88\x81\x40\x41", "ltPL"},
+      // A lead byte at the end, control bytes, bytes that start no character.
+      {"\x01\x7f\x80\xfd\x8e", "OOOOO"},
+      {"\t\x8e\x52", "Olt"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ClassLetters(c.Record), c.Classes) << c.Record;
+}
+
+struct Field {
+  std::size_t Width;
+  FieldKind Kind;
+  bool PadLeft = false;
+  bool PadRight = false;
+  bool Guessed = false;
+};
+
+bool operator==(const DraftField& a, const Field& b) {
+  return a.Width == b.Width && a.Kind == b.Kind && a.PadLeft == b.PadLeft &&
+         a.PadRight == b.PadRight && a.Guessed == b.Guessed;
+}
+
+struct LayoutCase {
+  const char* Name;
+  std::vector<std::string_view> Records;  // all of one length
+  std::vector<Field> Fields;
+  std::vector<std::string_view> Others = {};  // records of other lengths
+};
+
+// 山 田 佐 藤 花 子 森 一, and the full-width blank.
+#define YAMA "\x8e\x52"
+#define TA "\x93\x63"
+#define SA "\x8d\xb2"
+#define FUJI "\x93\xa1"
+#define HANA "\x89\xd4"
+#define KO "\x8e\x71"
+#define MORI "\x90\x58"
+#define ICHI "\x88\xea"
+#define WB "\x81\x40"
+
+TEST(DraftLayout, BoundariesAndPaddingOfKnownLayouts) {
+  using K = FieldKind;
+  const LayoutCase cases[] = {
+      {"leading zeros, then a name padded with full-width blanks",
+       {"000123" YAMA TA WB WB, "000124" SA FUJI HANA KO, "004125" MORI WB WB WB},
+       {{6, K::ZeroDigits}, {8, K::Text, false, true}}},
+      {"a name with one full-width blank between its words is one field",
+       {YAMA TA WB TA HANA WB WB, SA FUJI WB HANA KO WB WB, MORI TA WB ICHI WB WB WB},
+       {{14, K::Text, false, true}}},
+      {"text padded on the right, then a number padded on the left: the boundary follows "
+       "the longest text",
+       {"ABCDE   12", "AB    -345", "ABC      7"},
+       {{5, K::Text, false, true}, {5, K::Number, true, false, true}}},
+      {"a right-aligned number keeps its last digits; leading zeros start the next field",
+       {"  1231000567", " 98762000012", "     3001234", "   -54000099", "  1005000001",
+        "   206001111", "  3337000222", "    48000333", "  5559000444", "     0000555"},
+       {{6, K::Number, true}, {6, K::ZeroDigits}}},
+      {"a date stays whole before leading zeros",
+       {"2024011500012", "1999123100345", "2010063000007", "2023110200999"},
+       {{8, K::Digits}, {5, K::ZeroDigits}}},
+      {"content that always ends at one byte, then a filler",
+       {"AB12    ", "CD34    ", "EF56    "},
+       {{4, K::Text}, {4, K::Blank, true, true}}},
+      {"one blank after fixed content is spare room, no filler",
+       {"AB12 ", "CD34 ", "EF56 "},
+       {{5, K::Text, false, true}}},
+      {"no boundary inside a character of any record",
+       {"12" YAMA TA, "34" TA YAMA, "5" YAMA TA "X"},
+       {{6, K::Text}}},
+      {"no boundary inside a character of a record of another length",
+       {"12" YAMA TA, "34" TA YAMA, "56" TA TA},
+       {{6, K::Text}},
+       {"5" YAMA TA}},
+  };
+  for (const LayoutCase& c : cases) {
+    const std::size_t length = c.Records.front().size();
+    DraftLayout layout = DraftFromRecords(c.Records, length, c.Others);
+    std::size_t sum = 0;
+    for (const DraftField& f : layout.Fields) sum += f.Width;
+    EXPECT_EQ(sum, length) << c.Name;
+    ASSERT_EQ(layout.Fields.size(), c.Fields.size()) << c.Name;
+    for (std::size_t i = 0; i < c.Fields.size(); ++i) {
+      EXPECT_TRUE(layout.Fields[i] == c.Fields[i])
+          << c.Name << ", field " << i + 1 << ": " << testing::PrintToString(layout.Fields[i]);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tabulon::check::draft
