@@ -92,8 +92,7 @@ std::vector<std::string> CommandArguments(int argc, char** argv) {
 const Text* MissingFileMessage(const char* text_name, const char* parameter_name) {
   if (text_name != nullptr && !platform::PassesExistenceTest(text_name))
     return &messages::kTextFileNotFound;
-  if (!platform::PassesExistenceTest(parameter_name))
-    return &messages::kParameterFileNotFound;
+  if (!platform::PassesExistenceTest(parameter_name)) return &messages::kParameterFileNotFound;
   return nullptr;
 }
 
