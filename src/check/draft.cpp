@@ -243,9 +243,8 @@ int RunDraft(std::string_view text_name) {
   SampleRecords records;
   DraftSample sample;
   const Text* refusal = ReadSample(text, records, sample.WholeFile);
-  // While the text file is open it is one of the run's inputs: the draft
-  // never goes into it.
-  if (!refusal && platform::IsRunInput(platform::StandardOutput()))
+  // The text file is one of the run's own files: the draft never goes into it.
+  if (!refusal && platform::IsRunFile(platform::StandardOutput()))
     refusal = &messages::kDraftIntoInput;
   closer.Close();
   sample.Records = records.Ends.size();
