@@ -19,18 +19,6 @@
 namespace tabulon::platform {
 namespace {
 
-// A whole read as the program makes it (the parameter file's reader); false
-// when the file cannot be read.
-bool ReadWhole(const std::string& name, std::string& contents) {
-  try {
-    contents = ReadParameterFile(name);
-    return true;
-  } catch (const EFOpenError&) {
-    contents.clear();
-    return false;
-  }
-}
-
 // A fresh directory under the temporary directory, removed afterwards.
 class Win32Test : public ::testing::Test {
  protected:

@@ -26,18 +26,6 @@
 namespace tabulon::platform {
 namespace {
 
-// A whole read as the program makes it (the parameter file's reader); false
-// when the file cannot be read.
-bool ReadWhole(const std::string& name, std::string& contents) {
-  try {
-    contents = ReadParameterFile(name);
-    return true;
-  } catch (const EFOpenError&) {
-    contents.clear();
-    return false;
-  }
-}
-
 class PosixTest : public ::testing::Test {
  protected:
   test::TempDir Dir;
