@@ -8,6 +8,7 @@
 #include "base/cp932.h"
 #include "base/errors.h"
 #include "base/messages.h"
+#include "check/check_options.h"
 #include "check/layout_check.h"
 #include "check/run_check.h"
 #include "platform/platform.h"
@@ -171,12 +172,6 @@ const Text& Confidence(const draft::DraftLayout& layout, const DraftSample& samp
   return messages::kDraftSureHigh;
 }
 
-void WriteError(const Text& text) {
-  std::string line(In(text, platform::TerminalTextForm(platform::StandardError())));
-  line += "\r\n";
-  platform::Write(platform::StandardError(), line.data(), line.size());
-}
-
 }  // namespace
 
 std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sample) {
@@ -225,17 +220,13 @@ std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sampl
 }
 
 int RunDraft(std::string_view text_name) {
-  const bool standard_input = text_name == "-";
-  if (!standard_input && !platform::PassesExistenceTest(std::string(text_name).c_str())) {
+  if (text_name != kStandardInputName &&
+      !platform::PassesExistenceTest(std::string(text_name).c_str())) {
     WriteError(messages::kTextFileNotFound);
     return kStatusCouldNotRun;
   }
   LineFile text;
-  if (standard_input) {
-    BindStandardInput(text);
-  } else {
-    BindName(text, text_name);
-  }
+  BindTextFile(text, text_name);
   OpenForReading(text);
   CheckIo();
   CloseOnUnwind closer(text);

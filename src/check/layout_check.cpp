@@ -7,6 +7,7 @@
 #include "base/cp932.h"
 #include "base/errors.h"
 #include "base/simd.h"
+#include "check/check_options.h"
 #include "convert/field_plan.h"
 #include "params/parameter_file.h"
 #include "textio/io_codes.h"
@@ -251,15 +252,19 @@ std::uint64_t BytesAfterEndOfData(LineFile& text) {
 
 }  // namespace
 
-TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
-                           std::uint32_t capacity) {
-  TextFindings findings;
-  LineFile text;
-  if (name == "-") {
+void BindTextFile(LineFile& text, std::string_view name, std::uint32_t capacity) {
+  if (name == kStandardInputName) {
     BindStandardInput(text, capacity);
   } else {
     BindName(text, name, capacity);
   }
+}
+
+TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
+                           std::uint32_t capacity) {
+  TextFindings findings;
+  LineFile text;
+  BindTextFile(text, name, capacity);
   OpenForReading(text);
   CheckIo();
   CloseOnUnwind closer(text);

@@ -99,6 +99,9 @@ class RecordScanner {
   Utf8Reader Utf8;  // the whole file as UTF-8
 };
 
+// Binds `text` to the text file `name`, or to standard input for "-".
+void BindTextFile(LineFile& text, std::string_view name, std::uint32_t capacity = kFileCapacity);
+
 // Checks the text file against the layout, reading it through a buffer of
 // `capacity` bytes (1 to kFileCapacity); the name "-" reads standard input.
 // Raises EInOutError when the file cannot be opened or read.

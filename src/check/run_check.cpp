@@ -41,10 +41,6 @@ void WriteError(std::string_view message) {
   WriteLines(platform::StandardError(), {std::string(message)});
 }
 
-void WriteError(const Text& text) {
-  WriteError(In(text, platform::TerminalTextForm(platform::StandardError())));
-}
-
 // A refused command line: the reason naming the option, then the usage line.
 int Refuse(const OptionScan& scan) {
   TextForm form = platform::TerminalTextForm(platform::StandardError());
@@ -78,6 +74,10 @@ int ShowVersion() {
 }
 
 }  // namespace
+
+void WriteError(const Text& text) {
+  WriteError(In(text, platform::TerminalTextForm(platform::StandardError())));
+}
 
 int RunCheck(const std::vector<std::string>& arguments) {
   CheckOptions options;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "base/messages.h"
+
 namespace tabulon::check {
 
 // Exit statuses.
@@ -18,6 +20,10 @@ inline constexpr int kStatusCouldNotRun = 2;
 // to standard output and return kStatusNothingFound. Returns the exit status.
 // Errors of the file operations propagate to the caller.
 int RunCheck(const std::vector<std::string>& arguments);
+
+// Writes one of the check's messages on standard error, in the terminal's
+// form; dropped when standard error is one of the check's own files.
+void WriteError(const Text& text);
 
 // The process entry: runs the check and ends the process with its status,
 // kStatusCouldNotRun after an error (its message on standard error).
