@@ -74,14 +74,10 @@ inline BlockMasks ClassifyBlock(const unsigned char* p) {
 
 // Whether p[t] starts a character, reading the piece p[0 ..] whose first
 // character starts at `phase` (0, or 1 when p[0] ends a character begun in
-// the piece before). Any byte that cannot be a lead byte ends a character,
-// so only the run of lead bytes just before t needs counting: the characters
-// in it are pairs.
+// the piece before).
 inline bool StartsCharacterAt(const unsigned char* p, std::size_t t, std::size_t phase) {
-  if (t < phase) return false;
-  std::size_t s = t;
-  while (s > phase && IsLeadByte(p[s - 1])) --s;
-  return (t - s) % 2 == 0;
+  const char* text = reinterpret_cast<const char*>(p);
+  return t >= phase && StartsCharacter(text + phase, text + t);
 }
 
 }  // namespace
