@@ -6,6 +6,7 @@
 #   bench/run.sh scale            # tabulon alone: 1 MB to 1 GB, one 100 MB line, one record
 #   bench/run.sh threads [SIZE ROUNDS FILES]  # 1 CPU against all, cat and dd; many files
 #   bench/run.sh draft [SEEDS]     # tabulon-check --draft on generated layouts (bench/draft_score.py)
+#   bench/run.sh against BINARY [SIZE ROUNDS [SHAPE...]]  # this build against another binary
 #
 # "peers" times, interleaved and repeated on the same file: tabulon; a plain
 # read/write copy (dd bs=128K, the ceiling); cut -b on the same columns; and
@@ -269,10 +270,58 @@ threads() {
   rm -f "$work"/part*
 }
 
+# This build against another tabulon binary (the same program before a
+# change), on one CPU (taskset -c 0) and on every CPU, with `cat > out` and
+# the dd copy in the same rounds: each round runs every tool once, in turn,
+# so that a change in the machine's load falls on all of them alike. Prints
+# the median seconds of each and the ratio other/this (above 1: this build
+# is faster). The two binaries' outputs are compared once per shape.
+against() {
+  local other=${1:?usage: bench/run.sh against BINARY [SIZE ROUNDS [SHAPE...]]}
+  local size=${2:-200M} rounds=${3:-7}
+  shift 3 || shift $#
+  local shapes=("$@")
+  ((${#shapes[@]})) || shapes=(mixed narrow wide)
+  printf '%-7s %8s %8s %8s %8s %8s %8s %8s %8s\n' shape 'this 1' 'other 1' 'ratio 1' \
+    "this $(nproc)" "other $(nproc)" "ratio $(nproc)" 'cat>out' dd
+  for shape in "${shapes[@]}"; do
+    local params=$work/$shape.params text=$work/$shape.txt
+    "$datagen" "$shape" "$size" "$params" "$text"
+    "$tabulon" -f "$params" "$text" "$work/this.csv"
+    "$other" -f "$params" "$text" "$work/other.csv"
+    cmp -s "$work/this.csv" "$work/other.csv" || { echo "$shape: outputs differ" >&2; exit 1; }
+    rm -f "$work/this.csv" "$work/other.csv"
+    declare -A secs=()
+    for ((r = 0; r < rounds; r++)); do
+      for tool in this1 other1 thisN otherN cat dd; do
+        local t
+        case $tool in
+          this1) t=$(timed taskset -c 0 "$tabulon" -f "$params" "$text" "$work/out") ;;
+          other1) t=$(timed taskset -c 0 "$other" -f "$params" "$text" "$work/out") ;;
+          thisN) t=$(timed "$tabulon" -f "$params" "$text" "$work/out") ;;
+          otherN) t=$(timed "$other" -f "$params" "$text" "$work/out") ;;
+          cat) t=$(timed sh -c 'cat "$1" > "$2"' cat "$text" "$work/out") ;;
+          dd) t=$(timed dd if="$text" of="$work/out" bs=128K status=none) ;;
+        esac
+        secs[$tool]+="${t%% *} "
+        [[ -z ${BENCH_TRACE:-} ]] || echo "$shape $tool ${t%% *}" >&2
+      done
+    done
+    declare -A m=()
+    for tool in this1 other1 thisN otherN cat dd; do m[$tool]=$(median_of "${secs[$tool]}"); done
+    printf '%-7s %8.3f %8.3f %8.2f %8.3f %8.3f %8.2f %8.3f %8.3f\n' "$shape" "${m[this1]}" \
+      "${m[other1]}" "$(awk -v a="${m[other1]}" -v b="${m[this1]}" 'BEGIN { print a / b }')" \
+      "${m[thisN]}" "${m[otherN]}" "$(awk -v a="${m[otherN]}" -v b="${m[thisN]}" 'BEGIN { print a / b }')" \
+      "${m[cat]}" "${m[dd]}"
+    rm -f "$text" "$work/out" "$work/stdout"
+  done
+}
+
 case $mode in
   peers) shift || true; peers "$@" ;;
   scale) scale ;;
   threads) shift || true; threads "$@" ;;
   draft) python3 "$root/bench/draft_score.py" --check "$build/tabulon-check" --seeds "${2:-1001-1040}" ;;
-  *) echo "usage: bench/run.sh [peers [SIZE [ROUNDS [SHAPE...]]] | scale | threads [SIZE [ROUNDS [FILES]]] | draft [SEEDS]]" >&2; exit 2 ;;
+  against) shift; against "$@" ;;
+  *) echo "usage: bench/run.sh [peers [SIZE [ROUNDS [SHAPE...]]] | scale | threads [SIZE [ROUNDS [FILES]]] | draft [SEEDS] | against BINARY [SIZE [ROUNDS [SHAPE...]]]]" >&2; exit 2 ;;
 esac

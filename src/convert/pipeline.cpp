@@ -37,6 +37,7 @@
 #include "convert/pipeline.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -62,6 +63,23 @@ namespace tabulon {
 }
 
 namespace {
+
+#if defined(TABULON_TURN_COUNTS)
+thread_local bool holds_write_turn = false;
+std::atomic<std::uint64_t> converted_bytes{0};
+std::atomic<std::uint64_t> converted_in_write_turn{0};
+
+void SetWriteTurn(bool held) {
+  holds_write_turn = held;
+}
+void CountConverted(std::size_t output_bytes) {
+  converted_bytes += output_bytes;
+  if (holds_write_turn) converted_in_write_turn += output_bytes;
+}
+#else
+inline void SetWriteTurn(bool) {}
+inline void CountConverted(std::size_t) {}
+#endif
 
 constexpr std::size_t kLargestBlock = 256 << 10;
 constexpr std::size_t kBlockStep = 16 << 10;
@@ -272,6 +290,7 @@ class Blocks {
     job.More = more;
     if (!Writing) {
       Writing = true;
+      SetWriteTurn(true);
       while (!Stopping && JobAt(NextWrite).Ready) {
         Job& next = JobAt(NextWrite);
         const bool last = !next.More;
@@ -284,6 +303,7 @@ class Blocks {
         ++NextWrite;
       }
       Writing = false;
+      SetWriteTurn(false);
       Turns.notify_all();
     }
     if (more) Turns.wait(hold, [this, &job] { return Stopping || !job.Ready; });
@@ -369,6 +389,7 @@ class Blocks {
       BindBlockWriter(self.Sink, job.Output, OutputRoom);
       const bool more = ConvertWhileRoom(self, job);
       job.OutputSize = self.Sink.Position;
+      CountConverted(job.OutputSize);
       if (!HandOver(job, more)) return false;
       if (!more) return true;
     }
@@ -451,5 +472,11 @@ BlocksEnd ConvertInBlocks(LineFile& text, LineFile& out, SpillBuffer& spill, con
                           char separator, const BlockShape& shape) {
   return Blocks(text, out, plan, separator, shape).Run(spill);
 }
+
+#if defined(TABULON_TURN_COUNTS)
+TurnCounts ReadTurnCounts() {
+  return {converted_bytes.load(), converted_in_write_turn.load()};
+}
+#endif
 
 }  // namespace tabulon

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "convert/record.h"
 #include "textio/io_codes.h"
@@ -65,6 +66,18 @@ enum class BlocksEnd {
 // line-by-line loop does.
 BlocksEnd ConvertInBlocks(LineFile& text, LineFile& out, SpillBuffer& spill, const RecordPlan& plan,
                           char separator, const BlockShape& shape);
+
+#if defined(TABULON_TURN_COUNTS)
+// A build with TABULON_TURN_COUNTS counts the output bytes the blocks
+// convert, and those converted by a thread while it holds the write turn
+// (which must be none: the writing thread only writes), since the process
+// started.
+struct TurnCounts {
+  std::uint64_t Converted = 0;
+  std::uint64_t ConvertedInWriteTurn = 0;
+};
+TurnCounts ReadTurnCounts();
+#endif
 
 // The checks of the file loop, after reading a line and after writing one.
 // The error they raise is made out of line, so that it carries the same

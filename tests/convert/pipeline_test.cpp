@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,14 +43,15 @@ struct Outcome {
 enum class Failing { Reads, WriteOuts };
 
 Outcome Convert(const test::TempDir& dir, const std::string& parameters, bool in_blocks,
-                Failing failing, int transfers, const BlockShape& shape = {2, 12, 3, 240}) {
+                Failing failing, int transfers, const BlockShape& shape = {2, 12, 3, 240},
+                bool full_buffers = false) {
   FieldTable table;
   EXPECT_EQ(LoadParameterText(parameters, table), "");
   const RecordPlan plan = MakePlan(table);
   auto text = std::make_unique<LineFile>();
   auto out = std::make_unique<LineFile>();
-  BindName(*text, dir.Path("in.txt"), 5);
-  BindName(*out, dir.Path("out.csv"), 7);
+  BindName(*text, dir.Path("in.txt"), full_buffers ? kFileCapacity : 5);
+  BindName(*out, dir.Path("out.csv"), full_buffers ? kFileCapacity : 7);
   EXPECT_EQ(OpenForReading(*text), 0);
   EXPECT_EQ(OpenForWriting(*out), 0);
   LineFile& failing_file = failing == Failing::Reads ? *text : *out;
@@ -128,6 +130,43 @@ TEST(ConvertInBlocks, OutputBlocksOfAnyRoomTakeTheLongestRecords) {
     }
   }
 }
+
+#if defined(TABULON_TURN_COUNTS)
+// The writing thread only writes. With 200 one-byte quoted fields over
+// records full of quotes and commas (the text grows fourfold and more), on
+// the shapes of two to eight CPUs, no output byte is converted by a thread
+// while it holds the write turn.
+TEST(ConvertInBlocks, NothingIsConvertedWithTheWriteTurn) {
+  test::TempDir dir;
+  std::string record;
+  for (int i = 0; i < 200; ++i) record += "a\",b"[i % 4];
+  std::string text;
+  // Full records, and runs of short ones whose text (mostly empty fields)
+  // is a hundred times their size: they fill output blocks.
+  for (std::size_t i = 0; i < 8000; ++i)
+    text += record.substr(0, i % 1000 < 500 ? 150 + i % 51 : i % 3) + "\r\n";
+  dir.Write("in.txt", text);
+  std::string parameters;
+  for (int i = 0; i < 200; ++i) parameters += "X,1\r\n";
+  FieldTable table;
+  ASSERT_EQ(LoadParameterText(parameters, table), "");
+  const RecordPlan plan = MakePlan(table);
+  const Outcome whole = Convert(dir, parameters, false, Failing::Reads, 1 << 30, {}, true);
+  for (unsigned cpus : {2u, 4u, 8u}) {
+    const BlockShape shape = BlockShapeFor(cpus, plan, kFileCapacity);
+    const TurnCounts before = ReadTurnCounts();
+    ASSERT_EQ(Convert(dir, parameters, true, Failing::Reads, 1 << 30, shape, true), whole);
+    const TurnCounts after = ReadTurnCounts();
+    const std::uint64_t converted = after.Converted - before.Converted;
+    const std::uint64_t by_writer = after.ConvertedInWriteTurn - before.ConvertedInWriteTurn;
+    std::printf("%u CPUs: %llu of %llu output bytes converted with the write turn\n", cpus,
+                static_cast<unsigned long long>(by_writer),
+                static_cast<unsigned long long>(converted));
+    EXPECT_EQ(converted, whole.Output.size()) << cpus << " CPUs";
+    EXPECT_EQ(by_writer, 0u) << cpus << " CPUs";
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace tabulon
