@@ -272,8 +272,9 @@ threads() {
 
 # This build against another tabulon binary (the same program before a
 # change), on one CPU (taskset -c 0) and on every CPU, with `cat > out` and
-# the dd copy in the same rounds: each round runs every tool once, in turn,
-# so that a change in the machine's load falls on all of them alike. Prints
+# the dd copy in the same rounds: each round runs every tool once, in turn
+# (in the opposite order every other round), so that a change in the
+# machine's load falls on all of them alike. Prints
 # the median seconds of each and the ratio other/this (above 1: this build
 # is faster). The two binaries' outputs are compared once per shape.
 against() {
@@ -293,7 +294,10 @@ against() {
     rm -f "$work/this.csv" "$work/other.csv"
     declare -A secs=()
     for ((r = 0; r < rounds; r++)); do
-      for tool in this1 other1 thisN otherN cat dd; do
+      # Every other round in the opposite order: no tool always follows the same one.
+      local order=(this1 other1 thisN otherN cat dd)
+      ((r % 2 == 0)) || order=(dd cat otherN thisN other1 this1)
+      for tool in "${order[@]}"; do
         local t
         case $tool in
           this1) t=$(timed taskset -c 0 "$tabulon" -f "$params" "$text" "$work/out") ;;
