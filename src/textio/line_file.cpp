@@ -84,6 +84,7 @@ std::int32_t LeaveOpen(LineFile& file) {
 }
 
 std::int32_t StandardInputOpener(LineFile& file) {
+  if (file.State != StateReading) return kCodeNotWriting;  // standard input is only read
   std::int32_t code = OpenWith(file, [](const char*) {
     return platform::OpenResult{platform::StandardInput(), 0};
   });
