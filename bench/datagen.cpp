@@ -53,7 +53,8 @@ bool WriteParams(const char* name, const std::vector<Field>& fields) {
 
 int main(int argc, char** argv) {
   if (argc < 5) {
-    std::fprintf(stderr, "usage: datagen mixed|narrow|wide SIZE PARAMS_OUT TEXT_OUT [SEED]\n");
+    std::fprintf(stderr,
+                 "usage: datagen mixed|narrow|wide|quoted SIZE PARAMS_OUT TEXT_OUT [SEED]\n");
     return 2;
   }
   std::vector<Field> fields = workload::Layout(argv[1]);

@@ -8,6 +8,8 @@
 //           numbers, and now and then a comma or a double quote.
 //   narrow  100 fields of 4 bytes, the codes cycling through all kinds.
 //   wide    4 fields of 100 bytes of mixed single- and double-byte text.
+//   quoted  200 one-byte X fields of letters, digits and blanks, now and then
+//           a comma or a double quote: text that grows fourfold and more.
 #pragma once
 
 #include <cstdint>
@@ -186,6 +188,10 @@ inline std::vector<Field> Layout(std::string_view shape) {
       fields.push_back(
           {kTypes[i % 3], 4, kTrims[i % 5], kContents[i % 4], i % 2 == 0 ? Pad::Left : Pad::Right});
     }
+    return fields;
+  }
+  if (shape == "quoted") {
+    fields.assign(200, {'X', 1, 0, Content::Ascii, Pad::None});
     return fields;
   }
   if (shape == "wide") {
