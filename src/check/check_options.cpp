@@ -14,6 +14,10 @@ constexpr CheckOptionRow kRows[] = {
     {.Name = "--draft",
      .Flag = &CheckOptions::Draft,
      .Help = "write a parameter file drafted from the text file's records"},
+    {.Name = "--kind",
+     .Value = &CheckOptions::Kind,
+     .ValueName = "POS:VALUE",
+     .Help = "check or draft only the records whose bytes at POS (from 1) are VALUE"},
     {.Name = "--help", .Flag = &CheckOptions::Help, .Help = "show this help and exit"},
     {.Name = "--version", .Flag = &CheckOptions::Version, .Help = "show the version and exit"},
 };

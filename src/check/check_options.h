@@ -3,6 +3,7 @@
 //
 //   -f parafile   the parameter file (also -F, -fparafile)
 //   --draft       draft a parameter file from the text file instead
+//   --kind POS:VALUE  only the records whose bytes at POS (from 1) are VALUE
 //   --help        usage on standard output
 //   --version     name and version
 //   --            ends the options: every later argument is a file name
@@ -24,6 +25,7 @@ struct CheckOptions {
   bool Version = false;
   bool Draft = false;
   std::string ParameterFileName;
+  std::string Kind;  // --kind's argument, read by ParseKindOption; empty: every record
   std::vector<std::string> FileNames;  // the arguments that are not options, in order
 };
 

@@ -116,11 +116,11 @@ bool SampleReadsAsUtf8(const SampleRecords& sample) {
 }
 
 // The length most records have (the shorter one on a tie) and how many have it.
-std::pair<std::size_t, std::size_t> CommonLength(const SampleRecords& sample) {
+std::pair<std::size_t, std::size_t> CommonLength(const std::vector<std::string_view>& records) {
   std::unordered_map<std::size_t, std::size_t> counts;
   std::pair<std::size_t, std::size_t> best{0, 0};
-  for (std::size_t i = 0; i < sample.Ends.size(); ++i) {
-    std::size_t length = sample.Record(i).size();
+  for (std::string_view r : records) {
+    std::size_t length = r.size();
     std::size_t n = ++counts[length];
     if (n > best.second || (n == best.second && length < best.first)) best = {length, n};
   }
@@ -219,7 +219,23 @@ std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sampl
   return out;
 }
 
-int RunDraft(std::string_view text_name) {
+const Text* DraftOf(const std::vector<std::string_view>& records, bool whole_file, std::string& out,
+                    const std::vector<std::size_t>& cuts) {
+  DraftSample sample;
+  sample.WholeFile = whole_file;
+  sample.Records = records.size();
+  std::tie(sample.CommonLength, sample.AtCommonLength) = CommonLength(records);
+  if (sample.AtCommonLength * 2 <= sample.Records) return &messages::kDraftNoCommonLength;
+  std::vector<std::string_view> common;
+  std::vector<std::string_view> others;
+  for (std::string_view r : records)
+    (r.size() == sample.CommonLength ? common : others).push_back(r);
+  draft::DraftLayout layout = draft::DraftFromRecords(common, sample.CommonLength, others, cuts);
+  out += DraftText(layout, sample);
+  return nullptr;
+}
+
+int RunDraft(std::string_view text_name, const KindKey* only) {
   if (text_name != kStandardInputName &&
       !platform::PassesExistenceTest(std::string(text_name).c_str())) {
     WriteError(messages::kTextFileNotFound);
@@ -232,37 +248,28 @@ int RunDraft(std::string_view text_name) {
   CloseOnUnwind closer(text);
 
   SampleRecords records;
-  DraftSample sample;
-  const Text* refusal = ReadSample(text, records, sample.WholeFile);
+  bool whole_file = false;
+  const Text* refusal = ReadSample(text, records, whole_file);
   // The text file is one of the run's own files: the draft never goes into it.
   if (!refusal && platform::IsRunFile(platform::StandardOutput()))
     refusal = &messages::kDraftIntoInput;
   closer.Close();
-  sample.Records = records.Ends.size();
-  std::tie(sample.CommonLength, sample.AtCommonLength) = CommonLength(records);
+  std::vector<std::string_view> all;
+  for (std::size_t i = 0; i < records.Ends.size(); ++i) all.push_back(records.Record(i));
   // Binary data without line ends reads as one long record.
   if (refusal == &messages::kDraftTooLong && LooksBinary(records))
     refusal = &messages::kDraftBinary;
-  if (!refusal && sample.CommonLength == 0) refusal = &messages::kDraftEmpty;
+  if (!refusal && CommonLength(all).first == 0) refusal = &messages::kDraftEmpty;
   // UTF-8 text reads as bytes that are no code page 932 characters: that
   // reason first, since it says what to do.
   if (!refusal && SampleReadsAsUtf8(records)) refusal = &messages::kDraftTextUtf8;
   if (!refusal && LooksBinary(records)) refusal = &messages::kDraftBinary;
-  if (!refusal && sample.AtCommonLength * 2 <= sample.Records)
-    refusal = &messages::kDraftNoCommonLength;
+  std::string out;
+  if (!refusal) refusal = DraftKinds(all, whole_file, only, out);
   if (refusal) {
     WriteError(*refusal);
     return kStatusCouldNotRun;
   }
-
-  std::vector<std::string_view> common;
-  std::vector<std::string_view> others;
-  for (std::size_t i = 0; i < sample.Records; ++i) {
-    std::string_view r = records.Record(i);
-    (r.size() == sample.CommonLength ? common : others).push_back(r);
-  }
-  draft::DraftLayout layout = draft::DraftFromRecords(common, sample.CommonLength, others);
-  std::string out = DraftText(layout, sample);
   if (platform::Write(platform::StandardOutput(), out.data(), out.size()) != 0)
     return kStatusCouldNotRun;
   return kStatusNothingFound;

@@ -10,8 +10,11 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "base/messages.h"
 #include "check/draft_layout.h"
+#include "check/record_kinds.h"
 
 namespace tabulon::check {
 
@@ -30,10 +33,24 @@ struct DraftSample {
 // The parameter file of a drafted layout, each line ended by CR LF.
 std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sample);
 
-// Drafts a layout for the text file `text_name` ("-": standard input) and
-// writes it to standard output. Returns the exit status: 0 with a draft, 2
-// when none could be made (the reason on standard error). Errors of the file
-// operations propagate to the caller.
-int RunDraft(std::string_view text_name);
+// Appends the draft of `records` (the sample's, or one kind's, with the ends
+// of its key as `cuts`) to `out`; returns why none can be made, or nullptr.
+const Text* DraftOf(const std::vector<std::string_view>& records, bool whole_file, std::string& out,
+                    const std::vector<std::size_t>& cuts = {});
+
+// Appends the draft of the sample's records to `out`: of the records of
+// `only` when it is given; otherwise one block per kind when their records
+// fall into kinds (check/record_kinds.h), the most common first and the
+// others' field lines commented out, so that the whole is that kind's
+// parameter file. Returns why no draft can be made, or nullptr.
+const Text* DraftKinds(const std::vector<std::string_view>& records, bool whole_file,
+                       const KindKey* only, std::string& out);
+
+// Drafts a layout for the text file `text_name` ("-": standard input), of
+// the records of `only` when it is given, and writes it to standard output.
+// Returns the exit status: 0 with a draft, 2 when none could be made (the
+// reason on standard error). Errors of the file operations propagate to the
+// caller.
+int RunDraft(std::string_view text_name, const KindKey* only = nullptr);
 
 }  // namespace tabulon::check

@@ -368,7 +368,8 @@ void ClassifyRecord(std::string_view record, ByteClass* classes) {
 }
 
 DraftLayout DraftFromRecords(const std::vector<std::string_view>& records, std::size_t length,
-                             const std::vector<std::string_view>& others) {
+                             const std::vector<std::string_view>& others,
+                             const std::vector<std::size_t>& cuts) {
   DraftLayout layout;
   layout.RecordLength = length;
   if (length == 0) return layout;
@@ -384,6 +385,9 @@ DraftLayout DraftFromRecords(const std::vector<std::string_view>& records, std::
   CountDates(records, classes, length, t, counts);
 
   std::vector<bool> cut = ClearBoundaries(counts, length, t);
+  for (std::size_t p : cuts) {
+    if (p < length && !counts.Inside[p]) cut[p] = true;
+  }
   std::vector<bool> guessed(length + 1, false);
   // Each part between clear boundaries may still hold a text and a
   // right-aligned number, or a fixed field and a filler.

@@ -65,8 +65,9 @@ struct DraftLayout {
 
 // Drafts the layout of `records`, all of `length` bytes; `others` are the
 // records of other lengths, whose double-byte characters are never split
-// either.
+// either. `cuts` are boundaries known beforehand (the ends of a kind's key).
 DraftLayout DraftFromRecords(const std::vector<std::string_view>& records, std::size_t length,
-                             const std::vector<std::string_view>& others = {});
+                             const std::vector<std::string_view>& others = {},
+                             const std::vector<std::size_t>& cuts = {});
 
 }  // namespace tabulon::check::draft

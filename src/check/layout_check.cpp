@@ -27,7 +27,12 @@ struct BlockMasks {
   std::uint32_t NotTrail = 0;  // bytes that cannot follow a lead byte
   std::uint32_t Nul = 0;
   std::uint32_t High = 0;  // above 0x7F
+  std::uint32_t Sep = 0;   // a comma, a TAB or a double quote
 };
+
+constexpr bool IsSeparatorByte(unsigned char b) {
+  return b == ',' || b == '\t' || b == '"';
+}
 
 inline BlockMasks ClassifyBytes(const unsigned char* p, std::size_t n) {
   BlockMasks m;
@@ -38,6 +43,7 @@ inline BlockMasks ClassifyBytes(const unsigned char* p, std::size_t n) {
     if (!IsTrailByte(b)) m.NotTrail |= bit;
     if (b == 0) m.Nul |= bit;
     if (b >= 0x80) m.High |= bit;
+    if (IsSeparatorByte(b)) m.Sep |= bit;
   }
   return m;
 }
@@ -64,6 +70,8 @@ inline BlockMasks ClassifyBlock(const unsigned char* p) {
   m.NotTrail = Bits(not_trail);
   m.Nul = Bits(_mm_cmpeq_epi8(raw, _mm_setzero_si128()));
   m.High = Bits(raw);
+  auto equal = [&](char c) { return _mm_cmpeq_epi8(raw, _mm_set1_epi8(c)); };
+  m.Sep = Bits(_mm_or_si128(_mm_or_si128(equal(','), equal('\t')), equal('"')));
   return m;
 }
 #else
@@ -146,12 +154,53 @@ CheckLayout MakeCheckLayout(const FieldTable& table) {
     layout.FieldsAt.push_back(field);
   }
   layout.FirstField.push_back(layout.FieldsAt.size());
+  for (std::size_t i = 0; i < plan.size(); ++i) {
+    const FieldPlan& f = plan[i];
+    if (f.Length == 0) continue;
+    const std::uint32_t field = static_cast<std::uint32_t>(i);
+    if (f.Kind.Text == TextKind::Plain)
+      layout.Plain.push_back({f.Offset, f.Offset + f.Length, field});
+    if (f.Offset + f.Length == layout.Width && f.Offset >= layout.LastFieldOffset) {
+      layout.LastFieldOffset = f.Offset;
+      layout.LastField = field;
+    }
+  }
+  std::stable_sort(layout.Plain.begin(), layout.Plain.end(),
+                   [](const auto& a, const auto& b) { return a.Offset < b.Offset; });
+  std::size_t reach = 0;
+  for (const CheckLayout::PlainField& f : layout.Plain) {
+    reach = std::max(reach, f.End);
+    layout.PlainReach.push_back(reach);
+  }
   return layout;
 }
 
 RecordScanner::RecordScanner(const CheckLayout& layout, TextFindings& findings)
-    : Layout(layout), Findings(findings), CountedLine(layout.Fields, 0) {
+    : Layout(layout),
+      Findings(findings),
+      CountedLine(layout.Fields, 0),
+      SeparatorLine(layout.Fields, 0) {
   Findings.SplitFields.assign(layout.Fields, Tally{});
+  Findings.Separators.assign(layout.Fields, Tally{});
+  SplitNow.reserve(layout.Fields);
+  SeparatorNow.reserve(layout.Fields);
+}
+
+void RecordScanner::Choose(const KindChoice& choice) {
+  Choice = choice;
+  HeadSize = 0;
+  if (choice.Only != nullptr) {
+    HeadSize = choice.Only->Position + choice.Only->Value.size();
+    Findings.OnlyOneKind = true;
+  } else if (choice.Kinds != nullptr) {
+    const RecordKinds& kinds = *choice.Kinds;
+    HeadSize = kinds.KeyPosition + kinds.KeySize;
+    Findings.Kinds = kinds;
+    Findings.CheckedKind = choice.Checked;
+    Findings.KindCounts.assign(kinds.Kinds.size(), 0);
+    Findings.KindLines.assign(kinds.Kinds.size(), LineRanges{});
+  }
+  Head.reserve(HeadSize);
 }
 
 void RecordScanner::Begin(std::uint64_t line) {
@@ -159,6 +208,9 @@ void RecordScanner::Begin(std::uint64_t line) {
   RecordSize = 0;
   Boundary = 0;
   PendingLead = SawBadTrail = SawNul = SawLoneCr = false;
+  SplitNow.clear();
+  SeparatorNow.clear();
+  Head.clear();
 }
 
 void RecordScanner::MarkSplit(std::size_t boundary) {
@@ -166,7 +218,21 @@ void RecordScanner::MarkSplit(std::size_t boundary) {
     std::uint32_t field = Layout.FieldsAt[k];
     if (CountedLine[field] == Line) continue;  // a record counts once per field
     CountedLine[field] = Line;
-    Findings.SplitFields[field].Add(Line);
+    SplitNow.push_back(field);
+  }
+}
+
+// The plain fields that hold record offset `offset`.
+void RecordScanner::MarkSeparator(std::size_t offset) {
+  const auto& plain = Layout.Plain;
+  auto after = std::upper_bound(plain.begin(), plain.end(), offset,
+                                [](std::size_t o, const auto& f) { return o < f.Offset; });
+  for (std::size_t i = static_cast<std::size_t>(after - plain.begin()); i-- > 0;) {
+    if (Layout.PlainReach[i] <= offset) break;
+    const std::uint32_t field = plain[i].Field;
+    if (plain[i].End <= offset || SeparatorLine[field] == Line) continue;
+    SeparatorLine[field] = Line;
+    SeparatorNow.push_back(field);
   }
 }
 
@@ -186,6 +252,8 @@ void RecordScanner::Piece(const char* data, std::size_t size) {
   const unsigned char* const p = reinterpret_cast<const unsigned char*>(data);
   const std::size_t first = RecordSize;  // the record offset of p[0]
   RecordSize += size;
+  LastByte = data[size - 1];
+  if (first < HeadSize) Head.append(data, std::min(size, HeadSize - first));
   const std::size_t phase = PendingLead ? 1 : 0;
   CheckBoundaries(p, size, first);
   if (PendingLead && !IsTrailByte(p[0])) SawBadTrail = true;
@@ -200,6 +268,9 @@ void RecordScanner::Piece(const char* data, std::size_t size) {
     BlockMasks m = n == 16 ? ClassifyBlock(p + at) : ClassifyBytes(p + at, n);
     if (m.Nul != 0) SawNul = true;
     any_high |= m.High;
+    for (std::uint32_t sep = Layout.Plain.empty() ? 0 : m.Sep; sep != 0; sep &= sep - 1) {
+      MarkSeparator(first + at + static_cast<std::size_t>(std::countr_zero(sep)));
+    }
     std::uint32_t pairs = m.NotTrail & ((m.Lead << 1) | lead_before);
     while (pairs != 0 && !SawBadTrail) {
       std::size_t j = at + static_cast<std::size_t>(std::countr_zero(pairs));
@@ -215,19 +286,41 @@ void RecordScanner::Piece(const char* data, std::size_t size) {
   }
 }
 
+bool RecordScanner::Counts() {
+  if (Choice.Only != nullptr) return HasKey(Head, *Choice.Only);
+  if (Choice.Kinds == nullptr) return true;
+  const std::size_t kind = Choice.Kinds->KindOf(Head, Line, Choice.LastLine);
+  if (kind == kNoKind) {
+    Findings.NoKind.Add(Line);
+    return false;
+  }
+  ++Findings.KindCounts[kind];
+  Findings.KindLines[kind].Add(Line);
+  return kind == Choice.Checked;
+}
+
 void RecordScanner::End() {
   const std::uint64_t line = Line;
-  Findings.Records = line;
   Utf8.EndOfText();
+  Findings.ReadsAsUtf8 = Utf8.Valid && Utf8.Multibyte;
+  if (!Counts()) return;
+  ++Findings.Records;
+  for (std::uint32_t field : SplitNow) Findings.SplitFields[field].Add(line);
+  for (std::uint32_t field : SeparatorNow) Findings.Separators[field].Add(line);
+  Findings.Shortest = std::min(Findings.Shortest, RecordSize);
+  Findings.Longest = std::max(Findings.Longest, RecordSize);
   if (PendingLead) Findings.LeadAtEnd.Add(line);
   if (SawBadTrail) Findings.BadTrail.Add(line);
   if (SawNul) Findings.Nul.Add(line);
   if (SawLoneCr) Findings.LoneCr.Add(line);
   if (Layout.Present) {
     if (RecordSize < Layout.Width) Findings.Shorter.Add(line);
+    if (RecordSize < Layout.Width && RecordSize != 0 && LastByte == ' ')
+      ++Findings.ShorterEndingInBlank;
+    if (RecordSize < Layout.Width)
+      Findings.LongestShorter = std::max(Findings.LongestShorter, RecordSize);
     if (RecordSize > Layout.Width) Findings.Longer.Add(line);
   }
-  Findings.ReadsAsUtf8 = Utf8.Valid && Utf8.Multibyte;
 }
 
 namespace {
@@ -246,6 +339,123 @@ std::uint64_t BytesAfterEndOfData(LineFile& text) {
   }
 }
 
+// The records of the sample, kept while their kinds are not known yet.
+struct KeptRecords {
+  std::string Bytes;
+  std::vector<std::size_t> Ends;
+  std::vector<bool> LoneCr;
+  std::string_view Record(std::size_t i) const {
+    const std::size_t begin = i == 0 ? 0 : Ends[i - 1];
+    return std::string_view(Bytes).substr(begin, Ends[i] - begin);
+  }
+};
+
+// The kind whose records fit the layout's width best (the most common on a tie).
+std::size_t BestFitting(const RecordKinds& kinds, const KeptRecords& kept,
+                        const CheckLayout& layout, std::uint64_t last_line) {
+  if (!layout.Present) return 0;
+  std::vector<std::uint64_t> records(kinds.Kinds.size(), 0);
+  std::vector<std::uint64_t> fitting(kinds.Kinds.size(), 0);
+  for (std::size_t i = 0; i < kept.Ends.size(); ++i) {
+    std::string_view r = kept.Record(i);
+    const std::size_t k = kinds.KindOf(r, i + 1, last_line);
+    if (k == kNoKind) continue;
+    ++records[k];
+    if (r.size() == layout.Width) ++fitting[k];
+  }
+  std::size_t best = 0;
+  for (std::size_t k = 1; k < records.size(); ++k) {
+    // fitting[k] / records[k] > fitting[best] / records[best]
+    if (fitting[k] * records[best] > fitting[best] * records[k]) best = k;
+  }
+  return best;
+}
+
+// Hands the records to the scanner; with kinds to find, keeps those of the
+// sample first, finds their kinds, then hands them over and the rest after.
+class KindedFeed {
+ public:
+  KindedFeed(RecordScanner& scanner, const CheckLayout& layout, const TextCheckOptions& options)
+      : Scanner(scanner),
+        Layout(layout),
+        SampleBytes(options.SampleBytes),
+        LongestKept(options.LongestKept) {
+    Keeping = options.FindKinds && options.Only == nullptr;
+    if (options.Only != nullptr) Scanner.Choose(KindChoice{.Only = options.Only});
+  }
+  void Begin(std::uint64_t line) {
+    if (Keeping && Kept.Bytes.size() >= SampleBytes) HandOver(false);
+    Line = line;
+    if (!Keeping) return Scanner.Begin(line);
+    Start = Kept.Bytes.size();
+    CrNow = false;
+  }
+  void Piece(const char* data, std::size_t size) {
+    if (!Keeping) return Scanner.Piece(data, size);
+    if (Kept.Bytes.size() - Start + size <= LongestKept) {
+      Kept.Bytes.append(data, size);
+      return;
+    }
+    HandOver(false);
+    Scanner.Piece(data, size);
+  }
+  void DroppedCr() {
+    if (Keeping) {
+      CrNow = true;
+    } else {
+      Scanner.DroppedCr();
+    }
+  }
+  void End() {
+    if (!Keeping) return Scanner.End();
+    Kept.Ends.push_back(Kept.Bytes.size());
+    Kept.LoneCr.push_back(CrNow);
+  }
+  void Finish() {
+    if (Keeping) HandOver(true);
+  }
+
+ private:
+  // Finds the kinds of the kept records and hands them to the scanner, then
+  // the part of the record being read, if any.
+  void HandOver(bool whole_file) {
+    Keeping = false;
+    std::vector<std::string_view> records;
+    for (std::size_t i = 0; i < Kept.Ends.size(); ++i) records.push_back(Kept.Record(i));
+    Kinds = FindKinds(records, whole_file);
+    if (Kinds.Found()) {
+      KindChoice choice;
+      choice.Kinds = &Kinds;
+      choice.LastLine = whole_file ? records.size() : 0;
+      choice.Checked = BestFitting(Kinds, Kept, Layout, choice.LastLine);
+      Scanner.Choose(choice);
+    }
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      Scanner.Begin(i + 1);
+      if (Kept.LoneCr[i]) Scanner.DroppedCr();
+      Scanner.Piece(records[i].data(), records[i].size());
+      Scanner.End();
+    }
+    const std::size_t kept = Kept.Ends.empty() ? 0 : Kept.Ends.back();
+    if (Kept.Bytes.size() > kept || (Line > records.size() && !whole_file)) {
+      Scanner.Begin(Line);
+      if (CrNow) Scanner.DroppedCr();
+      Scanner.Piece(Kept.Bytes.data() + kept, Kept.Bytes.size() - kept);
+    }
+  }
+
+  RecordScanner& Scanner;
+  const CheckLayout& Layout;
+  std::size_t SampleBytes;
+  std::size_t LongestKept;
+  bool Keeping = false;
+  KeptRecords Kept;
+  RecordKinds Kinds;
+  std::uint64_t Line = 0;
+  std::size_t Start = 0;  // where the record being kept begins
+  bool CrNow = false;
+};
+
 }  // namespace
 
 void BindTextFile(LineFile& text, std::string_view name, std::uint32_t capacity) {
@@ -257,15 +467,16 @@ void BindTextFile(LineFile& text, std::string_view name, std::uint32_t capacity)
 }
 
 TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
-                           std::uint32_t capacity) {
+                           const TextCheckOptions& options) {
   TextFindings findings;
   LineFile text;
-  BindTextFile(text, name, capacity);
+  BindTextFile(text, name, options.Capacity);
   OpenForReading(text);
   CheckIo();
   CloseOnUnwind closer(text);
 
-  RecordScanner scanner(layout, findings);
+  RecordScanner record_scanner(layout, findings);
+  KindedFeed scanner(record_scanner, layout, options);
   auto piece = [&](const char* data, std::size_t size) { scanner.Piece(data, size); };
   auto dropped_cr = [&] { scanner.DroppedCr(); };
   std::uint64_t line = 0;
@@ -287,6 +498,7 @@ TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
     }
     scanner.End();
   }
+  scanner.Finish();
   findings.BytesAfterEnd = BytesAfterEndOfData(text);
   if (findings.BytesAfterEnd != 0) findings.EndOfDataLine = line_ended ? line + 1 : line;
   closer.Close();

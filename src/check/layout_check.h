@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "check/record_kinds.h"
 #include "params/field_table.h"
 #include "textio/line_file.h"
 
@@ -40,6 +41,18 @@ struct CheckLayout {
   std::vector<std::size_t> Boundaries;
   std::vector<std::size_t> FirstField;
   std::vector<std::uint32_t> FieldsAt;
+  // The fields written as they are (no quotes), by first byte: a comma, a
+  // TAB or a double quote in them breaks the output's columns. PlainReach[i]
+  // is the furthest end among Plain[0 .. i].
+  struct PlainField {
+    std::size_t Offset = 0;
+    std::size_t End = 0;
+    std::uint32_t Field = 0;
+  };
+  std::vector<PlainField> Plain;
+  std::vector<std::size_t> PlainReach;
+  std::size_t LastFieldOffset = 0;  // the first byte of the field that reaches Width
+  std::uint32_t LastField = 0;
 };
 
 CheckLayout MakeCheckLayout(const FieldTable& table);
@@ -56,6 +69,21 @@ struct TextFindings {
   std::uint64_t EndOfDataLine = 0;  // a Ctrl-Z with bytes after it: its line
   std::uint64_t BytesAfterEnd = 0;  // and the bytes after it, never converted
   bool ReadsAsUtf8 = false;         // non-ASCII bytes, all well-formed UTF-8
+  std::vector<Tally> Separators;    // per field: a plain field holds a comma, TAB or quote
+  // The lengths of the records checked, and the shorter ones that end in a
+  // blank (a record that lost its trailing blanks never does).
+  std::size_t Shortest = static_cast<std::size_t>(-1);
+  std::size_t Longest = 0;
+  std::uint64_t ShorterEndingInBlank = 0;
+  std::size_t LongestShorter = 0;  // the longest of the records shorter than the layout
+  // The kinds of records (record_kinds.h): the layout is checked against the
+  // records of CheckedKind only; the others are counted per kind.
+  RecordKinds Kinds;
+  std::size_t CheckedKind = kNoKind;
+  std::vector<std::uint64_t> KindCounts;
+  std::vector<LineRanges> KindLines;
+  Tally NoKind;              // records whose key is none of the kinds'
+  bool OnlyOneKind = false;  // --kind: only the records of its key were checked
 };
 
 // Reads bytes as UTF-8, one at a time: well-formed sequences only (no
@@ -73,10 +101,20 @@ struct Utf8Reader {
   }
 };
 
+// Which records the layout is checked against: those of one kind (a key
+// given by --kind, or the kind found that fits the layout best).
+struct KindChoice {
+  const KindKey* Only = nullptr;
+  const RecordKinds* Kinds = nullptr;  // with Kinds->Found()
+  std::size_t Checked = kNoKind;
+  std::uint64_t LastLine = 0;  // the file's last line, when known
+};
+
 // Reads one record piece by piece and adds what it finds to `findings`.
 class RecordScanner {
  public:
   RecordScanner(const CheckLayout& layout, TextFindings& findings);
+  void Choose(const KindChoice& choice);
   void Begin(std::uint64_t line);
   void Piece(const char* data, std::size_t size);
   void DroppedCr() { SawLoneCr = true; }
@@ -85,10 +123,19 @@ class RecordScanner {
  private:
   void CheckBoundaries(const unsigned char* piece, std::size_t size, std::size_t first);
   void MarkSplit(std::size_t boundary);
+  void MarkSeparator(std::size_t offset);
+  bool Counts();  // the record's kind is the one checked (counted per kind otherwise)
 
   const CheckLayout& Layout;
   TextFindings& Findings;
-  std::vector<std::uint64_t> CountedLine;  // per field: the last line it was counted for
+  std::vector<std::uint64_t> CountedLine;    // per field: the last line it was counted for
+  std::vector<std::uint64_t> SeparatorLine;  // the same for separators
+  std::vector<std::uint32_t> SplitNow;       // the fields split in this record
+  std::vector<std::uint32_t> SeparatorNow;   // the plain fields holding a separator in it
+  KindChoice Choice;
+  std::size_t HeadSize = 0;  // the bytes of a record its kind is read from
+  std::string Head;
+  char LastByte = 0;
   std::uint64_t Line = 0;
   std::size_t RecordSize = 0;  // bytes of the record so far
   std::size_t Boundary = 0;    // index of the next boundary not yet passed
@@ -102,11 +149,24 @@ class RecordScanner {
 // Binds `text` to the text file `name`, or to standard input for "-".
 void BindTextFile(LineFile& text, std::string_view name, std::uint32_t capacity = kFileCapacity);
 
-// Checks the text file against the layout, reading it through a buffer of
-// `capacity` bytes (1 to kFileCapacity); the name "-" reads standard input.
+struct TextCheckOptions {
+  std::uint32_t Capacity = kFileCapacity;  // of the read buffer: 1 to kFileCapacity
+  const KindKey* Only = nullptr;           // --kind
+  bool FindKinds = false;                  // find the kinds in the first SampleBytes
+  std::size_t SampleBytes = std::size_t{4} << 20;
+  std::size_t LongestKept = 65536;  // a longer record ends the sample where it is
+};
+
+// Checks the text file against the layout; the name "-" reads standard
+// input. With FindKinds, the records of the first SampleBytes are kept,
+// their kinds found, and then they and the rest are checked as one stream.
 // Raises EInOutError when the file cannot be opened or read.
 TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
-                           std::uint32_t capacity = kFileCapacity);
+                           const TextCheckOptions& options);
+inline TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
+                                  std::uint32_t capacity = kFileCapacity) {
+  return CheckTextFile(name, layout, TextCheckOptions{.Capacity = capacity});
+}
 
 struct ParameterFindings {
   std::string Diagnostic;  // the conversion's diagnostic or error message; empty when sound

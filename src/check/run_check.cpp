@@ -8,6 +8,7 @@
 #include "check/check_options.h"
 #include "check/draft.h"
 #include "check/layout_check.h"
+#include "check/record_kinds.h"
 #include "check/report.h"
 #include "cli/command_line.h"
 #include "params/field_table.h"
@@ -53,6 +54,15 @@ int Refuse(const OptionScan& scan) {
   return kStatusCouldNotRun;
 }
 
+// A malformed --kind: the reason, the argument as given, then the usage line.
+int RefuseKind(const Text& reason, std::string_view argument) {
+  TextForm form = platform::TerminalTextForm(platform::StandardError());
+  std::string line(In(reason, form));
+  line += argument;
+  WriteLines(platform::StandardError(), {line, std::string(In(kUsage, form))});
+  return kStatusCouldNotRun;
+}
+
 int ShowHelp() {
   TextForm form = platform::TerminalTextForm(platform::StandardOutput());
   std::vector<std::string> lines;
@@ -85,13 +95,19 @@ int RunCheck(const std::vector<std::string>& arguments) {
   if (scan.Result != OptionScan::Outcome::Scanned) return Refuse(scan);
   if (options.Help) return ShowHelp();
   if (options.Version) return ShowVersion();
+  KindKey only;
+  const bool has_kind = !options.Kind.empty();
+  if (has_kind) {
+    if (const Text* reason = ParseKindOption(options.Kind, only))
+      return RefuseKind(*reason, options.Kind);
+  }
   // The files its two names lead to are the check's own from here on: no
   // report or message goes into them, even before they are opened.
   for (const std::string& name : options.FileNames) platform::ProtectNamedFile(name.c_str());
   platform::ProtectNamedFile(options.ParameterFileName.c_str());
   // A draft needs the text file alone; a check both files.
   if (options.Draft && options.FileNames.size() == 1 && options.ParameterFileName.empty())
-    return RunDraft(options.FileNames.front());
+    return RunDraft(options.FileNames.front(), has_kind ? &only : nullptr);
   if (options.Draft || options.FileNames.size() != 1 || options.ParameterFileName.empty()) {
     WriteError(kUsage);
     return kStatusCouldNotRun;
@@ -110,7 +126,10 @@ int RunCheck(const std::vector<std::string>& arguments) {
   ParameterFindings parameters = CheckParameterFile(options.ParameterFileName, table, form);
   // A parameter file with a diagnostic converts nothing: no layout to check.
   CheckLayout layout = parameters.Diagnostic.empty() ? MakeCheckLayout(table) : CheckLayout{};
-  TextFindings text = CheckTextFile(text_name, layout);
+  TextCheckOptions check;
+  check.Only = has_kind ? &only : nullptr;
+  check.FindKinds = true;
+  TextFindings text = CheckTextFile(text_name, layout, check);
   Report report = MakeReport(parameters, layout, text, form);
   if (!WriteLines(platform::StandardOutput(), report.Lines)) return kStatusCouldNotRun;
   return report.Found ? kStatusSomethingFound : kStatusNothingFound;

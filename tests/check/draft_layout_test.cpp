@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "check/record_kinds.h"
+
 namespace tabulon::check::draft {
 
 // For the messages of failed expectations (found by argument lookup).
@@ -126,5 +128,87 @@ TEST(DraftLayout, BoundariesAndPaddingOfKnownLayouts) {
   }
 }
 
+// A bank-transfer-like file (key in byte 1: 1 header, 2 data, 8 trailer, 9
+// end), the same with its trailing blanks lost, a header and a trailer of
+// other layouts around a body, and files of one kind: a flag that splits no
+// layout, and a small file whose records start with different bytes.
+TEST(DraftLayout, RecordKindsOfKnownFiles) {
+  auto pad = [](std::string s, std::size_t width) { return s.append(width - s.size(), ' '); };
+  std::vector<std::string> bank = {
+      pad("1210123456789\xb1\xb2\xb3\xb4\xb5\xb6\xb7\xb8\xb9"
+          "1225",
+          40)};
+  const char* const names[] = {"\xd4\xcf\xc0\xde \xc0\xdb\xb3", "\xbb\xc4\xb3 \xcb\xb1",
+                               "\xbd\xbd\xde\xb7"};
+  for (int i = 0; i < 5; ++i) {
+    bank.push_back("2000" + std::to_string(i + 1) + pad(names[i % 3], 10) + "12" +
+                   std::to_string(i) + "1123456" + std::to_string(i) + pad(names[(i + 1) % 3], 10) +
+                   "0" + std::to_string(i) + "50");
+  }
+  bank.push_back(pad("8000005000000012345", 40));
+  bank.push_back(pad("9", 40));
+  std::vector<std::string> lost = bank;
+  for (std::string& r : lost) r.erase(r.find_last_not_of(' ') + 1);
+  std::vector<std::string> around = {pad("HDR20241209CUSTOMERS", 30)};
+  for (int i = 0; i < 6; ++i)
+    around.push_back("00000" + std::to_string(i) + pad(names[i % 3], 16) + "   " +
+                     std::to_string(i) + "0500");
+  around.push_back(pad("TRL00000006", 30));
+  std::vector<std::string> flags;
+  for (int i = 0; i < 8; ++i)
+    flags.push_back(std::to_string(i % 2) + "AB" + std::to_string(i) + "  X");
+  const std::vector<std::string> small = {"1ABC 12", "2DEF 34", "3GHI 56"};
+  using P = KindPlace;
+  struct Case {
+    const char* Name;
+    const std::vector<std::string>& Records;
+    bool WholeFile;
+    std::size_t KeySize;
+    std::vector<std::pair<P, std::string>> Kinds;  // counts: the first holds the rest
+  };
+  const std::vector<std::pair<P, std::string>> keyed = {
+      {P::Keyed, "2"}, {P::Keyed, "1"}, {P::Keyed, "8"}, {P::Keyed, "9"}};
+  const Case cases[] = {
+      {"bank transfer", bank, true, 1, keyed},
+      {"bank transfer, trailing blanks lost", lost, true, 1, keyed},
+      {"header and trailer", around, true, 0, {{P::Body, ""}, {P::First, ""}, {P::Last, ""}}},
+      {"header, file not read to its end", around, false, 0, {{P::Body, ""}, {P::First, ""}}},
+      {"a flag", flags, true, 0, {}},
+      {"too few records of one key", small, true, 0, {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string_view> records(c.Records.begin(), c.Records.end());
+    if (!c.WholeFile) records.pop_back();
+    RecordKinds got = FindKinds(records, c.WholeFile);
+    EXPECT_EQ(got.KeySize, c.KeySize) << c.Name;
+    ASSERT_EQ(got.Kinds.size(), c.Kinds.size()) << c.Name;
+    for (std::size_t k = 0; k < c.Kinds.size(); ++k) {
+      EXPECT_EQ(got.Kinds[k].Place, c.Kinds[k].first) << c.Name << " kind " << k;
+      EXPECT_EQ(got.Kinds[k].Value, c.Kinds[k].second) << c.Name << " kind " << k;
+      EXPECT_EQ(got.Kinds[k].Count, k == 0 ? records.size() - c.Kinds.size() + 1 : 1u) << c.Name;
+    }
+    // Each record's kind, as the check reads it record by record.
+    std::vector<std::uint64_t> counts(got.Kinds.size(), 0);
+    for (std::size_t i = 0; i < records.size() && got.Found(); ++i)
+      ++counts[got.KindOf(records[i], i + 1, c.WholeFile ? records.size() : 0)];
+    for (std::size_t k = 0; k < counts.size(); ++k) EXPECT_EQ(counts[k], got.Kinds[k].Count);
+  }
+}
+
+TEST(DraftLayout, KindOptionAndLineRanges) {
+  KindKey key;
+  EXPECT_EQ(ParseKindOption("12", key), &messages::kKindNoColon);
+  for (const char* bad : {":2", "0:2", "x:2", "65537:2", "99999999999999999999:2"})
+    EXPECT_EQ(ParseKindOption(bad, key), &messages::kKindBadPosition) << bad;
+  for (const char* bad : {"1:", "1:234"})
+    EXPECT_EQ(ParseKindOption(bad, key), &messages::kKindBadValue);
+  ASSERT_EQ(ParseKindOption("3:\x8e\x52", key), nullptr);
+  EXPECT_EQ(key.Position, 2u);
+  EXPECT_TRUE(HasKey("ab\x8e\x52", key));
+  EXPECT_TRUE(HasKey("a", KindKey{3, " "}));  // past the end: blanks
+  LineRanges lines;
+  for (int line : {2, 3, 4, 7, 9, 10, 12, 14, 15, 20}) lines.Add(static_cast<std::uint64_t>(line));
+  EXPECT_EQ(LinesText(lines, TextForm::Utf8), "2-4, 7, 9-10, 12行目ほか2か所");
+}
 }  // namespace
 }  // namespace tabulon::check::draft

@@ -184,8 +184,16 @@ TEST_F(LayoutCheckTest, FilesReadAtAnyBufferSizeGiveTheModelsCounts) {
     std::size_t end = data.find('\x1a');
     want.BytesAfterEnd = end == std::string::npos ? 0 : data.size() - end - 1;
 
-    std::uint32_t capacity = static_cast<std::uint32_t>(Draw(1, 5));
-    TextFindings got = CheckTextFile(path, MakeCheckLayout(Table(widths)), capacity);
+    // With kinds to find, the records of a sample of any size are kept and
+    // handed over (one may be cut where the sample ends): the same counts
+    // when no kinds are found.
+    TextCheckOptions options{.Capacity = static_cast<std::uint32_t>(Draw(1, 5))};
+    options.FindKinds = round % 2 == 1;
+    options.SampleBytes = static_cast<std::size_t>(Draw(0, 40));
+    options.LongestKept = static_cast<std::size_t>(Draw(0, 40));
+    TextFindings got = CheckTextFile(path, MakeCheckLayout(Table(widths)), options);
+    if (got.Kinds.Found()) continue;
+    const std::uint32_t capacity = options.Capacity;
     SCOPED_TRACE(::testing::Message()
                  << "seed " << Seed << " round " << round << " capacity " << capacity);
     EXPECT_EQ(got.Records, lines.size());
