@@ -37,8 +37,9 @@ std::int32_t RefillFromMemory(LineFile& file) {
   file.Position = 0;
   file.FillCount = 0;
   if (device.FailCode != 0) return device.FailCode;
+  const std::size_t piece = device.Piece != 0 ? 1 + device.SourceAt % device.Piece : file.Capacity;
   const std::size_t n =
-      std::min<std::size_t>(file.Capacity, device.Source.size() - device.SourceAt);
+      std::min({piece, std::size_t{file.Capacity}, device.Source.size() - device.SourceAt});
   if (n != 0) std::memcpy(file.BufferRef, device.Source.data() + device.SourceAt, n);
   device.SourceAt += n;
   file.FillCount = static_cast<std::uint32_t>(n);
