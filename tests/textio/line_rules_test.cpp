@@ -116,15 +116,16 @@ Lines ReadAll(const std::string& path, std::uint32_t capacity, bool owned) {
   return lines;
 }
 
-// Reads every line from memory, each cut to its first `kept_limit` bytes;
-// with `piece`, refills shorter than the buffer, as from a pipe, leave the
-// bytes of earlier refills after them in the buffer.
+// Reads every line from memory, each cut to its first `kept_limit` bytes,
+// with LF bytes after the data in the buffer: none of them may be read. With
+// `piece`, refills shorter than the buffer, as from a pipe.
 Lines ReadAllFromMemory(const std::string& data, std::uint32_t capacity,
                         std::size_t kept_limit = static_cast<std::size_t>(-1),
                         std::size_t piece = 0) {
   MemoryDevice device;
   device.Source = data;
   device.Piece = piece;
+  device.Poisons = true;
   auto file = std::make_unique<LineFile>();
   OpenMemoryReader(*file, device, capacity);
   Lines lines;
