@@ -1,8 +1,6 @@
 #include "check/draft.h"
 
 #include <algorithm>
-#include <tuple>
-#include <unordered_map>
 #include <vector>
 
 #include "base/cp932.h"
@@ -22,17 +20,6 @@ namespace {
 // Records examined below this many give a draft of low confidence.
 constexpr std::size_t kFewRecords = 20;
 constexpr std::size_t kEnoughRecords = 100;
-
-// The records of the sample: their bytes one after another, and where each
-// ends.
-struct SampleRecords {
-  std::string Bytes;
-  std::vector<std::size_t> Ends;
-  std::string_view Record(std::size_t i) const {
-    std::size_t begin = i == 0 ? 0 : Ends[i - 1];
-    return std::string_view(Bytes).substr(begin, Ends[i] - begin);
-  }
-};
 
 // Raised while a record is read, when it passes kLongestRecord: reading stops
 // there, so that a file without line ends is not read to its end.
@@ -57,11 +44,13 @@ void ReadRecord(LineFile& text, SampleRecords& sample) {
   sample.Ends.push_back(sample.Bytes.size());
 }
 
-// Reads records up to kSampleBytes (the record that passes it is the last).
+// Reads records up to kSampleBytes (the record that passes it is the last)
+// or kSampleRecords, whichever comes first.
 // Returns why no draft can be made from them, or nullptr.
 const Text* ReadSample(LineFile& text, SampleRecords& sample, bool& whole_file) {
   sample.Bytes.reserve(kSampleBytes + kLongestRecord);
-  while (sample.Bytes.size() < kSampleBytes) {
+  sample.Ends.reserve(kSampleRecords);
+  while (sample.Bytes.size() < kSampleBytes && sample.Ends.size() < kSampleRecords) {
     const bool ended = AtEndOfData(text);
     CheckIo();
     if (ended) {
@@ -92,14 +81,10 @@ bool LooksBinary(const SampleRecords& sample) {
     std::string_view r = sample.Record(i);
     for (std::size_t c = 0; c < r.size(); c += CharLength(r, c)) {
       const unsigned char b = static_cast<unsigned char>(r[c]);
-      const bool control = b < 0x20 && b != '\t' && b != '\f';
-      const bool no_character =
-          b == 0x7F || b == 0x80 || b >= 0xFD || (IsLeadByte(b) && c + 1 == r.size());
-      bool bad_pair = false;
-      if (IsLeadByte(b) && c + 1 < r.size()) {
-        const unsigned char t = static_cast<unsigned char>(r[c + 1]);
-        bad_pair = t < 0x40 || t == 0x7F || t > 0xFC;
-      }
+      const bool control = (b < 0x20 && b != '\t' && b != '\f') || b == 0x7F;
+      const bool no_character = IsNoCharacterByte(b) || (IsLeadByte(b) && c + 1 == r.size());
+      const bool bad_pair =
+          IsLeadByte(b) && c + 1 < r.size() && !IsTrailByte(static_cast<unsigned char>(r[c + 1]));
       if (control || no_character || bad_pair) ++bad;
     }
   }
@@ -113,18 +98,6 @@ bool SampleReadsAsUtf8(const SampleRecords& sample) {
     reader.EndOfText();
   }
   return reader.Valid && reader.Multibyte;
-}
-
-// The length most records have (the shorter one on a tie) and how many have it.
-std::pair<std::size_t, std::size_t> CommonLength(const std::vector<std::string_view>& records) {
-  std::unordered_map<std::size_t, std::size_t> counts;
-  std::pair<std::size_t, std::size_t> best{0, 0};
-  for (std::string_view r : records) {
-    std::size_t length = r.size();
-    std::size_t n = ++counts[length];
-    if (n > best.second || (n == best.second && length < best.first)) best = {length, n};
-  }
-  return best;
 }
 
 void AppendCp932(std::string& out, const Text& text) {
@@ -221,18 +194,34 @@ std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sampl
 
 const Text* DraftOf(const std::vector<std::string_view>& records, bool whole_file, std::string& out,
                     const std::vector<std::size_t>& cuts) {
+  draft::DraftLayout layout = draft::DraftFromSample(records, cuts);
+  if (layout.RecordLength == 0) return &messages::kDraftEmpty;
   DraftSample sample;
-  sample.WholeFile = whole_file;
   sample.Records = records.size();
-  std::tie(sample.CommonLength, sample.AtCommonLength) = CommonLength(records);
-  if (sample.AtCommonLength * 2 <= sample.Records) return &messages::kDraftNoCommonLength;
-  std::vector<std::string_view> common;
-  std::vector<std::string_view> others;
-  for (std::string_view r : records)
-    (r.size() == sample.CommonLength ? common : others).push_back(r);
-  draft::DraftLayout layout = draft::DraftFromRecords(common, sample.CommonLength, others, cuts);
+  sample.CommonLength = layout.RecordLength;
+  sample.AtCommonLength = static_cast<std::size_t>(
+      std::count_if(records.begin(), records.end(),
+                    [&](std::string_view r) { return r.size() == layout.RecordLength; }));
+  sample.WholeFile = whole_file;
   out += DraftText(layout, sample);
   return nullptr;
+}
+
+const Text* DraftSampleText(const SampleRecords& records, bool whole_file, const Text* refusal,
+                            std::string& out, const KindKey* only) {
+  // Binary data without line ends reads as one long record.
+  if (refusal == &messages::kDraftTooLong && LooksBinary(records))
+    refusal = &messages::kDraftBinary;
+  if (refusal) return refusal;
+  std::vector<std::string_view> all(records.Ends.size());
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = records.Record(i);
+  if (draft::LayoutLength(all) == 0) return &messages::kDraftEmpty;
+  // UTF-8 text reads as bytes that are no code page 932 characters: that
+  // reason first, since it says what to do.
+  if (SampleReadsAsUtf8(records)) return &messages::kDraftTextUtf8;
+  if (LooksBinary(records)) return &messages::kDraftBinary;
+  out.clear();
+  return DraftKinds(all, whole_file, only, out);
 }
 
 int RunDraft(std::string_view text_name, const KindKey* only) {
@@ -254,23 +243,13 @@ int RunDraft(std::string_view text_name, const KindKey* only) {
   if (!refusal && platform::IsRunFile(platform::StandardOutput()))
     refusal = &messages::kDraftIntoInput;
   closer.Close();
-  std::vector<std::string_view> all;
-  for (std::size_t i = 0; i < records.Ends.size(); ++i) all.push_back(records.Record(i));
-  // Binary data without line ends reads as one long record.
-  if (refusal == &messages::kDraftTooLong && LooksBinary(records))
-    refusal = &messages::kDraftBinary;
-  if (!refusal && CommonLength(all).first == 0) refusal = &messages::kDraftEmpty;
-  // UTF-8 text reads as bytes that are no code page 932 characters: that
-  // reason first, since it says what to do.
-  if (!refusal && SampleReadsAsUtf8(records)) refusal = &messages::kDraftTextUtf8;
-  if (!refusal && LooksBinary(records)) refusal = &messages::kDraftBinary;
   std::string out;
-  if (!refusal) refusal = DraftKinds(all, whole_file, only, out);
+  refusal = DraftSampleText(records, whole_file, refusal, out, only);
   if (refusal) {
     WriteError(*refusal);
     return kStatusCouldNotRun;
   }
-  if (platform::Write(platform::StandardOutput(), out.data(), out.size()) != 0)
+  if (platform::WriteOutsideRunFiles(platform::StandardOutput(), out) != 0)
     return kStatusCouldNotRun;
   return kStatusNothingFound;
 }

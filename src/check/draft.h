@@ -21,11 +21,24 @@ namespace tabulon::check {
 // The bytes of records kept for the draft, and the longest record drafted.
 inline constexpr std::size_t kSampleBytes = std::size_t{4} << 20;
 inline constexpr std::size_t kLongestRecord = 65536;
+// The records kept, however short they are.
+inline constexpr std::size_t kSampleRecords = std::size_t{1} << 16;
+
+// The records of the sample: their bytes one after another, and where each
+// ends.
+struct SampleRecords {
+  std::string Bytes;
+  std::vector<std::size_t> Ends;
+  std::string_view Record(std::size_t i) const {
+    std::size_t begin = i == 0 ? 0 : Ends[i - 1];
+    return std::string_view(Bytes).substr(begin, Ends[i] - begin);
+  }
+};
 
 // What the sample showed about the file as a whole.
 struct DraftSample {
   std::size_t Records = 0;         // records read
-  std::size_t CommonLength = 0;    // the length most records have
+  std::size_t CommonLength = 0;    // the layout's length
   std::size_t AtCommonLength = 0;  // records of that length
   bool WholeFile = false;          // the sample reached the end of the data
 };
@@ -46,11 +59,16 @@ const Text* DraftOf(const std::vector<std::string_view>& records, bool whole_fil
 const Text* DraftKinds(const std::vector<std::string_view>& records, bool whole_file,
                        const KindKey* only, std::string& out);
 
+// The draft of a sample read to its end (`whole_file`: the end of the data)
+// into `out`, or why none can be made: `refusal` when reading gave one, the
+// sample's own reason otherwise. With `only`, of the records of that key.
+const Text* DraftSampleText(const SampleRecords& records, bool whole_file, const Text* refusal,
+                            std::string& out, const KindKey* only = nullptr);
+
 // Drafts a layout for the text file `text_name` ("-": standard input), of
-// the records of `only` when it is given, and writes it to standard output.
-// Returns the exit status: 0 with a draft, 2 when none could be made (the
-// reason on standard error). Errors of the file operations propagate to the
-// caller.
+// the records of `only` when it is given, and writes it to standard output. Returns the exit
+// status: 0 with a draft, 2 when none could be made (the reason on standard error). Errors of the
+// file operations propagate to the caller.
 int RunDraft(std::string_view text_name, const KindKey* only = nullptr);
 
 }  // namespace tabulon::check

@@ -16,12 +16,11 @@ void OpenErrorStream() {
   CheckIo();
   // The console is a character device, so every line end writes its line
   // out; that stays in force after standard error takes the console's place.
-  console_handle = ErrorStream.OsHandle;
-  ErrorStream.OsHandle = platform::StandardError();
+  console_handle = ReplaceHandle(ErrorStream, platform::StandardError());
 }
 
 void CloseErrorStream() {
-  ErrorStream.OsHandle = console_handle;
+  ReplaceHandle(ErrorStream, console_handle);
   CloseLineFile(ErrorStream);
   CheckIo();
 }
@@ -37,9 +36,8 @@ void WriteMessage(const Text& text) {
 
 void WriteMessage(std::string_view message) {
   // A message never goes into one of the run's own files (standard error
-  // appending to the text file): it is dropped, and the run goes on as if
-  // it had been written.
-  if (platform::IsRunFile(ErrorStream.OsHandle)) return;
+  // appending to the text file): the console's write-out drops it, and the
+  // run goes on as if it had been written.
   WriteText(ErrorStream, message);
   WriteLineEnd(ErrorStream);
   CheckIo();
