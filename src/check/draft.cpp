@@ -192,6 +192,43 @@ std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sampl
   return out;
 }
 
+namespace {
+
+// The fields some record of which holds a comma, a TAB or a double quote:
+// written without quotes, they would break the output's columns.
+std::vector<bool> FieldsHoldingSeparators(const std::vector<std::string_view>& records,
+                                          const draft::DraftLayout& layout) {
+  std::vector<std::size_t> field_at(layout.RecordLength);
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < layout.Fields.size(); ++i) {
+    for (std::size_t w = 0; w < layout.Fields[i].Width && at < field_at.size(); ++w)
+      field_at[at++] = i;
+  }
+  std::vector<bool> holding(layout.Fields.size(), false);
+  for (std::string_view r : records) {
+    for (std::size_t c = 0; c < r.size() && c < field_at.size(); ++c) {
+      if (r[c] == ',' || r[c] == '\t' || r[c] == '"') holding[field_at[c]] = true;
+    }
+  }
+  return holding;
+}
+
+// The draft's field lines of plain type that `holding` marks, quoted (X).
+void QuoteHoldingFields(const std::vector<bool>& holding, std::string& text) {
+  std::size_t field = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    if (text[at] != '#') {
+      if (field < holding.size() && holding[field] && text[at] != 'E') text[at] = 'X';
+      ++field;
+    }
+    const std::size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) break;
+    at = end + 2;
+  }
+}
+
+}  // namespace
+
 const Text* DraftOf(const std::vector<std::string_view>& records, bool whole_file, std::string& out,
                     const std::vector<std::size_t>& cuts) {
   draft::DraftLayout layout = draft::DraftFromSample(records, cuts);
@@ -203,7 +240,9 @@ const Text* DraftOf(const std::vector<std::string_view>& records, bool whole_fil
       std::count_if(records.begin(), records.end(),
                     [&](std::string_view r) { return r.size() == layout.RecordLength; }));
   sample.WholeFile = whole_file;
-  out += DraftText(layout, sample);
+  std::string text = DraftText(layout, sample);
+  QuoteHoldingFields(FieldsHoldingSeparators(records, layout), text);
+  out += text;
   return nullptr;
 }
 
