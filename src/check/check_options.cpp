@@ -18,6 +18,12 @@ constexpr CheckOptionRow kRows[] = {
     {.Name = "--version", .Flag = &CheckOptions::Version, .Help = "show the version and exit"},
 };
 
+constexpr std::string_view kForms[] = {
+    "-f parafile textfile",
+    "--draft textfile",
+    "--help | --version",
+};
+
 bool IsLong(std::string_view name) {
   return name.starts_with("--");
 }
@@ -49,6 +55,21 @@ const CheckOptionRow* Match(std::string_view argument, std::span<const CheckOpti
 }  // namespace
 
 const std::span<const CheckOptionRow> kCheckOptionRows{kRows};
+const std::span<const std::string_view> kCheckForms{kForms};
+
+std::vector<std::string> UsageLines(std::string_view program,
+                                    std::span<const std::string_view> forms) {
+  constexpr std::string_view kHead = "usage: ";
+  std::vector<std::string> lines;
+  for (std::string_view form : forms) {
+    std::string line = lines.empty() ? std::string(kHead) : std::string(kHead.size(), ' ');
+    line += program;
+    line += ' ';
+    line += form;
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
 
 OptionScan ScanCheckOptions(const std::vector<std::string>& arguments,
                             std::span<const CheckOptionRow> rows, CheckOptions& options) {

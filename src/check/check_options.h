@@ -55,6 +55,14 @@ OptionScan ScanCheckOptions(const std::vector<std::string>& arguments,
 
 extern const std::span<const CheckOptionRow> kCheckOptionRows;
 
+// The command line's forms, after the program's name: one usage line each.
+extern const std::span<const std::string_view> kCheckForms;
+
+// The usage lines: "usage: PROGRAM FORM", then the other forms aligned under
+// the first.
+std::vector<std::string> UsageLines(std::string_view program,
+                                    std::span<const std::string_view> forms);
+
 // The help text's option lines, one per listed row, without line ends.
 std::vector<std::string> OptionHelpLines(std::span<const CheckOptionRow> rows);
 
