@@ -73,6 +73,7 @@ std::vector<std::string> UsageLines(std::string_view program,
 
 OptionScan ScanCheckOptions(const std::vector<std::string>& arguments,
                             std::span<const CheckOptionRow> rows, CheckOptions& options) {
+  OptionScan scan;
   bool options_ended = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
@@ -87,18 +88,22 @@ OptionScan ScanCheckOptions(const std::vector<std::string>& arguments,
     std::string_view glued;
     bool has_glued = false;
     const CheckOptionRow* row = Match(argument, rows, glued, has_glued);
-    if (row == nullptr) return {OptionScan::Outcome::UnknownOption, argument};
+    if (row == nullptr) {
+      if (scan.Result == OptionScan::Outcome::Scanned)
+        scan = {OptionScan::Outcome::UnknownOption, argument};
+      continue;
+    }
     if (row->Flag != nullptr) {
       options.*(row->Flag) = true;
     } else if (has_glued) {
       options.*(row->Value) = glued;
     } else if (i + 1 < arguments.size()) {
       options.*(row->Value) = arguments[++i];
-    } else {
-      return {OptionScan::Outcome::MissingArgument, argument};
+    } else if (scan.Result == OptionScan::Outcome::Scanned) {
+      scan = {OptionScan::Outcome::MissingArgument, argument};
     }
   }
-  return {};
+  return scan;
 }
 
 std::vector<std::string> OptionHelpLines(std::span<const CheckOptionRow> rows) {

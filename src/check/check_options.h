@@ -49,7 +49,9 @@ struct OptionScan {
 // Scans `arguments` (without the program's name) against `rows` into
 // `options`. A long option's argument may follow it after '=', a short one's
 // directly ("-fparafile"); otherwise it is the next argument, whatever it
-// holds. "-" alone is a file name. A later value of an option wins.
+// holds. "-" alone is a file name. A later value of an option wins. The scan
+// goes on past a refusal (the first one is returned), so that every name on
+// the command line is known.
 OptionScan ScanCheckOptions(const std::vector<std::string>& arguments,
                             std::span<const CheckOptionRow> rows, CheckOptions& options);
 

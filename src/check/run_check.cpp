@@ -96,16 +96,27 @@ void WriteError(const Text& text) {
   WriteError(In(text, platform::TerminalTextForm(platform::StandardError())));
 }
 
+// The files the command line names, and standard input as the text file, are
+// the check's own before it writes anything (a refusal, --help, --version
+// included): nothing it writes goes into them, even before they are opened.
+void ProtectNamedFiles(const CheckOptions& options) {
+  for (const std::string& name : options.FileNames) {
+    if (name == kStandardInputName) {
+      platform::ProtectOpenedFile(platform::StandardInput());
+    } else {
+      platform::ProtectNamedFile(name.c_str());
+    }
+  }
+  platform::ProtectNamedFile(options.ParameterFileName.c_str());
+}
+
 int RunCheck(const std::vector<std::string>& arguments) {
   CheckOptions options;
   OptionScan scan = ScanCheckOptions(arguments, kCheckOptionRows, options);
+  ProtectNamedFiles(options);
   if (scan.Result != OptionScan::Outcome::Scanned) return Refuse(scan);
   if (options.Help) return ShowHelp();
   if (options.Version) return ShowVersion();
-  // The files its two names lead to are the check's own from here on: no
-  // report or message goes into them, even before they are opened.
-  for (const std::string& name : options.FileNames) platform::ProtectNamedFile(name.c_str());
-  platform::ProtectNamedFile(options.ParameterFileName.c_str());
   // A draft needs the text file alone; a check both files.
   std::string_view named;
   if (const Text* misfit = Misfit(arguments, options, named)) return Refuse(*misfit, named);
