@@ -19,6 +19,7 @@ struct MemoryDevice {
   std::string Written;        // what a writer has written out
   bool Discards = false;      // a writer drops what it writes out
   std::int32_t FailCode = 0;  // non-zero: every transfer fails with this code
+  bool Poisons = false;       // a refill puts LF bytes after the data, up to the capacity's end
 };
 
 // Binds `file` to `device` and opens it for reading or writing, with the

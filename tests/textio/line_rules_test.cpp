@@ -116,11 +116,13 @@ Lines ReadAll(const std::string& path, std::uint32_t capacity, bool owned) {
   return lines;
 }
 
-// Reads every line from memory, each cut to its first `kept_limit` bytes.
+// Reads every line from memory, each cut to its first `kept_limit` bytes,
+// with LF bytes after the data in the buffer: none of them may be read.
 Lines ReadAllFromMemory(const std::string& data, std::uint32_t capacity,
                         std::size_t kept_limit = static_cast<std::size_t>(-1)) {
   MemoryDevice device;
   device.Source = data;
+  device.Poisons = true;
   auto file = std::make_unique<LineFile>();
   OpenMemoryReader(*file, device, capacity);
   Lines lines;
