@@ -19,36 +19,41 @@ std::int32_t BlockFull(LineFile&) {
 
 // The line files over blocks, with the record's state in reach.
 struct BlockActions {
-  static std::int32_t EndOfBlock(LineFile& file) {
-    file.BufferRef = &end_of_block;
-    file.Position = 0;
-    file.FillCount = 1;
-    return 0;
-  }
-
-  static void BindBlock(LineFile& file, char* data, std::uint32_t capacity, LineFileState state) {
-    BindName(file, "");
-    file.State = state;
-    file.BufferRef = data;
-    file.Capacity = capacity;
-    file.FlushAction = NoFlush;
-  }
-
-  // Writes out the `file.Capacity` bytes at `data` as the write-out of a full
-  // buffer holding them would, without copying them into the buffer first.
-  static void WriteOutInPlace(LineFile& file, const char* data) {
-    char* own = file.BufferRef;
-    file.BufferRef = const_cast<char*>(data);  // only read by a write-out
-    file.Position = file.Capacity;
-    std::int32_t code = file.TransferAction(file);
-    file.BufferRef = own;
-    file.Position = 0;
-    if (code != 0) {
-      SetPendingIoCode(code);
-      file.DroppingText = true;
-    }
-  }
+  static std::int32_t EndOfBlock(LineFile& file);
+  static void BindBlock(LineFile& file, char* data, std::uint32_t capacity, LineFileState state);
+  static void WriteOutInPlace(LineFile& file, const char* data);
 };
+
+std::int32_t BlockActions::EndOfBlock(LineFile& file) {
+  file.BufferRef = &end_of_block;
+  file.Position = 0;
+  file.FillCount = 1;
+  return 0;
+}
+
+void BlockActions::BindBlock(LineFile& file, char* data, std::uint32_t capacity,
+                             LineFileState state) {
+  BindName(file, "");
+  file.State = state;
+  file.BufferRef = data;
+  file.Capacity = capacity;
+  file.FlushAction = NoFlush;
+}
+
+// Writes out the `file.Capacity` bytes at `data` as the write-out of a full
+// buffer holding them would, without copying them into the buffer first.
+void BlockActions::WriteOutInPlace(LineFile& file, const char* data) {
+  char* own = file.BufferRef;
+  file.BufferRef = const_cast<char*>(data);  // only read by a write-out
+  file.Position = file.Capacity;
+  std::int32_t code = file.TransferAction(file);
+  file.BufferRef = own;
+  file.Position = 0;
+  if (code != 0) {
+    SetPendingIoCode(code);
+    file.DroppingText = true;
+  }
+}
 
 void BindBlockReader(LineFile& file, char* data, std::size_t size) {
   BlockActions::BindBlock(file, data, static_cast<std::uint32_t>(size), StateReading);

@@ -16,135 +16,150 @@ constexpr int kEndMark = -1;
 
 // The actions and the opening steps, with the record's state in reach.
 struct LineFileActions {
-  static std::int32_t Refill(LineFile& file) {
-    file.Position = 0;
-    file.FillCount = 0;
-    std::uint32_t count = 0;
-    std::int32_t code = platform::Read(file.OsHandle, file.BufferRef, file.Capacity, count);
-    if (code == kIoBrokenPipe) return 0;  // the writer of a pipe has gone: the data has ended
-    if (code != 0) return code;
-    file.FillCount = count;
-    return 0;
-  }
-
-  static std::int32_t WriteOut(LineFile& file) {
-    if (file.Position == 0) return 0;
-    std::int32_t code = platform::Write(file.OsHandle, file.BufferRef, file.Position);
-    file.Position = 0;  // a block whose write failed is dropped, not retried
-    return code;
-  }
-
-  // The message channel's write-out: what would go into one of the run's own
-  // files is dropped (platform::WriteOutsideRunFiles).
-  static std::int32_t WriteOutMessages(LineFile& file) {
-    if (file.Position == 0) return 0;
-    std::int32_t code = platform::WriteOutsideRunFiles(
-        file.OsHandle, std::string_view(file.BufferRef, file.Position));
-    file.Position = 0;
-    return code;
-  }
-
-  static std::int32_t CloseHandleAction(LineFile& file) {
-    file.State = StateClosed;
-    return platform::Close(file.OsHandle);
-  }
-
-  // Sets up the actions for the wanted state and opens with `opener`.
-  static std::int32_t OpenWith(LineFile& file, platform::OpenResult (*opener)(const char*)) {
-    file.Position = 0;
-    file.FillCount = 0;
-    bool reading = file.State == StateReading;
-    file.TransferAction = reading ? Refill : WriteOut;
-    file.CloseAction = CloseHandleAction;
-    SetFlushAction(file, NoFlush);
-    if (file.NameTooLong) {
-      file.State = StateClosed;
-      return kIoPathNotFound;
-    }
-    platform::OpenResult opened = opener(file.FileName);
-    if (opened.Code != 0) {
-      file.State = StateClosed;
-      return opened.Code;
-    }
-    file.OsHandle = opened.OsHandle;
-    if (reading) return 0;
-    switch (platform::KindOf(file.OsHandle)) {
-      case platform::FileKind::Unknown:
-        platform::Close(file.OsHandle);
-        file.State = StateClosed;
-        return kCodeNotWriting;
-      case platform::FileKind::Char:
-        SetFlushAction(file, WriteOut);
-        break;
-      default:
-        break;
-    }
-    return 0;
-  }
-
-  static std::int32_t FileOpener(LineFile& file) {
-    return OpenWith(
-        file, file.State == StateReading ? platform::OpenForReading : platform::OpenForWriting);
-  }
-
-  static std::int32_t ConsoleOpener(LineFile& file) {
-    if (file.State == StateReading) return OpenWith(file, platform::OpenForReading);
-    std::int32_t code = OpenWith(file, [](const char*) { return platform::OpenConsole(); });
-    file.TransferAction = WriteOutMessages;
-    if (file.FlushesEachLine) SetFlushAction(file, WriteOutMessages);
-    return code;
-  }
-
-  static std::int32_t LeaveOpen(LineFile& file) {
-    file.State = StateClosed;
-    return 0;
-  }
-
-  static std::int32_t StandardInputOpener(LineFile& file) {
-    if (file.State != StateReading) return kCodeNotWriting;  // standard input is only read
-    std::int32_t code = OpenWith(file, [](const char*) {
-      return platform::OpenResult{platform::StandardInput(), 0};
-    });
-    file.CloseAction = LeaveOpen;
-    return code;
-  }
-
-  static bool IsBound(const LineFile& file) {
-    return file.State == StateClosed || file.State == StateReading || file.State == StateWriting;
-  }
-
-  static std::int32_t Open(LineFile& file, LineFileState wanted) {
-    if (!IsBound(file)) {
-      SetPendingIoCode(kCodeNeverBound);
-      return kCodeNeverBound;
-    }
-    if (file.State != StateClosed) CloseLineFile(file);
-    file.State = wanted;
-    std::int32_t code = file.OpenAction(file);
-    SetPendingIoCode(code);
-    return code;
-  }
-
-  // Reads the rest of a line, gathering it after what `spill` holds; `spilled`
-  // when the line has begun there.
+  static std::int32_t Refill(LineFile& file);
+  static std::int32_t WriteOut(LineFile& file);
+  static std::int32_t WriteOutMessages(LineFile& file);
+  static std::int32_t CloseHandleAction(LineFile& file);
+  static std::int32_t OpenWith(LineFile& file, platform::OpenResult (*opener)(const char*));
+  static std::int32_t FileOpener(LineFile& file);
+  static std::int32_t ConsoleOpener(LineFile& file);
+  static std::int32_t LeaveOpen(LineFile& file);
+  static std::int32_t StandardInputOpener(LineFile& file);
+  static bool IsBound(const LineFile& file);
+  static std::int32_t Open(LineFile& file, LineFileState wanted);
   static std::string_view ReadLineInto(LineFile& file, SpillBuffer& spill, std::size_t kept_limit,
-                                       bool spilled) {
-    if (file.State != StateReading) {
-      SetPendingIoCode(kCodeNotReading);
-      return {};
-    }
-    // Only the first `kept_limit` bytes of the line are gathered; the rest is read
-    // and passed over, so a huge line costs no memory beyond what is kept.
-    auto gather = [&](const char* start, std::size_t size) {
-      spill.append(start, std::min(size, kept_limit - spill.size()));
-      spilled = true;
-    };
-    LastPiece last = ReadLinePieces(file, gather, [] {});
-    if (!spilled) return {last.Data, std::min(last.Size, kept_limit)};
-    gather(last.Data, last.Size);
-    return spill;
-  }
+                                       bool spilled);
 };
+
+std::int32_t LineFileActions::Refill(LineFile& file) {
+  file.Position = 0;
+  file.FillCount = 0;
+  std::uint32_t count = 0;
+  std::int32_t code = platform::Read(file.OsHandle, file.BufferRef, file.Capacity, count);
+  if (code == kIoBrokenPipe) return 0;  // the writer of a pipe has gone: the data has ended
+  if (code != 0) return code;
+  file.FillCount = count;
+  return 0;
+}
+
+std::int32_t LineFileActions::WriteOut(LineFile& file) {
+  if (file.Position == 0) return 0;
+  std::int32_t code = platform::Write(file.OsHandle, file.BufferRef, file.Position);
+  file.Position = 0;  // a block whose write failed is dropped, not retried
+  return code;
+}
+
+// The message channel's write-out: what would go into one of the run's own
+// files is dropped (platform::WriteOutsideRunFiles).
+std::int32_t LineFileActions::WriteOutMessages(LineFile& file) {
+  if (file.Position == 0) return 0;
+  std::int32_t code = platform::WriteOutsideRunFiles(
+      file.OsHandle, std::string_view(file.BufferRef, file.Position));
+  file.Position = 0;
+  return code;
+}
+
+std::int32_t LineFileActions::CloseHandleAction(LineFile& file) {
+  file.State = StateClosed;
+  return platform::Close(file.OsHandle);
+}
+
+// Sets up the actions for the wanted state and opens with `opener`.
+std::int32_t LineFileActions::OpenWith(LineFile& file,
+                                       platform::OpenResult (*opener)(const char*)) {
+  file.Position = 0;
+  file.FillCount = 0;
+  bool reading = file.State == StateReading;
+  file.TransferAction = reading ? Refill : WriteOut;
+  file.CloseAction = CloseHandleAction;
+  SetFlushAction(file, NoFlush);
+  if (file.NameTooLong) {
+    file.State = StateClosed;
+    return kIoPathNotFound;
+  }
+  platform::OpenResult opened = opener(file.FileName);
+  if (opened.Code != 0) {
+    file.State = StateClosed;
+    return opened.Code;
+  }
+  file.OsHandle = opened.OsHandle;
+  if (reading) return 0;
+  switch (platform::KindOf(file.OsHandle)) {
+    case platform::FileKind::Unknown:
+      platform::Close(file.OsHandle);
+      file.State = StateClosed;
+      return kCodeNotWriting;
+    case platform::FileKind::Char:
+      SetFlushAction(file, WriteOut);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+std::int32_t LineFileActions::FileOpener(LineFile& file) {
+  return OpenWith(file,
+                  file.State == StateReading ? platform::OpenForReading : platform::OpenForWriting);
+}
+
+std::int32_t LineFileActions::ConsoleOpener(LineFile& file) {
+  if (file.State == StateReading) return OpenWith(file, platform::OpenForReading);
+  std::int32_t code = OpenWith(file, [](const char*) { return platform::OpenConsole(); });
+  file.TransferAction = WriteOutMessages;
+  if (file.FlushesEachLine) SetFlushAction(file, WriteOutMessages);
+  return code;
+}
+
+std::int32_t LineFileActions::LeaveOpen(LineFile& file) {
+  file.State = StateClosed;
+  return 0;
+}
+
+std::int32_t LineFileActions::StandardInputOpener(LineFile& file) {
+  if (file.State != StateReading) return kCodeNotWriting;  // standard input is only read
+  std::int32_t code = OpenWith(file, [](const char*) {
+    return platform::OpenResult{platform::StandardInput(), 0};
+  });
+  file.CloseAction = LeaveOpen;
+  return code;
+}
+
+bool LineFileActions::IsBound(const LineFile& file) {
+  return file.State == StateClosed || file.State == StateReading || file.State == StateWriting;
+}
+
+std::int32_t LineFileActions::Open(LineFile& file, LineFileState wanted) {
+  if (!IsBound(file)) {
+    SetPendingIoCode(kCodeNeverBound);
+    return kCodeNeverBound;
+  }
+  if (file.State != StateClosed) CloseLineFile(file);
+  file.State = wanted;
+  std::int32_t code = file.OpenAction(file);
+  SetPendingIoCode(code);
+  return code;
+}
+
+// Reads the rest of a line, gathering it after what `spill` holds; `spilled`
+// when the line has begun there.
+std::string_view LineFileActions::ReadLineInto(LineFile& file, SpillBuffer& spill,
+                                               std::size_t kept_limit, bool spilled) {
+  if (file.State != StateReading) {
+    SetPendingIoCode(kCodeNotReading);
+    return {};
+  }
+  // Only the first `kept_limit` bytes of the line are gathered; the rest is read
+  // and passed over, so a huge line costs no memory beyond what is kept.
+  auto gather = [&](const char* start, std::size_t size) {
+    spill.append(start, std::min(size, kept_limit - spill.size()));
+    spilled = true;
+  };
+  LastPiece last = ReadLinePieces(file, gather, [] {});
+  if (!spilled) return {last.Data, std::min(last.Size, kept_limit)};
+  gather(last.Data, last.Size);
+  return spill;
+}
 
 int TakeDataByte(LineFile& file) {
   if (file.State != StateReading) {
@@ -186,12 +201,6 @@ std::uint64_t BytesAfterEndOfData(LineFile& file) {
 
 std::int32_t NoFlush(LineFile&) {
   return 0;
-}
-
-platform::Handle ReplaceHandle(LineFile& file, platform::Handle handle) {
-  platform::Handle old = file.OsHandle;
-  file.OsHandle = handle;
-  return old;
 }
 
 void OpenOnDevice(LineFile& file, LineFileState state, LineFileAction transfer,

@@ -153,7 +153,11 @@ inline platform::Handle HandleOf(const LineFile& file) {
 // Puts `handle` in the place of the opened one, which it returns; the
 // actions use it from then on (the message channel writes to standard
 // error through the console's record, and puts the console back to close).
-platform::Handle ReplaceHandle(LineFile& file, platform::Handle handle);
+inline platform::Handle ReplaceHandle(LineFile& file, platform::Handle handle) {
+  const platform::Handle old = file.OsHandle;
+  file.OsHandle = handle;
+  return old;
+}
 // The bound name; empty when it was too long to keep.
 inline const char* NameOf(const LineFile& file) {
   return file.FileName;

@@ -36,8 +36,10 @@ std::int32_t RefillFromMemory(LineFile& file) {
   MemoryDevice& device = DeviceOf(file);
   SetFilled(file, 0);
   if (device.FailCode != 0) return device.FailCode;
+  const std::size_t piece =
+      device.Piece != 0 ? 1 + device.SourceAt % device.Piece : CapacityOf(file);
   const std::size_t n =
-      std::min<std::size_t>(CapacityOf(file), device.Source.size() - device.SourceAt);
+      std::min({piece, std::size_t{CapacityOf(file)}, device.Source.size() - device.SourceAt});
   if (n != 0) std::memcpy(DeviceBuffer(file), device.Source.data() + device.SourceAt, n);
   // No byte past the data may be read: a line end there would be taken.
   if (device.Poisons) {
