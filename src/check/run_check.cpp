@@ -7,6 +7,7 @@
 #include "base/messages.h"
 #include "check/check_options.h"
 #include "check/draft.h"
+#include "check/import.h"
 #include "check/layout_check.h"
 #include "check/report.h"
 #include "cli/command_line.h"
@@ -37,10 +38,6 @@ bool WriteLines(platform::Handle handle, const std::vector<std::string>& lines) 
   return platform::Write(handle, out.data(), out.size()) == 0;
 }
 
-void WriteError(std::string_view message) {
-  WriteLines(platform::StandardError(), {std::string(message)});
-}
-
 // A refused command line: the reason naming the option, then the usage line.
 int Refuse(const OptionScan& scan) {
   TextForm form = platform::TerminalTextForm(platform::StandardError());
@@ -67,6 +64,19 @@ int ShowHelp() {
   return WriteLines(platform::StandardOutput(), lines) ? kStatusNothingFound : kStatusCouldNotRun;
 }
 
+// --from-copybook or --from-schema: one document, and no other file.
+int RunImportMode(const CheckOptions& options) {
+  const bool copybook = !options.CopybookName.empty();
+  if ((copybook && !options.SchemaName.empty()) || options.Draft || !options.FileNames.empty() ||
+      !options.ParameterFileName.empty()) {
+    WriteError(kUsage);
+    return kStatusCouldNotRun;
+  }
+  const std::string& name = copybook ? options.CopybookName : options.SchemaName;
+  platform::ProtectNamedFile(name.c_str());
+  return RunImport(copybook ? SourceKind::Copybook : SourceKind::Schema, name);
+}
+
 int ShowVersion() {
   TextForm form = platform::TerminalTextForm(platform::StandardOutput());
   bool written = WriteLines(platform::StandardOutput(), {std::string(In(kVersion, form))});
@@ -74,6 +84,10 @@ int ShowVersion() {
 }
 
 }  // namespace
+
+void WriteError(std::string_view message) {
+  WriteLines(platform::StandardError(), {std::string(message)});
+}
 
 void WriteError(const Text& text) {
   WriteError(In(text, platform::TerminalTextForm(platform::StandardError())));
@@ -89,6 +103,7 @@ int RunCheck(const std::vector<std::string>& arguments) {
   // report or message goes into them, even before they are opened.
   for (const std::string& name : options.FileNames) platform::ProtectNamedFile(name.c_str());
   platform::ProtectNamedFile(options.ParameterFileName.c_str());
+  if (!options.CopybookName.empty() || !options.SchemaName.empty()) return RunImportMode(options);
   // A draft needs the text file alone; a check both files.
   if (options.Draft && options.FileNames.size() == 1 && options.ParameterFileName.empty())
     return RunDraft(options.FileNames.front());
