@@ -43,6 +43,18 @@ constexpr bool IsTrailByte(unsigned char b) {
   return InRange(kTrailLow, b) || InRange(kTrailHigh, b);
 }
 
+// The single-byte half-width katakana: 0xA1 to 0xDF.
+inline constexpr ByteRange kHalfWidthKatakana{0xA1, 0xDF};
+
+// A byte of 0x80 and above that is neither a lead byte nor a katakana: 0x80,
+// 0xA0 and 0xFD to 0xFF are no character of code page 932. The UTF-8 form of
+// a text writes them escaped, and the draft counts them as bytes of no text.
+constexpr bool IsNoCharacterByte(unsigned char b) {
+  return b >= 0x80 && !IsLeadByte(b) && !InRange(kHalfWidthKatakana, b);
+}
+static_assert(IsNoCharacterByte(0x80) && IsNoCharacterByte(0xA0) && IsNoCharacterByte(0xFD) &&
+              IsNoCharacterByte(0xFF) && !IsNoCharacterByte(0xA1) && !IsNoCharacterByte(0xFC));
+
 // True when `p` starts a character of the text beginning at `begin`, read
 // from its start by the lead-byte rule. The byte before a run of lead-range
 // bytes ends a character (a single byte or a second byte), so the run pairs

@@ -22,7 +22,7 @@ static_assert(std::size(kDoubleByteCharacters) == 60 * kTrailCount);
 
 // The character of the pair, or 0 when it is none.
 char16_t DoubleByteCharacter(unsigned char lead, unsigned char trail) {
-  if (trail < 0x40 || trail == 0x7F || trail > 0xFC) return 0;
+  if (!IsTrailByte(trail)) return 0;
   std::size_t row = lead <= 0x9F ? lead - 0x81u : lead - 0xE0u + 31;
   std::size_t column = trail < 0x7F ? trail - 0x40u : trail - 0x41u;
   return kDoubleByteCharacters[row * kTrailCount + column];
@@ -86,11 +86,11 @@ std::string_view Utf8Prefix(const Text& text, std::size_t cp932_size) {
 void AppendUtf8Form(std::string_view cp932, std::string& out) {
   for (std::size_t i = 0; i < cp932.size(); ++i) {
     auto b = static_cast<unsigned char>(cp932[i]);
-    if (b < 0x20 || b == 0x7F) {
+    if (b < 0x20 || b == 0x7F || IsNoCharacterByte(b)) {
       AppendEscape(b, out);
     } else if (b < 0x80) {
       out += static_cast<char>(b);
-    } else if (b >= 0xA1 && b <= 0xDF) {
+    } else if (InRange(kHalfWidthKatakana, b)) {
       AppendUtf8(0xFF61 + (b - 0xA1u), out);  // half-width katakana
     } else if (char16_t c = IsLeadByte(b) && i + 1 < cp932.size()
                                 ? DoubleByteCharacter(b, static_cast<unsigned char>(cp932[i + 1]))

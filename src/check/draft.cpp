@@ -93,14 +93,10 @@ bool LooksBinary(const SampleRecords& sample) {
     std::string_view r = sample.Record(i);
     for (std::size_t c = 0; c < r.size(); c += CharLength(r, c)) {
       const unsigned char b = static_cast<unsigned char>(r[c]);
-      const bool control = b < 0x20 && b != '\t' && b != '\f';
-      const bool no_character =
-          b == 0x7F || b == 0x80 || b >= 0xFD || (IsLeadByte(b) && c + 1 == r.size());
-      bool bad_pair = false;
-      if (IsLeadByte(b) && c + 1 < r.size()) {
-        const unsigned char t = static_cast<unsigned char>(r[c + 1]);
-        bad_pair = t < 0x40 || t == 0x7F || t > 0xFC;
-      }
+      const bool control = (b < 0x20 && b != '\t' && b != '\f') || b == 0x7F;
+      const bool no_character = IsNoCharacterByte(b) || (IsLeadByte(b) && c + 1 == r.size());
+      const bool bad_pair =
+          IsLeadByte(b) && c + 1 < r.size() && !IsTrailByte(static_cast<unsigned char>(r[c + 1]));
       if (control || no_character || bad_pair) ++bad;
     }
   }
@@ -254,7 +250,7 @@ int RunDraft(std::string_view text_name) {
   }
   draft::DraftLayout layout = draft::DraftFromRecords(common, sample.CommonLength, others);
   std::string out = DraftText(layout, sample);
-  if (platform::Write(platform::StandardOutput(), out.data(), out.size()) != 0)
+  if (platform::WriteOutsideRunFiles(platform::StandardOutput(), out) != 0)
     return kStatusCouldNotRun;
   return kStatusNothingFound;
 }

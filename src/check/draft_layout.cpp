@@ -22,7 +22,7 @@ constexpr ByteClass ClassOfSingle(unsigned char b) {
   if (IsDigitByte(b)) return kDigit;
   if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z')) return kLetter;
   if (b == ' ') return kBlank;
-  if (b >= 0xA1 && b <= 0xDF) return kKana;
+  if (InRange(kHalfWidthKatakana, b)) return kKana;
   if (b > 0x20 && b < 0x7F) return kPunct;
   return kOther;
 }

@@ -29,13 +29,12 @@ constexpr const Text& kVersion = messages::kCheckVersion;
 // that would go into one of the check's own files are dropped, as if they had
 // been written.
 bool WriteLines(platform::Handle handle, const std::vector<std::string>& lines) {
-  if (platform::IsRunFile(handle)) return true;
   std::string out;
   for (const std::string& line : lines) {
     out += line;
     out += "\r\n";
   }
-  return platform::Write(handle, out.data(), out.size()) == 0;
+  return platform::WriteOutsideRunFiles(handle, out) == 0;
 }
 
 // A refused command line: the reason naming the option, then the usage line.

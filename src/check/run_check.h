@@ -5,14 +5,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/exit_status.h"
 #include "base/messages.h"
 
 namespace tabulon::check {
-
-// Exit statuses.
-inline constexpr int kStatusNothingFound = 0;
-inline constexpr int kStatusSomethingFound = 1;
-inline constexpr int kStatusCouldNotRun = 2;
 
 // Checks the files named by `arguments` ("-f parafile textfile", without the
 // program's name; see check/check_options.h) and writes the report to

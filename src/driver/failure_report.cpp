@@ -1,13 +1,10 @@
 #include "driver/failure_report.h"
 
 #include <cxxabi.h>
-#include <unwind.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <iterator>
 #include <new>
 #include <optional>
 #include <typeinfo>
@@ -16,12 +13,6 @@
 #include "base/messages.h"
 #include "platform/platform.h"
 #include "textio/io_codes.h"
-
-#if defined(__ELF__)
-// The start and the end of the executable's code, provided by the linker.
-extern "C" char __executable_start;  // NOLINT
-extern "C" char etext;               // NOLINT
-#endif
 
 namespace tabulon {
 namespace {
@@ -81,84 +72,9 @@ std::uint32_t LocationOf(const void* address) {
   return address ? static_cast<std::uint32_t>(platform::CodeOffset(address)) : 0;
 }
 
-bool InProgramCode(std::uintptr_t address) {
-#if defined(__ELF__)
-  return address >= reinterpret_cast<std::uintptr_t>(&__executable_start) &&
-         address < reinterpret_cast<std::uintptr_t>(&etext);
-#else
-  (void)address;
-  return false;
-#endif
-}
-
-// Finds where in the program a failure arose that was noticed in a library
-// (operator new, std::terminate): walking outwards from here, the first
-// frame of the program after the library's frames. Allocates nothing.
-//
-// In a static executable the library is linked into the program's own code
-// range, so that rule finds nothing there. For exhausted memory the walk
-// also notes the frame that called operator new (the code that asked for
-// memory, or the library routine that asked for it on the program's behalf),
-// found by the start of the handler's function and of operator new's.
-struct FrameWalk {
-  std::uintptr_t Handler = 0;  // start of the new-handler, when walking for it
-  bool AfterHandler = false;   // the handler's own frame has been passed
-  bool LeftProgram = false;
-  const void* Found = nullptr;
-  const void* AllocationCaller = nullptr;
-};
-
-bool IsOperatorNew(std::uintptr_t start) {
-  using Plain = void* (*)(std::size_t);
-  using NoThrow = void* (*)(std::size_t, const std::nothrow_t&) noexcept;
-  static const std::uintptr_t kStarts[] = {
-      reinterpret_cast<std::uintptr_t>(static_cast<Plain>(&::operator new)),
-      reinterpret_cast<std::uintptr_t>(static_cast<Plain>(&::operator new[])),
-      reinterpret_cast<std::uintptr_t>(static_cast<NoThrow>(&::operator new)),
-      reinterpret_cast<std::uintptr_t>(static_cast<NoThrow>(&::operator new[])),
-  };
-  return std::find(std::begin(kStarts), std::end(kStarts), start) != std::end(kStarts);
-}
-
-void NoteAllocationCaller(FrameWalk& walk, _Unwind_Context* context, std::uintptr_t ip) {
-  std::uintptr_t start = _Unwind_GetRegionStart(context);
-  if (!walk.AfterHandler) {
-    walk.AfterHandler = start == walk.Handler;
-    return;
-  }
-  // The handler is called by operator new (operator new[] and the nothrow
-  // forms call it in turn), or directly by a block that could not grow: the
-  // first frame that is none of them asked for the memory.
-  if (walk.AllocationCaller == nullptr && !IsOperatorNew(start)) {
-    walk.AllocationCaller = reinterpret_cast<const void*>(ip);
-  }
-}
-
-_Unwind_Reason_Code VisitFrame(_Unwind_Context* context, void* state) {
-  FrameWalk& walk = *static_cast<FrameWalk*>(state);
-  std::uintptr_t ip = _Unwind_GetIP(context);
-  if (ip == 0) return _URC_END_OF_STACK;
-  if (walk.Handler != 0) NoteAllocationCaller(walk, context, ip);
-  if (!InProgramCode(ip)) {
-    walk.LeftProgram = true;
-  } else if (walk.LeftProgram) {
-    walk.Found = reinterpret_cast<const void*>(ip);
-    return _URC_END_OF_STACK;
-  }
-  return _URC_NO_REASON;
-}
-
-// `handler`: the start of the new-handler when the walk is for exhausted
-// memory, 0 otherwise.
-[[gnu::noinline]] const void* FailureInProgram(std::uintptr_t handler = 0) noexcept {
-  FrameWalk walk;
-  walk.Handler = handler;
-  _Unwind_Backtrace(VisitFrame, &walk);
-  return walk.Found != nullptr ? walk.Found : walk.AllocationCaller;
-}
-
 [[noreturn]] void OnTerminate() noexcept {
-  LastResortReport(kRuntimeErrorNumber, FailureInProgram());
+  WriteLastResortReport(kRuntimeErrorNumber, platform::FailureInProgram());
+  std::_Exit(kRuntimeErrorNumber);  // without any further clean-up
 }
 
 // Made before any other static object, in this order, and kept until the
@@ -174,7 +90,8 @@ struct InstallTerminateHandler {
 // operator new calls this when memory runs out: the pre-made error notes
 // where, and the allocation fails with std::bad_alloc.
 void OnOutOfMemory() {
-  out_of_memory.RaisedAt(FailureInProgram(reinterpret_cast<std::uintptr_t>(&OnOutOfMemory)));
+  out_of_memory.RaisedAt(
+      platform::FailureInProgram(reinterpret_cast<std::uintptr_t>(&OnOutOfMemory)));
   throw std::bad_alloc();
 }
 
@@ -206,21 +123,17 @@ std::size_t FormatReport(char (&buffer)[kReportBufferSize], const Report& report
 
 namespace {
 
-[[noreturn]] void WriteReport(Report report, const void* location) noexcept {
+void WriteReport(Report report, const void* location) noexcept {
   report.Module = platform::ModuleName();
   report.Location = LocationOf(location);
   char buffer[kReportBufferSize];
   std::size_t size = FormatReport(buffer, report, ChosenTextForms.FailureReport);
-  platform::Handle out = platform::StandardOutput();
-  // The results are ignored: with standard output gone, the report is lost
+  // The result is ignored: with standard output gone, the report is lost
   // and the status is still 1. Nor is it ever written into one of the run's
   // own files (standard output appending to the text file, or opened on the
   // output file).
-  if (!platform::IsRunFile(out)) {
-    platform::Write(out, buffer, size);
-    platform::Write(out, kLineEnd.data(), kLineEnd.size());
-  }
-  platform::ExitProcess(kExitFailure);
+  platform::WriteOutsideRunFiles(platform::StandardOutput(), std::string_view(buffer, size),
+                                 kLineEnd);
 }
 
 }  // namespace
@@ -243,9 +156,12 @@ void ReportFailure(const Exception& error) noexcept {
   WriteReport(report, error.Location());
 }
 
-void ReportCurrentError() noexcept {
+int ReportCurrentError() noexcept {
   // A close that failed while the error was unwinding takes its place.
-  if (std::optional<EInOutError> replacement = TakeReplacementError()) ReportFailure(*replacement);
+  if (std::optional<EInOutError> replacement = TakeReplacementError()) {
+    ReportFailure(*replacement);
+    return kExitFailure;
+  }
   try {
     throw;
   } catch (const Exception& error) {
@@ -260,6 +176,7 @@ void ReportCurrentError() noexcept {
     std::string_view kind = type ? TypeBaseName(type->name()) : std::string_view();
     ReportFailure(kind.empty() ? "Exception" : kind, "", nullptr);
   }
+  return kExitFailure;
 }
 
 void FormatLastResort(char (&line)[kLastResortSize], int number, std::uint32_t address) {
@@ -275,15 +192,11 @@ void FormatLastResort(char (&line)[kLastResortSize], int number, std::uint32_t a
   Hex8(line + 21, address);
 }
 
-void LastResortReport(int number, const void* address) noexcept {
+void WriteLastResortReport(int number, const void* address) noexcept {
   char line[kLastResortSize];
   FormatLastResort(line, number, LocationOf(address));
-  platform::Handle out = platform::StandardOutput();
-  if (!platform::IsRunFile(out)) {
-    platform::Write(out, line, sizeof line);
-    platform::Write(out, kLineEnd.data(), kLineEnd.size());
-  }
-  std::_Exit(number);
+  platform::WriteOutsideRunFiles(platform::StandardOutput(), std::string_view(line, sizeof line),
+                                 kLineEnd);
 }
 
 const EOutOfMemory& OutOfMemoryError() {

@@ -42,30 +42,28 @@ struct Report {
 std::size_t FormatReport(char (&buffer)[kReportBufferSize], const Report& report, TextForm form);
 
 // Writes the report of an error (and one more CR LF) to standard output, the
-// program's texts in the form chosen for it, and ends the process with
-// status 1. Write failures are ignored. The message given here is shown as
-// it is.
-[[noreturn]] void ReportFailure(std::string_view kind_name, std::string_view message,
-                                const void* location) noexcept;
-[[noreturn]] void ReportFailure(const Exception& error) noexcept;
+// program's texts in the form chosen for it. Write failures are ignored. The
+// message given here is shown as it is.
+void ReportFailure(std::string_view kind_name, std::string_view message,
+                   const void* location) noexcept;
+void ReportFailure(const Exception& error) noexcept;
 
 // Reports the exception being handled; call it only inside a catch block.
 // The program's own errors are reported as they are (or by the error that
 // replaced them while files were being closed), std::bad_alloc as the
 // out-of-memory error, anything else by its own type name and message.
-[[noreturn]] void ReportCurrentError() noexcept;
+// Returns the exit status the run ends with (kExitFailure).
+int ReportCurrentError() noexcept;
 
 // The 29-byte last-resort line: "Runtime error NNN at XXXXXXXX", the
 // number's last digit at byte 17 and the address's last digit at byte 29.
 inline constexpr std::size_t kLastResortSize = 29;
 void FormatLastResort(char (&line)[kLastResortSize], int number, std::uint32_t address);
 
-// The number the last-resort report shows (and exits with) for a terminate.
-inline constexpr int kRuntimeErrorNumber = 217;
-
-// Writes the last-resort line and CR LF to standard output and ends the
-// process with `number` as its status, without any further clean-up.
-[[noreturn]] void LastResortReport(int number, const void* address) noexcept;
+// Writes the last-resort line and CR LF to standard output; the terminate
+// handler then ends the process with `number` as its status, without any
+// further clean-up.
+void WriteLastResortReport(int number, const void* address) noexcept;
 
 // The error made at start-up that every out-of-memory failure reports.
 const EOutOfMemory& OutOfMemoryError();

@@ -66,13 +66,14 @@ void Run(const std::vector<std::string>& arguments) {
 void RunProcess(int argc, char** argv) {
   platform::PrepareProcess();
   ChooseTextForms();
+  int status = kExitSuccess;
   try {
     Run(CommandArguments(argc, argv));
   } catch (...) {
     // Every error that escapes a step, whatever its kind, is reported here.
-    ReportCurrentError();
+    status = ReportCurrentError();
   }
-  platform::ExitProcess(kExitSuccess);
+  platform::ExitProcess(status);
 }
 
 }  // namespace tabulon

@@ -75,17 +75,26 @@ using TakeBytes = bool (*)(void* reader, std::string_view bytes);
 // opened, locked or read completely.
 bool ReadWholeFile(const char* name, TakeBytes take, void* reader);
 
-// Records the file that `name` leads to now among the run's own files, by
-// identity, without opening it: an input not opened yet, or the output. Called
-// once per name as soon as the names are known, before the run writes
-// anything.
+// Records the file that `name` leads to among the run's own files: an input
+// not opened yet, or the output. Called once per name as soon as the names
+// are known, before the run writes anything. POSIX records the file's
+// identity now (`stat`, never an open). Windows records the name and looks
+// its identity up when IsRunFile is first asked, opening it then without any
+// access right (which no share mode refuses): so a name that leads to no file
+// yet still counts once the run has created it.
 void ProtectNamedFile(const char* name);
 
 // True when the opened object is a regular file and one of the run's own
 // files (same identity): an input as it was opened or read whole, or a file
-// recorded by ProtectNamedFile. No failure report, message or diagnostic is
-// ever written into one. Never allocates.
+// recorded by ProtectNamedFile. Never allocates on POSIX.
 bool IsRunFile(Handle handle);
+
+// The one write of reports, messages and the check's output: writes `text`
+// and then `more` to `handle`, unless it is one of the run's own files
+// (IsRunFile, asked once), when both are dropped as if they had been
+// written. Both are written even when the first write fails; returns 0 or
+// the I/O code of the first write that failed. Allocates nothing of its own.
+std::int32_t WriteOutsideRunFiles(Handle handle, std::string_view text, std::string_view more = {});
 
 // Forgets the run's files: the inputs recorded by ReadWholeFile (closing what
 // it kept open) and the files recorded by ProtectNamedFile.
@@ -120,6 +129,17 @@ std::string_view ModuleName();
 
 // The offset of a code address from the executable's load address.
 std::uintptr_t CodeOffset(const void* address);
+
+// Where in the program a failure arose that was noticed in a library
+// (operator new, std::terminate): walking the stack outwards from the
+// caller, the first frame of the program's code after the library's frames.
+// In a static executable the library lies inside the program's code, so
+// that rule finds nothing; `handler`, the start of the new-handler when the
+// walk is for exhausted memory (0 otherwise), then gives the frame that
+// called operator new (the code that asked for memory, or the library
+// routine that asked for it on the program's behalf). Null when neither is
+// found. Allocates nothing.
+const void* FailureInProgram(std::uintptr_t handler = 0) noexcept;
 
 // Memory for one block that grows (a line gathered across refills). Where the
 // system can, the block grows in place and is backed by large pages, so that

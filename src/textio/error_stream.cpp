@@ -37,9 +37,8 @@ void WriteMessage(const Text& text) {
 
 void WriteMessage(std::string_view message) {
   // A message never goes into one of the run's own files (standard error
-  // appending to the text file): it is dropped, and the run goes on as if
-  // it had been written.
-  if (platform::IsRunFile(ErrorStream.OsHandle)) return;
+  // appending to the text file): the console's write-out drops it, and the
+  // run goes on as if it had been written.
   WriteText(ErrorStream, message);
   WriteLineEnd(ErrorStream);
   CheckIo();

@@ -30,6 +30,16 @@ std::int32_t WriteOut(LineFile& file) {
   return code;
 }
 
+// The message channel's write-out: what would go into one of the run's own
+// files is dropped (platform::WriteOutsideRunFiles).
+std::int32_t WriteOutMessages(LineFile& file) {
+  if (file.Position == 0) return 0;
+  std::int32_t code = platform::WriteOutsideRunFiles(
+      file.OsHandle, std::string_view(file.BufferRef, file.Position));
+  file.Position = 0;
+  return code;
+}
+
 std::int32_t CloseHandleAction(LineFile& file) {
   file.State = StateClosed;
   return platform::Close(file.OsHandle);
@@ -75,7 +85,10 @@ std::int32_t FileOpener(LineFile& file) {
 
 std::int32_t ConsoleOpener(LineFile& file) {
   if (file.State == StateReading) return OpenWith(file, platform::OpenForReading);
-  return OpenWith(file, [](const char*) { return platform::OpenConsole(); });
+  std::int32_t code = OpenWith(file, [](const char*) { return platform::OpenConsole(); });
+  file.TransferAction = WriteOutMessages;
+  if (file.FlushesEachLine) SetFlushAction(file, WriteOutMessages);
+  return code;
 }
 
 std::int32_t LeaveOpen(LineFile& file) {

@@ -225,7 +225,7 @@ std::string ReportOf(Raise raise, int want_status) {
         try {
           raise();
         } catch (...) {
-          ReportCurrentError();
+          std::_Exit(ReportCurrentError());
         }
         std::_Exit(98);
       },
