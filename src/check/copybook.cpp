@@ -16,8 +16,8 @@ constexpr std::size_t kSequenceArea = 6;   // columns 1-6
 constexpr std::size_t kIndicator = 6;      // column 7, from 0
 constexpr std::size_t kFixedEnd = 72;      // text past column 72 is ignored
 constexpr std::size_t kFixedContent = 65;  // columns 8-72
-// More fields than this cannot be read back as a parameter file.
-constexpr std::uint64_t kMostFields = kParameterBudget / kLineCost;
+// The bytes of a field line besides its name, at least: "X,1,,", CR LF.
+constexpr std::uint64_t kLeastFieldLine = 7;
 
 char Upper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
@@ -25,9 +25,8 @@ char Upper(char c) {
 
 // `token` is `word` (upper case) in any case.
 bool Is(std::string_view token, std::string_view word) {
-  return token.size() == word.size() &&
-         std::equal(token.begin(), token.end(), word.begin(),
-                    [](char a, char b) { return Upper(a) == b; });
+  return token.size() == word.size() && std::equal(token.begin(), token.end(), word.begin(),
+                                                   [](char a, char b) { return Upper(a) == b; });
 }
 
 bool StartsWith(std::string_view token, std::string_view prefix) {
@@ -75,8 +74,7 @@ struct SourceText {
   std::vector<std::pair<std::size_t, std::size_t>> Starts;  // offset, line number
 
   std::size_t LineAt(std::size_t offset) const {
-    auto after = std::upper_bound(Starts.begin(), Starts.end(),
-                                  std::make_pair(offset, kNone));
+    auto after = std::upper_bound(Starts.begin(), Starts.end(), std::make_pair(offset, kNone));
     return after == Starts.begin() ? 1 : std::prev(after)->second;
   }
 };
@@ -243,9 +241,9 @@ struct Entry {
 };
 
 bool IsUsageWord(std::string_view w) {
-  for (std::string_view usage : {"DISPLAY", "DISPLAY-1", "COMP", "COMPUTATIONAL", "BINARY",
-                                 "PACKED-DECIMAL", "POINTER", "INDEX", "NATIONAL",
-                                 "FUNCTION-POINTER", "PROCEDURE-POINTER", "UTF-8"}) {
+  for (std::string_view usage :
+       {"DISPLAY", "DISPLAY-1", "COMP", "COMPUTATIONAL", "BINARY", "PACKED-DECIMAL", "POINTER",
+        "INDEX", "NATIONAL", "FUNCTION-POINTER", "PROCEDURE-POINTER", "UTF-8"}) {
     if (Is(w, usage)) return true;
   }
   return StartsWith(w, "COMP-") || StartsWith(w, "COMPUTATIONAL-") || StartsWith(w, "BINARY-") ||
@@ -255,9 +253,9 @@ bool IsUsageWord(std::string_view w) {
 // A word that begins a clause of a data description entry.
 bool IsClauseWord(std::string_view w) {
   for (std::string_view clause :
-       {"PIC", "PICTURE", "USAGE", "VALUE", "VALUES", "OCCURS", "REDEFINES", "RENAMES", "SIGN",
-        "LEADING", "TRAILING", "JUSTIFIED", "JUST", "BLANK", "SYNC", "SYNCHRONIZED", "GLOBAL",
-        "EXTERNAL", "ASCENDING", "DESCENDING", "INDEXED"}) {
+       {"PIC",     "PICTURE",      "USAGE",   "VALUE",    "VALUES",    "OCCURS",     "REDEFINES",
+        "RENAMES", "SIGN",         "LEADING", "TRAILING", "JUSTIFIED", "JUST",       "BLANK",
+        "SYNC",    "SYNCHRONIZED", "GLOBAL",  "EXTERNAL", "ASCENDING", "DESCENDING", "INDEXED"}) {
     if (Is(w, clause)) return true;
   }
   return IsUsageWord(w);
@@ -365,8 +363,8 @@ class EntryParser {
         return Refuse(messages::kCopybookNotEntry, Take());
     } else if (Is(w, "SYNC") || Is(w, "SYNCHRONIZED")) {
       if (!Next("LEFT")) Next("RIGHT");
-    } else if (Is(w, "VALUE") || Is(w, "VALUES") || Is(w, "ASCENDING") ||
-               Is(w, "DESCENDING") || Is(w, "INDEXED")) {
+    } else if (Is(w, "VALUE") || Is(w, "VALUES") || Is(w, "ASCENDING") || Is(w, "DESCENDING") ||
+               Is(w, "INDEXED")) {
       SkipToClause();  // values, keys and index names change no byte
     } else if (!Is(w, "GLOBAL") && !Is(w, "EXTERNAL")) {
       --At;
@@ -446,8 +444,7 @@ std::optional<Refusal> ParseEntries(const std::vector<Token>& tokens, ReadBudget
       entry.Line = first.Line;
       if (level == 66) {
         if (at + 1 < end) entry.Name = tokens[at + 1].Text;
-      } else if (std::optional<Refusal> refused =
-                     EntryParser(tokens, at + 1, end, entry).Parse()) {
+      } else if (std::optional<Refusal> refused = EntryParser(tokens, at + 1, end, entry).Parse()) {
         return refused;
       }
       d.Entries.push_back(entry);
@@ -458,10 +455,12 @@ std::optional<Refusal> ParseEntries(const std::vector<Token>& tokens, ReadBudget
   return std::nullopt;
 }
 
-// Bytes and fields of an item, saturating.
+// Bytes and fields of an item, and the least its field lines cost a reader
+// of the parameter file; saturating.
 struct Extent {
   std::uint64_t Bytes = 0;
   std::uint64_t Fields = 0;
+  std::uint64_t Cost = 0;
 };
 
 std::uint64_t SaturatingMultiply(std::uint64_t a, std::uint64_t b) {
@@ -500,20 +499,23 @@ class RecordWriter {
         if (std::optional<Refusal> refused = Measure(c, sign_separate, child)) return refused;
         extent.Bytes = SaturatingAdd(extent.Bytes, child.Bytes);
         extent.Fields = SaturatingAdd(extent.Fields, child.Fields);
+        extent.Cost = SaturatingAdd(extent.Cost, child.Cost);
       }
     } else {
       if (e.Picture.empty()) return refuse(messages::kCopybookNoPicture);
       if (!ParsePicture(e.Picture, sign_separate, e.JustRight, e.Field))
         return refuse(messages::kCopybookBadPicture, e.Picture);
-      extent = {e.Field.Width, 1};
+      if (!IsWritableName(e.Name)) return refuse(messages::kImportBadName);
+      extent = {e.Field.Width, 1, kLineCost + 2 * (kLeastFieldLine + e.Name.size())};
     }
     e.Fields = extent.Fields;
     if (e.Occurs != 0) {
       extent.Bytes = SaturatingMultiply(extent.Bytes, e.Occurs);
       extent.Fields = SaturatingMultiply(extent.Fields, e.Occurs);
+      extent.Cost = SaturatingMultiply(extent.Cost, e.Occurs);
     }
     if (extent.Bytes > kLongestImportedRecord) return refuse(messages::kImportTooLong);
-    if (extent.Fields > kMostFields) return refuse(messages::kImportTooManyFields);
+    if (extent.Cost > kParameterBudget) return refuse(messages::kImportTooManyFields);
     return std::nullopt;
   }
 
@@ -599,11 +601,12 @@ void WriteRecord(Description& d, RecordWriter& writer, ImportedLayout& layout,
     Extent extent;
     if ((refused = writer.Measure(root, false, extent))) return;
     total.Bytes = SaturatingAdd(total.Bytes, extent.Bytes);
-    total.Fields = SaturatingAdd(total.Fields, extent.Fields);
-    if (total.Bytes > kLongestImportedRecord || total.Fields > kMostFields) {
-      refused = Refusal{e.Line, ItemName(e),
-                        total.Fields > kMostFields ? &messages::kImportTooManyFields
-                                                   : &messages::kImportTooLong,
+    total.Cost = SaturatingAdd(total.Cost, extent.Cost);
+    if (total.Bytes > kLongestImportedRecord || total.Cost > kParameterBudget) {
+      refused = Refusal{e.Line,
+                        ItemName(e),
+                        total.Cost > kParameterBudget ? &messages::kImportTooManyFields
+                                                      : &messages::kImportTooLong,
                         {}};
       return;
     }

@@ -144,9 +144,8 @@ std::optional<Refusal> Import(SourceKind kind, std::string_view source_name,
 }
 
 std::string RefusalMessage(SourceKind kind, const Refusal& refusal, TextForm form) {
-  std::string out(In(kind == SourceKind::Copybook ? messages::kImportCopybook
-                                                  : messages::kImportSchema,
-                     form));
+  std::string out(
+      In(kind == SourceKind::Copybook ? messages::kImportCopybook : messages::kImportSchema, form));
   if (refusal.Line != 0) {
     out += In(messages::kImportLineOf, form);
     out += std::to_string(refusal.Line);

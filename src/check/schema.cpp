@@ -132,7 +132,7 @@ struct SchemaReader {
     if (First) Base = start == 1 ? 1 : 0;
     First = false;
     if (length == 0) return Refuse(line, messages::kSchemaZeroLength, name);
-    if (!IsWritableName(name)) return Refuse(line, messages::kSchemaBadName);
+    if (!IsWritableName(name)) return Refuse(line, messages::kImportBadName);
     if (start < Base || start - Base < Layout.RecordLength)
       return Refuse(line, messages::kSchemaOverlap, name);
     const std::uint64_t at = start - Base;
