@@ -13,6 +13,7 @@
 #include "convert/transforms.h"
 #include "params/field_table.h"
 #include "support/memory_device.h"
+#include "support/value_forms.h"
 #include "textio/line_file.h"
 #include "workload.h"
 

@@ -180,6 +180,21 @@ scale() {
   printf 'X,10,T,A\nE,20,L,B\n' >"$work/short.params"
   rate_row "one 100 MB line, 30-byte layout" "$long_bytes" 3 \
     "$tabulon" -f "$work/short.params" "$work/long.txt" "$work/out"
+  # Linear cost: the CPU seconds of the line whole against ten runs of a
+  # line a tenth of its length (the test suite checks the calls and bytes,
+  # which do not depend on the machine's load; this is the timing).
+  head -c $((long_bytes / 10)) "$work/long.txt" >"$work/tenth.txt"
+  printf 'X,%s,R,Long\n' $((long_bytes / 10)) >"$work/tenth.params"
+  local whole_cpu tenth_cpu=0
+  read -r _ u s _ <<<"$(timed "$tabulon" -f "$work/long.params" "$work/long.txt" "$work/out")"
+  whole_cpu=$(awk -v u="$u" -v s="$s" 'BEGIN { print u + s }')
+  for r in 1 2 3 4 5 6 7 8 9 10; do
+    read -r _ u s _ <<<"$(timed "$tabulon" -f "$work/tenth.params" "$work/tenth.txt" "$work/out")"
+    tenth_cpu=$(awk -v t="$tenth_cpu" -v u="$u" -v s="$s" 'BEGIN { print t + u + s }')
+  done
+  printf '%-30s %9.3f s CPU whole, %.3f s ten tenths (%.2f)\n' "one 100 MB line, linear" \
+    "$whole_cpu" "$tenth_cpu" "$(awk -v a="$whole_cpu" -v b="$tenth_cpu" 'BEGIN { print (b > 0 ? a / b : 0) }')"
+  rm -f "$work/tenth.txt" "$work/tenth.params"
   rm -f "$work/long.txt" "$work/out"
   # One record: process time (task clock) over 50 runs where perf can count
   # it, next to /bin/true; otherwise the median wall time of 5 runs.

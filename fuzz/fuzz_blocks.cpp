@@ -38,17 +38,16 @@ std::int32_t FailingTransfer(LineFile& file) {
   if (fail_reads) {
     std::int32_t code = real_transfer(file);
     if (code != 0) return code;
-    moved += file.FillCount;
+    moved += FilledBytes(file);
     if (moved <= fail_at) return 0;
-    file.Position = 0;
-    file.FillCount = 0;
+    SetFilled(file, 0);
     return kFailCode;
   }
-  if (moved + file.Position > fail_at) {
-    file.Position = 0;
+  if (moved + WaitingBytes(file) > fail_at) {
+    TakeWaiting(file);
     return kFailCode;
   }
-  moved += file.Position;
+  moved += WaitingBytes(file);
   return real_transfer(file);
 }
 
@@ -110,8 +109,8 @@ Outcome Convert(const Setup& s, const RecordPlan& plan, fuzz::MemoryFile& text_f
   FUZZ_CHECK(OpenForReading(*text) == 0);
   FUZZ_CHECK(OpenForWriting(*out) == 0);
   LineFile& failing = s.FailReads ? *text : *out;
-  real_transfer = failing.TransferAction;
-  if (s.Failing) failing.TransferAction = FailingTransfer;
+  real_transfer = ReplaceTransferAction(failing, FailingTransfer);
+  if (!s.Failing) ReplaceTransferAction(failing, real_transfer);
   moved = 0;
   fail_at = s.FailAt;
   fail_reads = s.FailReads;
@@ -128,7 +127,7 @@ Outcome Convert(const Setup& s, const RecordPlan& plan, fuzz::MemoryFile& text_f
   } catch (const Exception&) {
     fuzz::Fail("a conversion raised something else than an I/O error");
   }
-  failing.TransferAction = real_transfer;
+  ReplaceTransferAction(failing, real_transfer);
   CloseLineFile(*out);
   CloseLineFile(*text);
   PendingIoCode = 0;

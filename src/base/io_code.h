@@ -1,6 +1,6 @@
 // The input/output codes of the program: the operating system's codes that
 // the platform layer reports (numbered as on Windows, which the POSIX layer
-// maps its errors onto), the run-time codes, and the line file's own.
+// maps its errors onto) and the line file's own.
 #pragma once
 
 #include <cstdint>
@@ -24,10 +24,6 @@ enum IoCode : std::int32_t {
   kIoInvalidName = 123,
   kIoFileTooLarge = 223,
   kIoDeviceError = 1117,
-  // Run-time codes.
-  kIoRuntimeReadPastEnd = 100,
-  kIoRuntimeDiskFull = 101,
-  kIoRuntimeNotANumber = 106,
   // Codes of the line file itself.
   kCodeNeverBound = 102,
   kCodeNotOpen = 103,

@@ -1,8 +1,6 @@
 #include "check/draft.h"
 
 #include <algorithm>
-#include <tuple>
-#include <unordered_map>
 #include <vector>
 
 #include "base/cp932.h"
@@ -23,17 +21,6 @@ namespace {
 // Records examined below this many give a draft of low confidence.
 constexpr std::size_t kFewRecords = 20;
 constexpr std::size_t kEnoughRecords = 100;
-
-// The records of the sample: their bytes one after another, and where each
-// ends.
-struct SampleRecords {
-  std::string Bytes;
-  std::vector<std::size_t> Ends;
-  std::string_view Record(std::size_t i) const {
-    std::size_t begin = i == 0 ? 0 : Ends[i - 1];
-    return std::string_view(Bytes).substr(begin, Ends[i] - begin);
-  }
-};
 
 // Raised while a record is read, when it passes kLongestRecord: reading stops
 // there, so that a file without line ends is not read to its end.
@@ -58,11 +45,13 @@ void ReadRecord(LineFile& text, SampleRecords& sample) {
   sample.Ends.push_back(sample.Bytes.size());
 }
 
-// Reads records up to kSampleBytes (the record that passes it is the last).
+// Reads records up to kSampleBytes (the record that passes it is the last)
+// or kSampleRecords, whichever comes first.
 // Returns why no draft can be made from them, or nullptr.
 const Text* ReadSample(LineFile& text, SampleRecords& sample, bool& whole_file) {
   sample.Bytes.reserve(kSampleBytes + kLongestRecord);
-  while (sample.Bytes.size() < kSampleBytes) {
+  sample.Ends.reserve(kSampleRecords);
+  while (sample.Bytes.size() < kSampleBytes && sample.Ends.size() < kSampleRecords) {
     const bool ended = AtEndOfData(text);
     CheckIo();
     if (ended) {
@@ -112,16 +101,11 @@ bool SampleReadsAsUtf8(const SampleRecords& sample) {
   return reader.Valid && reader.Multibyte;
 }
 
-// The length most records have (the shorter one on a tie) and how many have it.
-std::pair<std::size_t, std::size_t> CommonLength(const SampleRecords& sample) {
-  std::unordered_map<std::size_t, std::size_t> counts;
-  std::pair<std::size_t, std::size_t> best{0, 0};
-  for (std::size_t i = 0; i < sample.Ends.size(); ++i) {
-    std::size_t length = sample.Record(i).size();
-    std::size_t n = ++counts[length];
-    if (n > best.second || (n == best.second && length < best.first)) best = {length, n};
-  }
-  return best;
+// How many records have `length` bytes.
+std::size_t RecordsOfLength(const SampleRecords& sample, std::size_t length) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < sample.Ends.size(); ++i) n += sample.Record(i).size() == length;
+  return n;
 }
 
 void AppendCp932(std::string& out, const Text& text) {
@@ -206,6 +190,29 @@ std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sampl
   return out;
 }
 
+const Text* DraftSampleText(const SampleRecords& records, bool whole_file, const Text* refusal,
+                            std::string& out) {
+  // Binary data without line ends reads as one long record.
+  if (refusal == &messages::kDraftTooLong && LooksBinary(records))
+    refusal = &messages::kDraftBinary;
+  if (refusal) return refusal;
+  std::vector<std::string_view> all(records.Ends.size());
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = records.Record(i);
+  if (draft::LayoutLength(all) == 0) return &messages::kDraftEmpty;
+  // UTF-8 text reads as bytes that are no code page 932 characters: that
+  // reason first, since it says what to do.
+  if (SampleReadsAsUtf8(records)) return &messages::kDraftTextUtf8;
+  if (LooksBinary(records)) return &messages::kDraftBinary;
+  draft::DraftLayout layout = draft::DraftFromSample(all);
+  DraftSample sample;
+  sample.Records = all.size();
+  sample.CommonLength = layout.RecordLength;
+  sample.AtCommonLength = RecordsOfLength(records, layout.RecordLength);
+  sample.WholeFile = whole_file;
+  out = DraftText(layout, sample);
+  return nullptr;
+}
+
 int RunDraft(std::string_view text_name) {
   if (text_name != kStandardInputName &&
       !platform::PassesExistenceTest(std::string(text_name).c_str())) {
@@ -219,37 +226,18 @@ int RunDraft(std::string_view text_name) {
   CloseOnUnwind closer(text);
 
   SampleRecords records;
-  DraftSample sample;
-  const Text* refusal = ReadSample(text, records, sample.WholeFile);
+  bool whole_file = false;
+  const Text* refusal = ReadSample(text, records, whole_file);
   // The text file is one of the run's own files: the draft never goes into it.
   if (!refusal && platform::IsRunFile(platform::StandardOutput()))
     refusal = &messages::kDraftIntoInput;
   closer.Close();
-  sample.Records = records.Ends.size();
-  std::tie(sample.CommonLength, sample.AtCommonLength) = CommonLength(records);
-  // Binary data without line ends reads as one long record.
-  if (refusal == &messages::kDraftTooLong && LooksBinary(records))
-    refusal = &messages::kDraftBinary;
-  if (!refusal && sample.CommonLength == 0) refusal = &messages::kDraftEmpty;
-  // UTF-8 text reads as bytes that are no code page 932 characters: that
-  // reason first, since it says what to do.
-  if (!refusal && SampleReadsAsUtf8(records)) refusal = &messages::kDraftTextUtf8;
-  if (!refusal && LooksBinary(records)) refusal = &messages::kDraftBinary;
-  if (!refusal && sample.AtCommonLength * 2 <= sample.Records)
-    refusal = &messages::kDraftNoCommonLength;
+  std::string out;
+  refusal = DraftSampleText(records, whole_file, refusal, out);
   if (refusal) {
     WriteError(*refusal);
     return kStatusCouldNotRun;
   }
-
-  std::vector<std::string_view> common;
-  std::vector<std::string_view> others;
-  for (std::size_t i = 0; i < sample.Records; ++i) {
-    std::string_view r = records.Record(i);
-    (r.size() == sample.CommonLength ? common : others).push_back(r);
-  }
-  draft::DraftLayout layout = draft::DraftFromRecords(common, sample.CommonLength, others);
-  std::string out = DraftText(layout, sample);
   if (platform::WriteOutsideRunFiles(platform::StandardOutput(), out) != 0)
     return kStatusCouldNotRun;
   return kStatusNothingFound;

@@ -10,7 +10,9 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "base/messages.h"
 #include "check/draft_layout.h"
 
 namespace tabulon::check {
@@ -18,17 +20,36 @@ namespace tabulon::check {
 // The bytes of records kept for the draft, and the longest record drafted.
 inline constexpr std::size_t kSampleBytes = std::size_t{4} << 20;
 inline constexpr std::size_t kLongestRecord = 65536;
+// The records kept, however short they are.
+inline constexpr std::size_t kSampleRecords = std::size_t{1} << 16;
+
+// The records of the sample: their bytes one after another, and where each
+// ends.
+struct SampleRecords {
+  std::string Bytes;
+  std::vector<std::size_t> Ends;
+  std::string_view Record(std::size_t i) const {
+    std::size_t begin = i == 0 ? 0 : Ends[i - 1];
+    return std::string_view(Bytes).substr(begin, Ends[i] - begin);
+  }
+};
 
 // What the sample showed about the file as a whole.
 struct DraftSample {
   std::size_t Records = 0;         // records read
-  std::size_t CommonLength = 0;    // the length most records have
+  std::size_t CommonLength = 0;    // the layout's length
   std::size_t AtCommonLength = 0;  // records of that length
   bool WholeFile = false;          // the sample reached the end of the data
 };
 
 // The parameter file of a drafted layout, each line ended by CR LF.
 std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sample);
+
+// The draft of a sample read to its end (`whole_file`: the end of the data)
+// into `out`, or why none can be made: `refusal` when reading gave one, the
+// sample's own reason otherwise.
+const Text* DraftSampleText(const SampleRecords& records, bool whole_file, const Text* refusal,
+                            std::string& out);
 
 // Drafts a layout for the text file `text_name` ("-": standard input) and
 // writes it to standard output. Returns the exit status: 0 with a draft, 2

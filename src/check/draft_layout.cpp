@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <string>
+#include <unordered_map>
 
 #include "base/cp932.h"
 
@@ -349,6 +351,29 @@ FieldKind KindOf(const std::vector<std::string_view>& records,
   return FieldKind::Text;
 }
 
+// Records shorter than the layout, with the trailing blanks they lost put
+// back, so that every record read has the layout's length.
+struct PaddedRecords {
+  PaddedRecords(const std::vector<std::string_view>& given, std::size_t length) {
+    std::size_t short_bytes = 0;
+    for (std::string_view r : given) short_bytes += r.size() < length ? length : 0;
+    Bytes.reserve(short_bytes);
+    Records.reserve(given.size());
+    for (std::string_view r : given) {
+      if (r.size() >= length) {
+        Records.push_back(r.substr(0, length));
+        continue;
+      }
+      const std::size_t at = Bytes.size();
+      Bytes.append(r);
+      Bytes.append(length - r.size(), ' ');
+      Records.push_back(std::string_view(Bytes).substr(at, length));
+    }
+  }
+  std::string Bytes;
+  std::vector<std::string_view> Records;
+};
+
 }  // namespace
 
 void ClassifyRecord(std::string_view record, ByteClass* classes) {
@@ -367,11 +392,13 @@ void ClassifyRecord(std::string_view record, ByteClass* classes) {
   }
 }
 
-DraftLayout DraftFromRecords(const std::vector<std::string_view>& records, std::size_t length,
+DraftLayout DraftFromRecords(const std::vector<std::string_view>& given, std::size_t length,
                              const std::vector<std::string_view>& others) {
   DraftLayout layout;
   layout.RecordLength = length;
   if (length == 0) return layout;
+  PaddedRecords padded(given, length);
+  const std::vector<std::string_view>& records = padded.Records;
   std::vector<ByteClass> classes(records.size() * length);
   ColumnCounts counts(length);
   for (std::size_t i = 0; i < records.size(); ++i) {
@@ -379,6 +406,8 @@ DraftLayout DraftFromRecords(const std::vector<std::string_view>& records, std::
     ClassifyRecord(records[i], k);
     CountRecord(records[i], k, counts);
   }
+  // The characters of the records as they are: padding starts none.
+  for (std::string_view r : given) MarkSecondBytes(r, counts.Inside);
   for (std::string_view r : others) MarkSecondBytes(r, counts.Inside);
   const Thresholds t{static_cast<double>(records.size())};
   CountDates(records, classes, length, t, counts);
@@ -415,6 +444,43 @@ DraftLayout DraftFromRecords(const std::vector<std::string_view>& records, std::
     a = p;
   }
   return layout;
+}
+
+std::size_t LayoutLength(const std::vector<std::string_view>& records) {
+  std::unordered_map<std::size_t, std::size_t> counts;
+  std::size_t common = 0;
+  std::size_t at_common = 0;
+  std::size_t longest = 0;
+  for (std::string_view r : records) {
+    const std::size_t n = ++counts[r.size()];
+    if (n > at_common || (n == at_common && r.size() < common)) {
+      common = r.size();
+      at_common = n;
+    }
+    longest = std::max(longest, r.size());
+  }
+  std::size_t longer = 0;
+  for (const auto& [size, n] : counts) longer += size > common ? n : 0;
+  std::size_t length = longer * 100 >= records.size() ? longest : common;
+  // Past the characters of longer records that the end would split.
+  std::vector<bool> inside(longest + 1, false);
+  for (std::string_view r : records) {
+    if (r.size() > length) MarkSecondBytes(r, inside);
+  }
+  while (inside[length]) ++length;
+  return length;
+}
+
+DraftLayout DraftFromSample(const std::vector<std::string_view>& records) {
+  const std::size_t length = LayoutLength(records);
+  const std::size_t room =
+      length == 0 ? records.size() : std::max<std::size_t>(1, kDraftCells / length);
+  std::vector<std::string_view> drafted;
+  std::vector<std::string_view> others;
+  for (std::string_view r : records) {
+    (r.size() <= length && drafted.size() < room ? drafted : others).push_back(r);
+  }
+  return DraftFromRecords(drafted, length, others);
 }
 
 }  // namespace tabulon::check::draft

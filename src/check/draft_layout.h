@@ -63,10 +63,23 @@ struct DraftLayout {
   std::vector<DraftField> Fields;  // widths add up to RecordLength
 };
 
-// Drafts the layout of `records`, all of `length` bytes; `others` are the
-// records of other lengths, whose double-byte characters are never split
-// either.
+// Drafts the layout of `records`, none longer than `length` bytes: a shorter
+// record is read as if it had lost its trailing blanks. `others` are longer
+// records, whose double-byte characters are never split either (the
+// layout's end included).
 DraftLayout DraftFromRecords(const std::vector<std::string_view>& records, std::size_t length,
                              const std::vector<std::string_view>& others = {});
+
+// The length of a layout for records of several lengths: the length most
+// records have, or the longest when more than a few records are longer (their
+// trailing blanks lost, or a last field that runs to the line's end); then
+// past any double-byte character of a longer record that it would end in.
+std::size_t LayoutLength(const std::vector<std::string_view>& records);
+
+// Drafts the layout of records of any lengths: LayoutLength, and the records
+// that the statistics hold (at most kDraftCells bytes of records padded to
+// that length); the other records only keep their characters whole.
+inline constexpr std::size_t kDraftCells = std::size_t{4} << 20;
+DraftLayout DraftFromSample(const std::vector<std::string_view>& records);
 
 }  // namespace tabulon::check::draft

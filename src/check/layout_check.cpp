@@ -230,24 +230,6 @@ void RecordScanner::End() {
   Findings.ReadsAsUtf8 = Utf8.Valid && Utf8.Multibyte;
 }
 
-namespace {
-
-// After the data ended at a Ctrl-Z (not consumed): the number of bytes that
-// follow it in the file. The end of the file also shows as a Ctrl-Z (put in
-// the buffer by the reader), which nothing follows.
-std::uint64_t BytesAfterEndOfData(LineFile& text) {
-  if (text.Position >= text.FillCount) return 0;
-  std::uint64_t after = text.FillCount - text.Position - 1;
-  for (;;) {
-    SetPendingIoCode(text.TransferAction(text));
-    CheckIo();
-    if (text.FillCount == 0) return after;
-    after += text.FillCount;
-  }
-}
-
-}  // namespace
-
 void BindTextFile(LineFile& text, std::string_view name, std::uint32_t capacity) {
   if (name == kStandardInputName) {
     BindStandardInput(text, capacity);
@@ -288,6 +270,7 @@ TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
     scanner.End();
   }
   findings.BytesAfterEnd = BytesAfterEndOfData(text);
+  CheckIo();
   if (findings.BytesAfterEnd != 0) findings.EndOfDataLine = line_ended ? line + 1 : line;
   closer.Close();
   return findings;

@@ -57,7 +57,7 @@ void ConvertLines(LineFile& text, LineFile& out, const RecordPlan& plan, char se
 void ConvertLines(LineFile& text, LineFile& out, const RecordPlan& plan, char separator,
                   unsigned cpus) {
   // One CPU, or a layout whose records are too long for blocks: line by line.
-  const BlockShape shape = cpus > 1 ? BlockShapeFor(cpus, plan, text.Capacity) : BlockShape{};
+  const BlockShape shape = cpus > 1 ? BlockShapeFor(cpus, plan, CapacityOf(text)) : BlockShape{};
   ConvertLines(text, out, plan, separator, shape, shape.Converters > 1 ? kBlocksAfter : kNoBlocks);
 }
 
@@ -80,7 +80,7 @@ void ConvertFile(std::string_view text_name, std::string_view output_name, const
   if (header_flag == 'y') WriteHeaderLine(out, table, plan, separator);
   // A large text goes on in blocks on every CPU the run may use; output to
   // a device that is written at every line end goes line by line.
-  ConvertLines(text, out, plan, separator, out.FlushesEachLine ? 1 : platform::UsableCpuCount());
+  ConvertLines(text, out, plan, separator, FlushesAtLineEnds(out) ? 1 : platform::UsableCpuCount());
 
   out_closer.Close();
   text_closer.Close();

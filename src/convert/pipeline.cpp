@@ -166,7 +166,7 @@ class Blocks {
         Plan(plan),
         Separator(separator),
         BlockBytes(shape.BlockBytes),
-        TextRoom(shape.BlockBytes + text.Capacity),
+        TextRoom(shape.BlockBytes + CapacityOf(text)),
         LineRoom(RoomFor(plan, LongestRecord(plan, TextRoom))),
         OutputRoom(shape.OutputBytes + LineRoom + 1) {
     const std::size_t job_count = std::max(shape.Jobs, 1u);
@@ -388,7 +388,7 @@ class Blocks {
     for (;;) {
       BindBlockWriter(self.Sink, job.Output, OutputRoom);
       const bool more = ConvertWhileRoom(self, job);
-      job.OutputSize = self.Sink.Position;
+      job.OutputSize = BlockWritten(self.Sink);
       CountConverted(job.OutputSize);
       if (!HandOver(job, more)) return false;
       if (!more) return true;

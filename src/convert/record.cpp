@@ -8,8 +8,8 @@
 namespace tabulon {
 namespace {
 
-// The cut-out value of `field`: CopyBytes of the record from Start, Width
-// bytes long.
+// The cut-out value of `field`: the record's bytes from the field's offset,
+// at most its length of them (none when the record ends before the offset).
 TABULON_INLINE std::string_view CutOut(const FieldPlan& field, std::string_view record) {
   const std::size_t offset = std::min(field.Offset, record.size());
   return {record.data() + offset, std::min(field.Length, record.size() - offset)};

@@ -59,7 +59,7 @@ struct RecordScan {
   NextByte Commas;
 };
 
-// QuoteField of `value` at `out`: copied in one piece unless it holds a quote.
+// `value` quoted (as AppendQuoted quotes it) at `out`: copied in one piece unless it holds a quote.
 TABULON_INLINE char* WriteQuoted(char* out, std::string_view value, RecordScan& scan) {
   const char* begin = value.data();
   const char* const end = begin + value.size();

@@ -1,6 +1,6 @@
-// Field value transforms: cutting a value out of a record, trimming it as its
-// trim code asks, and quoting it. Values are views; the trims only narrow
-// them, and quoting appends straight to the output.
+// Field value transforms: trimming a value as its trim kind asks, and
+// quoting it. Values are views; the trims only narrow them, and quoting
+// appends straight to the output.
 //
 // Each trim rule is stated here once. The converter calls the same
 // operations with a wider readable window (the whole record), which lets
@@ -17,11 +17,6 @@
 #include "params/field_table.h"
 
 namespace tabulon {
-
-// The bytes of `value` from the 1-based `start`, at most `count` of them. A
-// start below 1 counts as 1 (the count unchanged); a start past the end, or a
-// count of zero or less, gives the empty value.
-std::string_view CopyBytes(std::string_view value, std::int32_t start, std::int32_t count);
 
 // Readable bytes around a value, [Begin, End): the scans may load any of
 // them, and only look at the value's own.
@@ -96,24 +91,14 @@ inline std::string_view StripLeadingLow(std::string_view value) {
 // The trim of `kind`, chosen at run time.
 std::string_view TrimByKind(std::string_view value, TrimKind kind);
 
-// The operation that `trim_code` selects: 'L', 'R', 'T', 'Z'; any other byte
-// leaves the value unchanged.
-std::string_view TrimByCode(std::string_view value, unsigned char trim_code);
-
-// The trim of field `index` of the table (a table without that slot trims
-// nothing).
-std::string_view ApplyTrim(const FieldTable& table, std::string_view value, std::size_t index);
-
 // Whether a formula field's text starts with '=': always, except in comma
 // mode for a cut-out value (before its trim) that holds a comma.
 constexpr bool TakesFormulaMark(bool comma_mode, bool value_holds_comma) {
   return !(comma_mode && value_holds_comma);
 }
 
-// The value between double quotes, every 0x22 byte doubled.
-std::string QuoteField(std::string_view value);
-
-// Appends QuoteField(value) to `out` through `append(const char*, size_t)`.
+// Appends the value between double quotes, every 0x22 byte doubled, through
+// `append(const char*, size_t)`.
 template <typename Append>
 void AppendQuoted(std::string_view value, Append&& append) {
   static constexpr char kQuote = '"';

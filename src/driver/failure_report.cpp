@@ -199,10 +199,6 @@ void WriteLastResortReport(int number, const void* address) noexcept {
                                  kLineEnd);
 }
 
-const EOutOfMemory& OutOfMemoryError() {
-  return out_of_memory;
-}
-
 std::string_view TypeBaseName(const char* mangled_name) {
   std::string_view rest = mangled_name;
   if (rest.starts_with('*')) rest.remove_prefix(1);  // a type local to one file

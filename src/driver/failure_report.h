@@ -65,9 +65,6 @@ void FormatLastResort(char (&line)[kLastResortSize], int number, std::uint32_t a
 // further clean-up.
 void WriteLastResortReport(int number, const void* address) noexcept;
 
-// The error made at start-up that every out-of-memory failure reports.
-const EOutOfMemory& OutOfMemoryError();
-
 // A class's name without its namespaces or template arguments, read from its
 // mangled name without allocating ("St9bad_alloc" gives "bad_alloc"); empty
 // when the mangled name is not that of a class.

@@ -16,12 +16,11 @@ void OpenErrorStream() {
   CheckIo();
   // The console is a character device, so every line end writes its line
   // out; that stays in force after standard error takes the console's place.
-  console_handle = ErrorStream.OsHandle;
-  ErrorStream.OsHandle = platform::StandardError();
+  console_handle = ReplaceHandle(ErrorStream, platform::StandardError());
 }
 
 void CloseErrorStream() {
-  ErrorStream.OsHandle = console_handle;
+  ReplaceHandle(ErrorStream, console_handle);
   CloseLineFile(ErrorStream);
   CheckIo();
 }

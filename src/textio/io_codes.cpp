@@ -22,9 +22,11 @@ constexpr CodeText kCodeTexts[] = {
     {kIoPathNotFound, messages::kIoBadName},
     {kIoTooManyOpenFiles, messages::kIoTooManyOpenFiles},
     {kIoAccessDenied, messages::kIoAccessDenied},
-    {kIoRuntimeReadPastEnd, messages::kIoReadPastEnd},
-    {kIoRuntimeDiskFull, messages::kIoDiskFull},
-    {kIoRuntimeNotANumber, messages::kIoNotANumber},
+    // No operation of the program gives these three; the look-up is by
+    // number, so a system code of the same number shows them (Windows).
+    {100, messages::kIoReadPastEnd},
+    {101, messages::kIoDiskFull},
+    {106, messages::kIoNotANumber},
 };
 
 }  // namespace

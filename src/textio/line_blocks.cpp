@@ -11,18 +11,28 @@ namespace {
 // What a block reader's buffer becomes after its block: the end of the data.
 char end_of_block = kEndOfData;
 
-std::int32_t EndOfBlock(LineFile& file) {
+std::int32_t BlockFull(LineFile&) {
+  return kCodeNotWriting;
+}
+
+}  // namespace
+
+// The line files over blocks, with the record's state in reach.
+struct BlockActions {
+  static std::int32_t EndOfBlock(LineFile& file);
+  static void BindBlock(LineFile& file, char* data, std::uint32_t capacity, LineFileState state);
+  static void WriteOutInPlace(LineFile& file, const char* data);
+};
+
+std::int32_t BlockActions::EndOfBlock(LineFile& file) {
   file.BufferRef = &end_of_block;
   file.Position = 0;
   file.FillCount = 1;
   return 0;
 }
 
-std::int32_t BlockFull(LineFile&) {
-  return kCodeNotWriting;
-}
-
-void BindBlock(LineFile& file, char* data, std::uint32_t capacity, LineFileState state) {
+void BlockActions::BindBlock(LineFile& file, char* data, std::uint32_t capacity,
+                             LineFileState state) {
   BindName(file, "");
   file.State = state;
   file.BufferRef = data;
@@ -30,16 +40,29 @@ void BindBlock(LineFile& file, char* data, std::uint32_t capacity, LineFileState
   file.FlushAction = NoFlush;
 }
 
-}  // namespace
+// Writes out the `file.Capacity` bytes at `data` as the write-out of a full
+// buffer holding them would, without copying them into the buffer first.
+void BlockActions::WriteOutInPlace(LineFile& file, const char* data) {
+  char* own = file.BufferRef;
+  file.BufferRef = const_cast<char*>(data);  // only read by a write-out
+  file.Position = file.Capacity;
+  std::int32_t code = file.TransferAction(file);
+  file.BufferRef = own;
+  file.Position = 0;
+  if (code != 0) {
+    SetPendingIoCode(code);
+    file.DroppingText = true;
+  }
+}
 
 void BindBlockReader(LineFile& file, char* data, std::size_t size) {
-  BindBlock(file, data, static_cast<std::uint32_t>(size), StateReading);
+  BlockActions::BindBlock(file, data, static_cast<std::uint32_t>(size), StateReading);
   file.FillCount = static_cast<std::uint32_t>(size);
-  file.TransferAction = EndOfBlock;
+  file.TransferAction = BlockActions::EndOfBlock;
 }
 
 void BindBlockWriter(LineFile& file, char* data, std::size_t capacity) {
-  BindBlock(file, data, static_cast<std::uint32_t>(capacity), StateWriting);
+  BlockActions::BindBlock(file, data, static_cast<std::uint32_t>(capacity), StateWriting);
   file.TransferAction = BlockFull;
 }
 
@@ -83,25 +106,6 @@ void BeginLine(LineFile& file, const char* data, std::size_t size, SpillBuffer& 
   }
 }
 
-namespace {
-
-// Writes out the `file.Capacity` bytes at `data` as the write-out of a full
-// buffer holding them would, without copying them into the buffer first.
-void WriteOutInPlace(LineFile& file, const char* data) {
-  char* own = file.BufferRef;
-  file.BufferRef = const_cast<char*>(data);  // only read by a write-out
-  file.Position = file.Capacity;
-  std::int32_t code = file.TransferAction(file);
-  file.BufferRef = own;
-  file.Position = 0;
-  if (code != 0) {
-    SetPendingIoCode(code);
-    file.DroppingText = true;
-  }
-}
-
-}  // namespace
-
 void AppendLines(LineFile& file, const char* data, std::size_t size) {
   // Pieces that end where the buffer fills: a failed write-out is then known
   // to have come at the end of the piece, inside the line that holds its
@@ -111,7 +115,7 @@ void AppendLines(LineFile& file, const char* data, std::size_t size) {
   while (size > 0) {
     std::size_t piece = std::min<std::size_t>(size, file.Capacity - file.Position);
     if (piece == file.Capacity && file.State == StateWriting) {
-      WriteOutInPlace(file, data);
+      BlockActions::WriteOutInPlace(file, data);
     } else {
       AppendText(file, data, piece);
     }

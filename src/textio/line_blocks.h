@@ -13,17 +13,15 @@ namespace tabulon {
 // last byte the data ends. Nothing is ever written into the block.
 void BindBlockReader(LineFile& file, char* data, std::size_t size);
 
-// Where the next line of a block reader starts, as an offset in its block
-// (valid while AtEndOfData is false).
-inline std::size_t BlockOffset(const LineFile& file) {
-  return file.Position;
-}
-
 // Writes into [data, data + capacity). A block writer never writes out: the
 // caller keeps room for what it appends (a full block raises code 105).
+// BlockWritten: the bytes written into the block; BlockRoom: the bytes left.
 void BindBlockWriter(LineFile& file, char* data, std::size_t capacity);
+inline std::size_t BlockWritten(const LineFile& file) {
+  return WaitingBytes(file);
+}
 inline std::size_t BlockRoom(const LineFile& file) {
-  return file.Capacity - file.Position;
+  return CapacityOf(file) - WaitingBytes(file);
 }
 
 // --- a text file read in blocks ------------------------------------------

@@ -10,9 +10,28 @@ namespace {
 
 constexpr int kEndMark = -1;
 
+}  // namespace
+
 // --- actions -------------------------------------------------------------
 
-std::int32_t Refill(LineFile& file) {
+// The actions and the opening steps, with the record's state in reach.
+struct LineFileActions {
+  static std::int32_t Refill(LineFile& file);
+  static std::int32_t WriteOut(LineFile& file);
+  static std::int32_t WriteOutMessages(LineFile& file);
+  static std::int32_t CloseHandleAction(LineFile& file);
+  static std::int32_t OpenWith(LineFile& file, platform::OpenResult (*opener)(const char*));
+  static std::int32_t FileOpener(LineFile& file);
+  static std::int32_t ConsoleOpener(LineFile& file);
+  static std::int32_t LeaveOpen(LineFile& file);
+  static std::int32_t StandardInputOpener(LineFile& file);
+  static bool IsBound(const LineFile& file);
+  static std::int32_t Open(LineFile& file, LineFileState wanted);
+  static std::string_view ReadLineInto(LineFile& file, SpillBuffer& spill, std::size_t kept_limit,
+                                       bool spilled);
+};
+
+std::int32_t LineFileActions::Refill(LineFile& file) {
   file.Position = 0;
   file.FillCount = 0;
   std::uint32_t count = 0;
@@ -23,7 +42,7 @@ std::int32_t Refill(LineFile& file) {
   return 0;
 }
 
-std::int32_t WriteOut(LineFile& file) {
+std::int32_t LineFileActions::WriteOut(LineFile& file) {
   if (file.Position == 0) return 0;
   std::int32_t code = platform::Write(file.OsHandle, file.BufferRef, file.Position);
   file.Position = 0;  // a block whose write failed is dropped, not retried
@@ -32,7 +51,7 @@ std::int32_t WriteOut(LineFile& file) {
 
 // The message channel's write-out: what would go into one of the run's own
 // files is dropped (platform::WriteOutsideRunFiles).
-std::int32_t WriteOutMessages(LineFile& file) {
+std::int32_t LineFileActions::WriteOutMessages(LineFile& file) {
   if (file.Position == 0) return 0;
   std::int32_t code = platform::WriteOutsideRunFiles(
       file.OsHandle, std::string_view(file.BufferRef, file.Position));
@@ -40,13 +59,14 @@ std::int32_t WriteOutMessages(LineFile& file) {
   return code;
 }
 
-std::int32_t CloseHandleAction(LineFile& file) {
+std::int32_t LineFileActions::CloseHandleAction(LineFile& file) {
   file.State = StateClosed;
   return platform::Close(file.OsHandle);
 }
 
 // Sets up the actions for the wanted state and opens with `opener`.
-std::int32_t OpenWith(LineFile& file, platform::OpenResult (*opener)(const char*)) {
+std::int32_t LineFileActions::OpenWith(LineFile& file,
+                                       platform::OpenResult (*opener)(const char*)) {
   file.Position = 0;
   file.FillCount = 0;
   bool reading = file.State == StateReading;
@@ -78,12 +98,12 @@ std::int32_t OpenWith(LineFile& file, platform::OpenResult (*opener)(const char*
   return 0;
 }
 
-std::int32_t FileOpener(LineFile& file) {
+std::int32_t LineFileActions::FileOpener(LineFile& file) {
   return OpenWith(file,
                   file.State == StateReading ? platform::OpenForReading : platform::OpenForWriting);
 }
 
-std::int32_t ConsoleOpener(LineFile& file) {
+std::int32_t LineFileActions::ConsoleOpener(LineFile& file) {
   if (file.State == StateReading) return OpenWith(file, platform::OpenForReading);
   std::int32_t code = OpenWith(file, [](const char*) { return platform::OpenConsole(); });
   file.TransferAction = WriteOutMessages;
@@ -91,12 +111,12 @@ std::int32_t ConsoleOpener(LineFile& file) {
   return code;
 }
 
-std::int32_t LeaveOpen(LineFile& file) {
+std::int32_t LineFileActions::LeaveOpen(LineFile& file) {
   file.State = StateClosed;
   return 0;
 }
 
-std::int32_t StandardInputOpener(LineFile& file) {
+std::int32_t LineFileActions::StandardInputOpener(LineFile& file) {
   if (file.State != StateReading) return kCodeNotWriting;  // standard input is only read
   std::int32_t code = OpenWith(file, [](const char*) {
     return platform::OpenResult{platform::StandardInput(), 0};
@@ -105,11 +125,11 @@ std::int32_t StandardInputOpener(LineFile& file) {
   return code;
 }
 
-bool IsBound(const LineFile& file) {
+bool LineFileActions::IsBound(const LineFile& file) {
   return file.State == StateClosed || file.State == StateReading || file.State == StateWriting;
 }
 
-std::int32_t Open(LineFile& file, LineFileState wanted) {
+std::int32_t LineFileActions::Open(LineFile& file, LineFileState wanted) {
   if (!IsBound(file)) {
     SetPendingIoCode(kCodeNeverBound);
     return kCodeNeverBound;
@@ -121,7 +141,25 @@ std::int32_t Open(LineFile& file, LineFileState wanted) {
   return code;
 }
 
-}  // namespace
+// Reads the rest of a line, gathering it after what `spill` holds; `spilled`
+// when the line has begun there.
+std::string_view LineFileActions::ReadLineInto(LineFile& file, SpillBuffer& spill,
+                                               std::size_t kept_limit, bool spilled) {
+  if (file.State != StateReading) {
+    SetPendingIoCode(kCodeNotReading);
+    return {};
+  }
+  // Only the first `kept_limit` bytes of the line are gathered; the rest is read
+  // and passed over, so a huge line costs no memory beyond what is kept.
+  auto gather = [&](const char* start, std::size_t size) {
+    spill.append(start, std::min(size, kept_limit - spill.size()));
+    spilled = true;
+  };
+  LastPiece last = ReadLinePieces(file, gather, [] {});
+  if (!spilled) return {last.Data, std::min(last.Size, kept_limit)};
+  gather(last.Data, last.Size);
+  return spill;
+}
 
 int TakeDataByte(LineFile& file) {
   if (file.State != StateReading) {
@@ -148,8 +186,35 @@ int TakeDataByte(LineFile& file) {
   }
 }
 
+std::uint64_t BytesAfterEndOfData(LineFile& file) {
+  if (file.Position >= file.FillCount) return 0;
+  std::uint64_t after = file.FillCount - file.Position - 1;
+  for (;;) {
+    if (std::int32_t code = file.TransferAction(file)) {
+      SetPendingIoCode(code);
+      return after;
+    }
+    if (file.FillCount == 0) return after;
+    after += file.FillCount;
+  }
+}
+
 std::int32_t NoFlush(LineFile&) {
   return 0;
+}
+
+void OpenOnDevice(LineFile& file, LineFileState state, LineFileAction transfer,
+                  LineFileAction close) {
+  file.State = state;
+  file.TransferAction = transfer;
+  file.CloseAction = close;
+  SetFlushAction(file, NoFlush);
+}
+
+LineFileAction ReplaceTransferAction(LineFile& file, LineFileAction action) {
+  LineFileAction old = file.TransferAction;
+  file.TransferAction = action;
+  return old;
 }
 
 void BindName(LineFile& file, std::string_view name, std::uint32_t capacity) {
@@ -164,7 +229,7 @@ void BindName(LineFile& file, std::string_view name, std::uint32_t capacity) {
   file.BufferRef = file.OwnBuffer;
   file.State = StateClosed;
   file.Capacity = std::clamp<std::uint32_t>(capacity, 1, kFileCapacity);
-  file.OpenAction = FileOpener;
+  file.OpenAction = LineFileActions::FileOpener;
   // Never write past the name field: a longer name is refused at open.
   file.NameTooLong = name.size() > platform::kMaxNameLength;
   std::size_t length = file.NameTooLong ? 0 : name.size();
@@ -174,19 +239,19 @@ void BindName(LineFile& file, std::string_view name, std::uint32_t capacity) {
 
 void BindStandardInput(LineFile& file, std::uint32_t capacity) {
   BindName(file, "/dev/stdin", capacity);
-  file.OpenAction = StandardInputOpener;
+  file.OpenAction = LineFileActions::StandardInputOpener;
 }
 
 void BindConsole(LineFile& file, std::uint32_t capacity) {
   BindName(file, "CONOUT$", capacity);
-  file.OpenAction = ConsoleOpener;
+  file.OpenAction = LineFileActions::ConsoleOpener;
 }
 
 std::int32_t OpenForReading(LineFile& file) {
-  return Open(file, StateReading);
+  return LineFileActions::Open(file, StateReading);
 }
 std::int32_t OpenForWriting(LineFile& file) {
-  return Open(file, StateWriting);
+  return LineFileActions::Open(file, StateWriting);
 }
 
 bool AtEndOfDataSlow(LineFile& file) {
@@ -198,37 +263,13 @@ bool AtEndOfDataSlow(LineFile& file) {
   return false;
 }
 
-namespace {
-
-// Reads the rest of a line, gathering it after what `spill` holds; `spilled`
-// when the line has begun there.
-std::string_view ReadLineInto(LineFile& file, SpillBuffer& spill, std::size_t kept_limit,
-                              bool spilled) {
-  if (file.State != StateReading) {
-    SetPendingIoCode(kCodeNotReading);
-    return {};
-  }
-  // Only the first `kept_limit` bytes of the line are gathered; the rest is read
-  // and passed over, so a huge line costs no memory beyond what is kept.
-  auto gather = [&](const char* start, std::size_t size) {
-    spill.append(start, std::min(size, kept_limit - spill.size()));
-    spilled = true;
-  };
-  LastPiece last = ReadLinePieces(file, gather, [] {});
-  if (!spilled) return {last.Data, std::min(last.Size, kept_limit)};
-  gather(last.Data, last.Size);
-  return spill;
-}
-
-}  // namespace
-
 std::string_view ReadTextLineSlow(LineFile& file, SpillBuffer& spill, std::size_t kept_limit) {
   spill.clear();
-  return ReadLineInto(file, spill, kept_limit, false);
+  return LineFileActions::ReadLineInto(file, spill, kept_limit, false);
 }
 
 std::string_view ReadBegunLine(LineFile& file, SpillBuffer& spill, std::size_t kept_limit) {
-  return ReadLineInto(file, spill, kept_limit, true);
+  return LineFileActions::ReadLineInto(file, spill, kept_limit, true);
 }
 
 void AppendTextSlow(LineFile& file, const char* data, std::size_t size) {
@@ -274,7 +315,7 @@ void CloseLineFile(LineFile& file) {
     return;
   }
   if (file.State == StateWriting) {
-    if (std::int32_t code = WriteOut(file)) {
+    if (std::int32_t code = LineFileActions::WriteOut(file)) {
       SetPendingIoCode(code);  // closing stops: the handle stays open
       return;
     }

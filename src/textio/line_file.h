@@ -7,6 +7,30 @@
 //
 // Operations never raise. A failure leaves its code in PendingIoCode; callers
 // run CheckIo after each step.
+//
+// The record's state is its own: only the operations declared here (and in
+// line_pieces.h and line_blocks.h) change it. They keep these invariants:
+//
+// - State is StateClosed, StateReading or StateWriting once the record is
+//   bound (BindName and its kin); any other value means never bound, and
+//   every operation then fails with a code.
+// - The buffer (OwnBuffer, or a block of memory for the line files of
+//   line_blocks.h) holds Capacity usable bytes, 1 to kFileCapacity for the
+//   own buffer.
+// - Reading: Position <= FillCount <= Capacity. The bytes [Position,
+//   FillCount) are the data not yet read; no byte at or past FillCount is
+//   ever read (a refill leaves them as they were). A refill or a read that
+//   found the data's end leaves Position at 0; an exhausted file leaves one
+//   Ctrl-Z in the buffer, so the system is never asked again after it
+//   reported the end.
+// - Writing: the bytes [0, Position) wait to be written out, and Position <
+//   Capacity after every operation: a buffer that fills is written out at
+//   once (and emptied even when that write-out fails; only a block writer,
+//   which never writes out, stays full). DroppingText: a write-out failed
+//   during the current text, whose rest is dropped until BeginText.
+// - FlushesEachLine is true exactly when FlushAction is not NoFlush.
+// - The actions: TransferAction refills (reading) or writes out (writing),
+//   FlushAction runs after each line end, CloseAction closes the handle.
 #pragma once
 
 #include <cstdint>
@@ -33,10 +57,68 @@ inline constexpr std::uint32_t kFileCapacity = 64 * 1024;
 // The message channel writes each line out at its line end anyway.
 inline constexpr std::uint32_t kChannelCapacity = 128;
 
-struct LineFile;
+class LineFile;
 using LineFileAction = std::int32_t (*)(LineFile&);
+struct LastPiece;
 
-struct LineFile {
+// Clears the record and binds it to `name`; the record is closed afterwards.
+// `capacity` (1 to kFileCapacity) is the usable part of OwnBuffer.
+void BindName(LineFile& file, std::string_view name, std::uint32_t capacity = kFileCapacity);
+
+// Binds the record to the process's standard input, for reading; closing the
+// record leaves the standard input open.
+void BindStandardInput(LineFile& file, std::uint32_t capacity = kFileCapacity);
+
+// Binds the record to the console device (the message channel). What it
+// writes out goes through platform::WriteOutsideRunFiles: never into one of
+// the run's own files.
+void BindConsole(LineFile& file, std::uint32_t capacity = kChannelCapacity);
+
+class LineFile {
+  // The operations of the line files, and the actions behind them.
+  friend struct LineFileActions;
+  friend struct BlockActions;
+  friend void BindName(LineFile&, std::string_view, std::uint32_t);
+  friend void BindStandardInput(LineFile&, std::uint32_t);
+  friend void BindConsole(LineFile&, std::uint32_t);
+  friend int TakeDataByte(LineFile&);
+  friend bool AtEndOfData(LineFile&);
+  friend bool AtEndOfDataSlow(LineFile&);
+  friend std::uint64_t BytesAfterEndOfData(LineFile&);
+  friend bool TakeBufferedLine(LineFile&, std::string_view&);
+  template <class Piece, class DroppedCr>
+  friend LastPiece ReadLinePieces(LineFile&, Piece&&, DroppedCr&&);
+  friend std::size_t ReadableAfter(const LineFile&, std::string_view);
+  friend void BeginText(LineFile&);
+  friend void AppendText(LineFile&, const char*, std::size_t);
+  friend void AppendTextSlow(LineFile&, const char*, std::size_t);
+  friend char* WriteRoom(LineFile&, std::size_t);
+  friend void CommitWritten(LineFile&, const char*);
+  friend void SetFlushAction(LineFile&, LineFileAction);
+  friend void WriteLineEnd(LineFile&);
+  friend void WriteLineEndSlow(LineFile&);
+  friend void CloseLineFile(LineFile&);
+  friend std::uint16_t StateOf(const LineFile&);
+  friend platform::Handle HandleOf(const LineFile&);
+  friend platform::Handle ReplaceHandle(LineFile&, platform::Handle);
+  friend const char* NameOf(const LineFile&);
+  friend std::uint32_t CapacityOf(const LineFile&);
+  friend bool FlushesAtLineEnds(const LineFile&);
+  friend std::uint32_t WaitingBytes(const LineFile&);
+  friend char* DeviceBuffer(LineFile&);
+  friend std::uint32_t FilledBytes(const LineFile&);
+  friend void SetFilled(LineFile&, std::uint32_t);
+  friend std::uint32_t TakeWaiting(LineFile&);
+  friend void MarkClosed(LineFile&);
+  friend void OpenOnDevice(LineFile&, LineFileState, LineFileAction, LineFileAction);
+  friend LineFileAction ReplaceTransferAction(LineFile&, LineFileAction);
+  friend void BindBlockReader(LineFile&, char*, std::size_t);
+  friend void BindBlockWriter(LineFile&, char*, std::size_t);
+  friend std::size_t TakeBuffered(LineFile&, char*);
+  friend std::size_t ReadPiece(LineFile&, char*);
+  friend void BeginLine(LineFile&, const char*, std::size_t, SpillBuffer&, std::size_t);
+  friend void AppendLines(LineFile&, const char*, std::size_t);
+
   platform::Handle OsHandle = platform::kInvalidHandle;
   std::uint16_t State = 0;  // none of the three states: never bound
   std::uint32_t Capacity = 0;
@@ -55,19 +137,45 @@ struct LineFile {
       OwnBuffer[kFileCapacity];  // left uninitialised: only bytes below FillCount/Position are read
 };
 
-// Clears the record and binds it to `name`; the record is closed afterwards.
-// `capacity` (1 to kFileCapacity) is the usable part of OwnBuffer.
-void BindName(LineFile& file, std::string_view name, std::uint32_t capacity = kFileCapacity);
-
-// Binds the record to the process's standard input, for reading; closing the
-// record leaves the standard input open.
-void BindStandardInput(LineFile& file, std::uint32_t capacity = kFileCapacity);
-
-// Binds the record to the console device (the message channel).
-void BindConsole(LineFile& file, std::uint32_t capacity = kChannelCapacity);
-
 std::int32_t OpenForReading(LineFile& file);
 std::int32_t OpenForWriting(LineFile& file);
+
+// --- what the record is -----------------------------------------------------
+
+// StateClosed, StateReading, StateWriting, or another value: never bound.
+inline std::uint16_t StateOf(const LineFile& file) {
+  return file.State;
+}
+// The opened handle (kInvalidHandle before the first open).
+inline platform::Handle HandleOf(const LineFile& file) {
+  return file.OsHandle;
+}
+// Puts `handle` in the place of the opened one, which it returns; the
+// actions use it from then on (the message channel writes to standard
+// error through the console's record, and puts the console back to close).
+inline platform::Handle ReplaceHandle(LineFile& file, platform::Handle handle) {
+  const platform::Handle old = file.OsHandle;
+  file.OsHandle = handle;
+  return old;
+}
+// The bound name; empty when it was too long to keep.
+inline const char* NameOf(const LineFile& file) {
+  return file.FileName;
+}
+// The usable bytes of the buffer: a refill asks for this many.
+inline std::uint32_t CapacityOf(const LineFile& file) {
+  return file.Capacity;
+}
+// True when every line end runs the flush action (a character device).
+inline bool FlushesAtLineEnds(const LineFile& file) {
+  return file.FlushesEachLine;
+}
+// Writing: the bytes waiting in the buffer to be written out.
+inline std::uint32_t WaitingBytes(const LineFile& file) {
+  return file.Position;
+}
+
+// --- reading ----------------------------------------------------------------
 
 // True when the data has ended before the next line.
 bool AtEndOfDataSlow(LineFile& file);
@@ -99,6 +207,8 @@ inline bool TakeBufferedLine(LineFile& file, std::string_view& line) {
       line = {start, size};
       return true;
     }
+    // A CR as the last byte of the buffer waits for the next refill: the
+    // byte after it is no data yet.
     if (end - stop >= 2 && stop[0] == kCarriageReturn && stop[1] == kLineFeed) {
       file.Position += static_cast<std::uint32_t>(size + 2);
       line = {start, size};
@@ -129,6 +239,8 @@ inline std::size_t ReadableAfter(const LineFile& file, std::string_view line) {
   const auto line_end = reinterpret_cast<std::uintptr_t>(line.data()) + line.size();
   return line_end >= begin && line_end <= end ? end - line_end : 0;
 }
+
+// --- writing ----------------------------------------------------------------
 
 // Appends bytes. A write-out that fails drops the rest of the text.
 void WriteText(LineFile& file, std::string_view text);
@@ -211,5 +323,44 @@ class CloseOnUnwind {
  private:
   LineFile* File;
 };
+
+// --- the device behind a record ---------------------------------------------
+//
+// What a transfer or close action works with, for a device that stands in for
+// the system (the tests' memory device) and for actions that wrap another
+// (a transfer made to fail). A refill puts up to CapacityOf bytes at
+// DeviceBuffer and reports them with SetFilled; a write-out writes the
+// WaitingBytes at DeviceBuffer and takes them with TakeWaiting; a close
+// action ends with MarkClosed.
+
+inline char* DeviceBuffer(LineFile& file) {
+  return file.BufferRef;
+}
+// Reading: the valid bytes in the buffer.
+inline std::uint32_t FilledBytes(const LineFile& file) {
+  return file.FillCount;
+}
+// Reading: the buffer now holds `count` bytes of data from its start, none
+// of them read (0: the data has ended, or the refill failed).
+inline void SetFilled(LineFile& file, std::uint32_t count) {
+  file.Position = 0;
+  file.FillCount = count;
+}
+// Writing: the bytes waiting are gone (written out or dropped); returns
+// their number.
+inline std::uint32_t TakeWaiting(LineFile& file) {
+  const std::uint32_t count = file.Position;
+  file.Position = 0;
+  return count;
+}
+inline void MarkClosed(LineFile& file) {
+  file.State = StateClosed;
+}
+// Opens a bound record on a device: reading or writing (`state`), with the
+// device's transfer and close actions and no flush after a line end.
+void OpenOnDevice(LineFile& file, LineFileState state, LineFileAction transfer,
+                  LineFileAction close);
+// Puts `action` in the place of the transfer action, which it returns.
+LineFileAction ReplaceTransferAction(LineFile& file, LineFileAction action);
 
 }  // namespace tabulon

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "textio/line_file.h"
 
@@ -15,6 +16,12 @@ namespace tabulon {
 // consumed, and an exhausted file leaves a Ctrl-Z in the buffer so that the
 // system is never asked again after it reported the end.
 int TakeDataByte(LineFile& file);
+
+// After the data ended at a Ctrl-Z (not consumed): the number of bytes that
+// follow it in the file, read to its end. The end of the file also shows as
+// a Ctrl-Z (put in the buffer by the reader), which nothing follows. A failed
+// read ends the count there, its code pending.
+std::uint64_t BytesAfterEndOfData(LineFile& file);
 
 // The last piece of a line: its bytes still lie in the record's buffer, and
 // `LineEnd` tells whether an LF or CR LF ended the line (not the end of the

@@ -47,6 +47,12 @@ TEST(DraftClasses, CharactersAreReadFromTheRecordStart) {
   for (const Case& c : cases) EXPECT_EQ(ClassLetters(c.Record), c.Classes) << c.Record;
 }
 
+std::vector<std::string> Append(std::vector<std::string> records,
+                                std::initializer_list<const char*> more) {
+  records.insert(records.end(), more.begin(), more.end());
+  return records;
+}
+
 struct Field {
   std::size_t Width;
   FieldKind Kind;
@@ -101,12 +107,19 @@ TEST(DraftLayout, BoundariesAndPaddingOfKnownLayouts) {
       {"content that always ends at one byte, then a filler",
        {"AB12    ", "CD34    ", "EF56    "},
        {{4, K::Text}, {4, K::Blank, true, true}}},
+      {"a filler's start inside a character of another record moves past it",
+       {"AB12    ", "CD34    ", "EF56    "},
+       {{5, K::Text, false, true}, {3, K::Blank, true, true}},
+       {"AB1" YAMA "    "}},
       {"one blank after fixed content is spare room, no filler",
        {"AB12 ", "CD34 ", "EF56 "},
        {{5, K::Text, false, true}}},
       {"no boundary inside a character of any record",
        {"12" YAMA TA, "34" TA YAMA, "5" YAMA TA "X"},
        {{6, K::Text}}},
+      {"records that lost their trailing blanks read as padded",
+       {"AB12    ", "CD34", "EF56  "},
+       {{4, K::Text}, {4, K::Blank, true, true}}},
       {"no boundary inside a character of a record of another length",
        {"12" YAMA TA, "34" TA YAMA, "56" TA TA},
        {{6, K::Text}},
@@ -123,6 +136,27 @@ TEST(DraftLayout, BoundariesAndPaddingOfKnownLayouts) {
       EXPECT_TRUE(layout.Fields[i] == c.Fields[i])
           << c.Name << ", field " << i + 1 << ": " << testing::PrintToString(layout.Fields[i]);
     }
+  }
+}
+
+TEST(DraftLayout, LengthHoldsTheLongerRecordsAndEndsBetweenCharacters) {
+  struct Case {
+    const char* Name;
+    std::vector<std::string> Records;
+    std::size_t Length;
+  };
+  std::vector<std::string> body(300, "abcd");
+  std::vector<std::string> trimmed(50, "abcdef");
+  trimmed.insert(trimmed.end(), 50, "abc");
+  const Case cases[] = {
+      {"one longer record: the common length", Append(body, {"abcdefgh"}), 4},
+      {"the end never splits a character of a longer record", Append(body, {"abc" YAMA}), 5},
+      {"many records shorter than the longest: the longest", trimmed, 6},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string_view> views(c.Records.begin(), c.Records.end());
+    EXPECT_EQ(LayoutLength(views), c.Length) << c.Name;
+    EXPECT_EQ(DraftFromSample(views).RecordLength, c.Length) << c.Name;
   }
 }
 

@@ -9,6 +9,7 @@
 #include "convert/transforms.h"
 #include "params/parameter_file.h"
 #include "platform/temp_dir.h"
+#include "support/value_forms.h"
 
 namespace tabulon {
 namespace {

@@ -17,6 +17,7 @@
 #include "convert/transforms.h"
 #include "params/field_table.h"
 #include "support/memory_device.h"
+#include "support/value_forms.h"
 #include "textio/line_file.h"
 
 namespace tabulon {

@@ -28,8 +28,7 @@ LineFileAction real_transfer = nullptr;
 int transfers_left = 0;
 std::int32_t FailingTransfer(LineFile& file) {
   if (transfers_left-- > 0) return real_transfer(file);
-  file.Position = 0;
-  file.FillCount = 0;
+  SetFilled(file, 0);
   return kFailCode;
 }
 
@@ -55,8 +54,7 @@ Outcome Convert(const test::TempDir& dir, const std::string& parameters, bool in
   EXPECT_EQ(OpenForReading(*text), 0);
   EXPECT_EQ(OpenForWriting(*out), 0);
   LineFile& failing_file = failing == Failing::Reads ? *text : *out;
-  real_transfer = failing_file.TransferAction;
-  failing_file.TransferAction = FailingTransfer;
+  real_transfer = ReplaceTransferAction(failing_file, FailingTransfer);
   transfers_left = transfers;
   Outcome outcome;
   try {
@@ -69,7 +67,7 @@ Outcome Convert(const test::TempDir& dir, const std::string& parameters, bool in
     outcome.Code = e.Code();
     outcome.Location = e.Location();
   }
-  failing_file.TransferAction = real_transfer;
+  ReplaceTransferAction(failing_file, real_transfer);
   CloseLineFile(*out);
   CloseLineFile(*text);
   PendingIoCode = 0;

@@ -34,27 +34,32 @@ MemoryDevice& DeviceOf(const LineFile& file) {
 
 std::int32_t RefillFromMemory(LineFile& file) {
   MemoryDevice& device = DeviceOf(file);
-  file.Position = 0;
-  file.FillCount = 0;
+  SetFilled(file, 0);
   if (device.FailCode != 0) return device.FailCode;
+  const std::size_t piece =
+      device.Piece != 0 ? 1 + device.SourceAt % device.Piece : CapacityOf(file);
   const std::size_t n =
-      std::min<std::size_t>(file.Capacity, device.Source.size() - device.SourceAt);
-  if (n != 0) std::memcpy(file.BufferRef, device.Source.data() + device.SourceAt, n);
+      std::min({piece, std::size_t{CapacityOf(file)}, device.Source.size() - device.SourceAt});
+  if (n != 0) std::memcpy(DeviceBuffer(file), device.Source.data() + device.SourceAt, n);
+  // No byte past the data may be read: a line end there would be taken.
+  if (device.Poisons) {
+    std::memset(DeviceBuffer(file) + n, '\n', std::min(CapacityOf(file) + 1, kFileCapacity) - n);
+  }
   device.SourceAt += n;
-  file.FillCount = static_cast<std::uint32_t>(n);
+  SetFilled(file, static_cast<std::uint32_t>(n));
   return 0;
 }
 
 std::int32_t WriteOutToMemory(LineFile& file) {
   MemoryDevice& device = DeviceOf(file);
-  const std::uint32_t count = std::exchange(file.Position, 0);
+  const std::uint32_t count = TakeWaiting(file);
   if (device.FailCode != 0) return device.FailCode;
-  if (!device.Discards) device.Written.append(file.BufferRef, count);
+  if (!device.Discards) device.Written.append(DeviceBuffer(file), count);
   return 0;
 }
 
 std::int32_t CloseMemory(LineFile& file) {
-  file.State = StateClosed;
+  MarkClosed(file);
   return 0;
 }
 
@@ -62,10 +67,7 @@ void OpenOnMemory(LineFile& file, MemoryDevice& device, std::uint32_t capacity, 
                   LineFileAction transfer) {
   BindName(file, "memory", capacity);
   Bind(file, device);
-  file.State = state;
-  file.TransferAction = transfer;
-  file.CloseAction = CloseMemory;
-  SetFlushAction(file, NoFlush);
+  OpenOnDevice(file, state, transfer, CloseMemory);
 }
 
 }  // namespace
@@ -81,7 +83,7 @@ void OpenMemoryWriter(LineFile& file, MemoryDevice& device, std::uint32_t capaci
 }
 
 std::string& WrittenSoFar(LineFile& file, MemoryDevice& device) {
-  if (file.State == StateWriting) WriteOutToMemory(file);
+  if (StateOf(file) == StateWriting) WriteOutToMemory(file);
   return device.Written;
 }
 

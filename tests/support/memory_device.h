@@ -16,9 +16,11 @@ namespace tabulon {
 struct MemoryDevice {
   std::string_view Source;  // what a reader delivers; must outlive the reading
   std::size_t SourceAt = 0;
+  std::size_t Piece = 0;      // non-zero: refills of 1 to Piece bytes, varying, as from a pipe
   std::string Written;        // what a writer has written out
   bool Discards = false;      // a writer drops what it writes out
   std::int32_t FailCode = 0;  // non-zero: every transfer fails with this code
+  bool Poisons = false;       // a refill puts LF bytes after the data, up to the capacity's end
 };
 
 // Binds `file` to `device` and opens it for reading or writing, with the

@@ -26,9 +26,9 @@ TEST(CheckIo, MessagesOfTheCodes) {
       {kIoPathNotFound, std::string(messages::kIoBadName.Cp932)},
       {kIoTooManyOpenFiles, std::string(messages::kIoTooManyOpenFiles.Cp932)},
       {kIoAccessDenied, std::string(messages::kIoAccessDenied.Cp932)},
-      {kIoRuntimeReadPastEnd, std::string(messages::kIoReadPastEnd.Cp932)},
-      {kIoRuntimeDiskFull, std::string(messages::kIoDiskFull.Cp932)},
-      {kIoRuntimeNotANumber, std::string(messages::kIoNotANumber.Cp932)},
+      {100, std::string(messages::kIoReadPastEnd.Cp932)},
+      {101, std::string(messages::kIoDiskFull.Cp932)},
+      {106, std::string(messages::kIoNotANumber.Cp932)},
       // "I/O エラー (%d)" for every other code
       {32, other("32")},
       {-1, other("-1")},

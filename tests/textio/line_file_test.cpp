@@ -87,11 +87,11 @@ TEST_F(LineFileTest, OperationsInTheWrongState) {
   for (const Row& row : rows) {
     auto file = NewFile();
     prepare(*file, row.Start);
-    std::uint16_t state_before = file->State;
+    std::uint16_t state_before = StateOf(*file);
     row.Run(*file);
     EXPECT_EQ(TakePending(), row.Code) << row.Step << " in setup " << row.Start;
-    EXPECT_EQ(file->State, state_before) << row.Step << " in setup " << row.Start;
-    if (file->State == StateReading || file->State == StateWriting) CloseLineFile(*file);
+    EXPECT_EQ(StateOf(*file), state_before) << row.Step << " in setup " << row.Start;
+    if (StateOf(*file) == StateReading || StateOf(*file) == StateWriting) CloseLineFile(*file);
     PendingIoCode = 0;
   }
 }
@@ -114,15 +114,16 @@ TEST_F(LineFileTest, BindingClearsTheRecordAndRefusesLongNames) {
   auto file = NewFile();
   std::string name(platform::kMaxNameLength, 'n');
   BindName(*file, name, 7);
-  EXPECT_EQ(file->State, StateClosed);
-  EXPECT_EQ(file->Capacity, 7u);
-  EXPECT_EQ(file->BufferRef, file->OwnBuffer);
-  EXPECT_EQ(std::string(file->FileName), name);
+  EXPECT_EQ(StateOf(*file), StateClosed);
+  EXPECT_EQ(CapacityOf(*file), 7u);
+  const char* record = reinterpret_cast<const char*>(file.get());  // its own buffer
+  EXPECT_TRUE(DeviceBuffer(*file) > record && DeviceBuffer(*file) < record + sizeof(LineFile));
+  EXPECT_EQ(std::string(NameOf(*file)), name);
   BindName(*file, name + "n");  // one byte too long: never written past the field
-  EXPECT_EQ(file->FileName[0], '\0');
-  EXPECT_EQ(file->Capacity, kFileCapacity);
+  EXPECT_EQ(NameOf(*file)[0], '\0');
+  EXPECT_EQ(CapacityOf(*file), kFileCapacity);
   EXPECT_EQ(OpenForWriting(*file), 3);
-  EXPECT_EQ(file->State, StateClosed);
+  EXPECT_EQ(StateOf(*file), StateClosed);
   EXPECT_EQ(TakePending(), 3);
 }
 
@@ -135,7 +136,7 @@ TEST_F(LineFileTest, OpeningAnOpenRecordClosesItFirst) {
   ASSERT_EQ(OpenForReading(*file), 0);
   EXPECT_EQ(ReadTextLine(*file), "old");
   ASSERT_EQ(OpenForWriting(*file), 0);
-  EXPECT_EQ(file->State, StateWriting);
+  EXPECT_EQ(StateOf(*file), StateWriting);
   WriteText(*file, "new");
   WriteLineEnd(*file);
   ASSERT_EQ(OpenForReading(*file), 0);  // closing wrote out what was waiting
@@ -164,7 +165,7 @@ TEST_F(LineFileTest, DiskFileIsWrittenWhenTheBufferFills) {
       WriteLineEnd(*file);
     }
     EXPECT_EQ(SizeOf(path), step.SizeAfter) << (step.Written ? step.Written : "line end");
-    EXPECT_LT(file->Position, file->Capacity);
+    EXPECT_LT(WaitingBytes(*file), CapacityOf(*file));
   }
   CloseLineFile(*file);
   EXPECT_EQ(TakePending(), 0);
@@ -192,18 +193,18 @@ TEST_F(LineFileTest, CharacterDeviceIsWrittenAtEachLineEnd) {
   auto file = NewFile();
   BindName(*file, "/dev/null", 128);
   ASSERT_EQ(OpenForWriting(*file), 0);
-  EXPECT_EQ(platform::KindOf(file->OsHandle), platform::FileKind::Char);
+  EXPECT_EQ(platform::KindOf(HandleOf(*file)), platform::FileKind::Char);
   WriteText(*file, "ab");
-  EXPECT_EQ(file->Position, 2u);
+  EXPECT_EQ(WaitingBytes(*file), 2u);
   WriteLineEnd(*file);
-  EXPECT_EQ(file->Position, 0u);
+  EXPECT_EQ(WaitingBytes(*file), 0u);
 
   std::string path = Dir.Path("disk.txt");
   BindName(*file, path, 128);
   ASSERT_EQ(OpenForWriting(*file), 0);
   WriteText(*file, "ab");
   WriteLineEnd(*file);
-  EXPECT_EQ(file->Position, 4u);
+  EXPECT_EQ(WaitingBytes(*file), 4u);
   EXPECT_EQ(SizeOf(path), 0);
   CloseLineFile(*file);
   EXPECT_EQ(SizeOf(path), 4);
@@ -218,7 +219,7 @@ TEST_F(LineFileTest, PipeIsNotWrittenAtALineEnd) {
   auto file = NewFile();
   BindName(*file, fifo, 4);
   ASSERT_EQ(OpenForWriting(*file), 0);
-  EXPECT_EQ(platform::KindOf(file->OsHandle), platform::FileKind::Pipe);
+  EXPECT_EQ(platform::KindOf(HandleOf(*file)), platform::FileKind::Pipe);
   char got[16];
   WriteText(*file, "a");
   WriteLineEnd(*file);
@@ -239,22 +240,22 @@ TEST_F(LineFileTest, FailedWriteOutDropsTheBlockAndTheRestOfTheText) {
   ASSERT_EQ(OpenForWriting(*file), 0);
   WriteText(*file, "abcdefghij");
   EXPECT_EQ(TakePending(), 112);
-  EXPECT_EQ(file->Position, 0u);
+  EXPECT_EQ(WaitingBytes(*file), 0u);
   BeginText(*file);
   AppendText(*file, "ab");
   AppendText(*file, "cdefg");  // fills the buffer: the write-out fails
   EXPECT_EQ(TakePending(), 112);
   AppendText(*file, "hi");  // still the same text: dropped
-  EXPECT_EQ(file->Position, 0u);
+  EXPECT_EQ(WaitingBytes(*file), 0u);
   WriteText(*file, "xy");  // a new text
-  EXPECT_EQ(file->Position, 2u);
+  EXPECT_EQ(WaitingBytes(*file), 2u);
   EXPECT_EQ(TakePending(), 0);
   WriteLineEnd(*file);  // a character device: written out at the line end
   EXPECT_EQ(TakePending(), 112);
-  EXPECT_EQ(file->Position, 0u);
+  EXPECT_EQ(WaitingBytes(*file), 0u);
   CloseLineFile(*file);
   EXPECT_EQ(TakePending(), 0);
-  EXPECT_EQ(file->State, StateClosed);
+  EXPECT_EQ(StateOf(*file), StateClosed);
 }
 
 // Closing writes out what waits first. When that fails, the close stops there:
@@ -268,13 +269,13 @@ TEST_F(LineFileTest, FailedFinalWriteOutKeepsTheRecordWriting) {
   EXPECT_EQ(TakePending(), 0);
   CloseLineFile(*file);
   EXPECT_EQ(TakePending(), 112);
-  EXPECT_EQ(file->State, StateWriting);
-  EXPECT_EQ(file->Position, 0u);
-  int fd = static_cast<int>(file->OsHandle);
+  EXPECT_EQ(StateOf(*file), StateWriting);
+  EXPECT_EQ(WaitingBytes(*file), 0u);
+  int fd = static_cast<int>(HandleOf(*file));
   EXPECT_NE(::fcntl(fd, F_GETFD), -1) << "the handle must still be open";
   CloseLineFile(*file);
   EXPECT_EQ(TakePending(), 0);
-  EXPECT_EQ(file->State, StateClosed);
+  EXPECT_EQ(StateOf(*file), StateClosed);
   EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
 }
 
@@ -317,7 +318,7 @@ TEST_F(LineFileTest, FailedOpenLeavesTheRecordClosed) {
   auto file = NewFile();
   BindName(*file, Dir.Path("missing.txt"), 16);
   EXPECT_EQ(OpenForReading(*file), 2);
-  EXPECT_EQ(file->State, StateClosed);
+  EXPECT_EQ(StateOf(*file), StateClosed);
   EXPECT_EQ(TakePending(), 2);
   CloseLineFile(*file);
   EXPECT_EQ(TakePending(), 103);

@@ -116,11 +116,16 @@ Lines ReadAll(const std::string& path, std::uint32_t capacity, bool owned) {
   return lines;
 }
 
-// Reads every line from memory, each cut to its first `kept_limit` bytes.
+// Reads every line from memory, each cut to its first `kept_limit` bytes,
+// with LF bytes after the data in the buffer: none of them may be read. With
+// `piece`, refills shorter than the buffer, as from a pipe.
 Lines ReadAllFromMemory(const std::string& data, std::uint32_t capacity,
-                        std::size_t kept_limit = static_cast<std::size_t>(-1)) {
+                        std::size_t kept_limit = static_cast<std::size_t>(-1),
+                        std::size_t piece = 0) {
   MemoryDevice device;
   device.Source = data;
+  device.Piece = piece;
+  device.Poisons = true;
   auto file = std::make_unique<LineFile>();
   OpenMemoryReader(*file, device, capacity);
   Lines lines;
@@ -174,6 +179,10 @@ TEST_F(LineRules, RandomDataAgreesWithTheModel) {
     for (std::uint32_t capacity : {1u, 2u, 15u, 64u, 1000u, kFileCapacity}) {
       ASSERT_EQ(ReadAllFromMemory(data, capacity), want)
           << "round " << round << ", capacity " << capacity;
+      ASSERT_EQ(ReadAllFromMemory(data, capacity, static_cast<std::size_t>(-1),
+                                  static_cast<std::size_t>(round % 29 + 1)),
+                want)
+          << "round " << round << ", capacity " << capacity << ", pieces up to " << round % 29 + 1;
     }
     std::string path = Dir.Write("random.txt", data);
     for (std::uint32_t capacity : kCapacities) {
