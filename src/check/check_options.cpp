@@ -18,6 +18,14 @@ constexpr CheckOptionRow kRows[] = {
      .Value = &CheckOptions::Kind,
      .ValueName = "POS:VALUE",
      .Help = "check or draft only the records whose bytes at POS (from 1) are VALUE"},
+    {.Name = "--from-copybook",
+     .Value = &CheckOptions::CopybookName,
+     .ValueName = "copybook",
+     .Help = "write a parameter file from a COBOL record description"},
+    {.Name = "--from-schema",
+     .Value = &CheckOptions::SchemaName,
+     .ValueName = "schema",
+     .Help = "write a parameter file from a column,start,length table"},
     {.Name = "--help", .Flag = &CheckOptions::Help, .Help = "show this help and exit"},
     {.Name = "--version", .Flag = &CheckOptions::Version, .Help = "show the version and exit"},
 };
@@ -25,6 +33,7 @@ constexpr CheckOptionRow kRows[] = {
 constexpr std::string_view kForms[] = {
     "-f parafile textfile",
     "--draft textfile",
+    "--from-copybook copybook | --from-schema schema",
     "--help | --version",
 };
 
