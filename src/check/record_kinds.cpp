@@ -419,7 +419,7 @@ std::string LinesText(const LineRanges& lines, TextForm form) {
     out += std::to_string(first);
     if (last != first) out += '-' + std::to_string(last);
   }
-  out += In(messages::kKindLines, form);
+  out += In(messages::kImportLineTail, form);  // "行目", shared with the importers
   if (lines.MoreRanges != 0) {
     out += In(messages::kKindMore, form);
     out += std::to_string(lines.MoreRanges);
