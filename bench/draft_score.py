@@ -214,6 +214,74 @@ def drafted_widths(draft: bytes) -> list[int]:
     return widths
 
 
+# Files of several kinds of records: bank-transfer-like (first byte 1 a
+# header, 2 data, 8 a trailer, 9 the end) and a header and a trailer record
+# around a body of generated fields. The draft must find the kinds (its
+# first block is the data records' layout, scored like the files above), and
+# each kind's draft must pass `tabulon-check --kind 1:V -f` on the file.
+
+def make_kinds_file(seed: int, path: Path) -> tuple[str, list[int]]:
+    """Writes a file of several kinds; returns its shape and the data records' widths."""
+    rng = random.Random(seed)
+
+    def fill(value: bytes, width: int) -> bytes:
+        return fit(value, width).ljust(width, b" ")
+
+    fields = [rng.choices(MAKERS, WEIGHTS)[0](rng) for _ in range(rng.randint(5, 12))]
+    body_records = rng.choice([20, 200, 2000])
+    shape = rng.choice(["bank", "around"])
+    rows = [b"".join(make(rng) for _, make in fields) for _ in range(body_records)]
+    length = len(rows[0])
+    if shape == "bank":
+        rows = [b"2" + r for r in rows]
+        header = b"1210" + b"%010d" % rng.randint(0, 10**10 - 1) + fill(cp("ｶ)ﾀﾌﾞﾛﾝ"), 40)
+        rows.insert(0, fill(header + b"1209", length + 1))
+        rows.append(fill(b"8%06d%012d" % (body_records, rng.randint(0, 10**12 - 1)), length + 1))
+        rows.append(fill(b"9", length + 1))
+        widths = [1] + [w for w, _ in fields]
+    else:
+        rows.insert(0, fill(b"HDR" + b"%08d" % 20241209 + b"EXPORT", length + 7))
+        rows.append(fill(b"TRL%08d" % body_records, length - 3))
+        widths = [w for w, _ in fields]
+    path.write_bytes(b"".join(r + b"\r\n" for r in rows))
+    return shape, widths
+
+
+def score_kinds(run: list[str], seeds: list[int], work: Path, verbose: bool) -> None:
+    found = passed = hits = drafted = true_total = 0
+    for seed in seeds:
+        data = work / f"kinds{seed}.txt"
+        shape, widths = make_kinds_file(seed, data)
+        result = subprocess.run(run + ["--draft", str(data)], capture_output=True)
+        marker = cp("# レコードに") + (b"4" if shape == "bank" else b"3")
+        ok = result.returncode == 0 and marker in result.stdout
+        found += ok
+        got = boundaries(drafted_widths(result.stdout)) if ok else set()
+        want = boundaries(widths)
+        hits += len(got & want)
+        drafted += len(got)
+        true_total += len(want)
+        checks = 0
+        for value in ("2", "1", "8", "9") if shape == "bank" else ():
+            draft = work / f"kinds{seed}_{value}.params"
+            draft.write_bytes(subprocess.run(run + ["--draft", "--kind", "1:" + value, str(data)],
+                                             capture_output=True).stdout)
+            check = subprocess.run(run + ["--kind", "1:" + value, "-f", str(draft), str(data)],
+                                   capture_output=True)
+            checks += check.returncode == 0
+            draft.unlink()
+        passed += checks == (4 if shape == "bank" else 0)
+        if verbose:
+            print(f"kinds seed {seed} ({shape}): found {ok} kinds checked {checks} "
+                  f"missed {sorted(want - got)} extra {sorted(got - want)}")
+        data.unlink()
+    precision = hits / drafted if drafted else 0.0
+    recall = hits / true_total if true_total else 0.0
+    print(f"kinds files {len(seeds)}  kinds found {found}/{len(seeds)}  every kind's draft passes "
+          f"--kind -f: {passed}/{len(seeds)}  data records: precision {precision:.3f}  "
+          f"recall {recall:.3f}")
+
+
 def parse_seeds(text: str) -> list[int]:
     seeds = []
     for part in text.split(","):
@@ -229,6 +297,7 @@ def main() -> int:
     parser.add_argument("--seeds", default="1-30")
     parser.add_argument("--keep", help="keep the files and drafts in this directory")
     parser.add_argument("--verbose", action="store_true")
+    parser.add_argument("--kinds-seeds", default="", help="files of several kinds to score too")
     args = parser.parse_args()
     run = args.wrapper.split() + [args.check]
     work = Path(args.keep) if args.keep else Path(tempfile.mkdtemp())
@@ -259,6 +328,8 @@ def main() -> int:
     recall = hits / true_total if true_total else 0.0
     print(f"files {len(seeds)}  boundaries {true_total} true, {drafted} drafted, {hits} right  "
           f"precision {precision:.3f}  recall {recall:.3f}  check exit 0: {passed}/{len(seeds)}")
+    if args.kinds_seeds:
+        score_kinds(run, parse_seeds(args.kinds_seeds), work, args.verbose)
     return 0
 
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <map>
 
+#include "base/cp932.h"
 #include "check/draft_layout.h"
 
 namespace tabulon::check {
@@ -185,8 +186,10 @@ constexpr bool IsBlankByte(char b) {
 }
 
 // The key bytes of a record at a candidate, or false when that position
-// holds padding or does not start or end on a character there.
-bool KeyBytes(std::string_view r, const ByteClass* k, const Candidate& c, std::string& value) {
+// holds padding or does not start and end on characters there (`starts`:
+// which of the first bytes start a character).
+bool KeyBytes(std::string_view r, const ByteClass* k, const bool* starts, const Candidate& c,
+              std::string& value) {
   value.assign(c.Size, ' ');
   for (std::size_t i = 0; i < c.Size; ++i) {
     const std::size_t at = c.Position + i;
@@ -194,8 +197,9 @@ bool KeyBytes(std::string_view r, const ByteClass* k, const Candidate& c, std::s
   }
   if (std::any_of(value.begin(), value.end(), IsBlankByte)) return false;
   const std::size_t end = c.Position + c.Size;
-  if (k[c.Position] == draft::kTrail) return false;
-  return end >= r.size() || k[end] != draft::kTrail;
+  if (c.Position < r.size() && (!starts[c.Position] || k[c.Position] == draft::kWideBlank))
+    return false;
+  return end >= r.size() || starts[end];
 }
 
 std::vector<Candidate> CountKeyValues(const std::vector<std::string_view>& records) {
@@ -209,14 +213,19 @@ std::vector<Candidate> CountKeyValues(const std::vector<std::string_view>& recor
     }
   }
   std::array<ByteClass, kKeyPositions + 2> classes{};
+  std::array<bool, kKeyPositions + 2> starts{};
   std::string value;
   for (std::string_view r : records) {
     std::string_view head = r.substr(0, classes.size());
     classes.fill(draft::kBlank);
     draft::ClassifyRecord(head, classes.data());
+    starts.fill(true);
+    for (std::size_t c = 0; c < head.size(); c += CharLength(r, c)) {
+      if (CharLength(r, c) == 2 && c + 1 < starts.size()) starts[c + 1] = false;
+    }
     for (Candidate& c : candidates) {
       if (c.Dead) continue;
-      if (!KeyBytes(r, classes.data(), c, value)) {
+      if (!KeyBytes(r, classes.data(), starts.data(), c, value)) {
         c.Dead = true;
         continue;
       }
