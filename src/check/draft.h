@@ -14,6 +14,7 @@
 
 #include "base/messages.h"
 #include "check/draft_layout.h"
+#include "textio/line_file.h"
 
 namespace tabulon::check {
 
@@ -37,6 +38,7 @@ struct SampleRecords {
 // What the sample showed about the file as a whole.
 struct DraftSample {
   std::size_t Records = 0;         // records read
+  std::size_t Distinct = 0;        // records that differ, counted up to a few
   std::size_t CommonLength = 0;    // the layout's length
   std::size_t AtCommonLength = 0;  // records of that length
   bool WholeFile = false;          // the sample reached the end of the data
@@ -44,6 +46,12 @@ struct DraftSample {
 
 // The parameter file of a drafted layout, each line ended by CR LF.
 std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sample);
+
+// Reads records from the open `text` up to kSampleBytes (the record that
+// passes it is the last) or kSampleRecords, whichever comes first; sets
+// `whole_file` when they reach the end of the data. Returns why no draft can
+// be made from them (a record longer than kLongestRecord), or nullptr.
+const Text* ReadDraftSample(LineFile& text, SampleRecords& sample, bool& whole_file);
 
 // The draft of a sample read to its end (`whole_file`: the end of the data)
 // into `out`, or why none can be made: `refusal` when reading gave one, the
