@@ -18,24 +18,6 @@ foreach(library gtest gtest_main gmock gmock_main)
   endif()
 endforeach()
 
-# Drops from the list in `sources_var` the test files that need POSIX
-# interfaces (they include a POSIX system header), which do not exist on
-# Windows.
-function(tabulon_drop_posix_tests sources_var)
-  set(kept)
-  foreach(source IN LISTS ${sources_var})
-    file(STRINGS ${source} posix_includes
-         REGEX "^#include <(unistd|fcntl|dirent|signal|spawn|pthread|poll|termios|sys/[a-z_]+)\\.h>")
-    if(posix_includes)
-      get_filename_component(name ${source} NAME)
-      message(STATUS "Windows build: ${name} needs POSIX and is left out")
-    else()
-      list(APPEND kept ${source})
-    endif()
-  endforeach()
-  set(${sources_var} ${kept} PARENT_SCOPE)
-endfunction()
-
 # Starts Tabulon.exe with an exact command line (and can hold a file open
 # from a second process); wine_pty.sh finds it beside Tabulon.exe.
 add_executable(tabulon_spawn ${PROJECT_SOURCE_DIR}/tests/e2e/win_spawn.cpp)

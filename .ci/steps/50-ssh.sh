@@ -11,8 +11,9 @@
 #
 # The machine's own SSH service is never used. When the step installs
 # openssh-server, the package's service is kept from starting while it is
-# installed, and is left disabled and stopped afterwards, as it was before:
-# the package stays installed, with no service enabled at boot.
+# installed, and is left disabled and stopped afterwards, as it was before
+# (.ci/packages.sh does this for every package): the package stays
+# installed, with no service enabled at boot.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/packages.sh
@@ -26,29 +27,7 @@ need \
   perl:perl \
   python3:python3 \
   useradd:passwd
-installs_server=""
-[[ " ${missing[*]} " != *" openssh-server "* ]] || installs_server=yes
-policy=/usr/sbin/policy-rc.d
-own_policy=""
-if [[ -n $installs_server && ! -e $policy ]]; then
-  # invoke-rc.d asks this script whether a package may start its service:
-  # 101 says no.
-  printf '#!/bin/sh\nexit 101\n' >"$policy"
-  chmod 755 "$policy"
-  own_policy=yes
-fi
 install_missing
-[[ -z $own_policy ]] || rm -f "$policy"
-if [[ -n $installs_server ]]; then
-  echo "-- openssh-server was installed: its service left disabled and stopped"
-  if [[ -d /run/systemd/system ]]; then
-    systemctl disable --now ssh.service ssh.socket >/dev/null 2>&1 || true
-  else
-    systemctl disable ssh.service ssh.socket >/dev/null 2>&1 || true
-    invoke-rc.d --force ssh stop >/dev/null 2>&1 || true
-  fi
-  update-rc.d ssh disable >/dev/null 2>&1 || true
-fi
 
 fail() {
   echo "50-ssh: $*" >&2

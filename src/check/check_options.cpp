@@ -14,8 +14,23 @@ constexpr CheckOptionRow kRows[] = {
     {.Name = "--draft",
      .Flag = &CheckOptions::Draft,
      .Help = "write a parameter file drafted from the text file's records"},
+    {.Name = "--from-copybook",
+     .Value = &CheckOptions::CopybookName,
+     .ValueName = "copybook",
+     .Help = "write a parameter file from a COBOL record description"},
+    {.Name = "--from-schema",
+     .Value = &CheckOptions::SchemaName,
+     .ValueName = "schema",
+     .Help = "write a parameter file from a column,start,length table"},
     {.Name = "--help", .Flag = &CheckOptions::Help, .Help = "show this help and exit"},
     {.Name = "--version", .Flag = &CheckOptions::Version, .Help = "show the version and exit"},
+};
+
+constexpr std::string_view kForms[] = {
+    "-f parafile textfile",
+    "--draft textfile",
+    "--from-copybook copybook | --from-schema schema",
+    "--help | --version",
 };
 
 bool IsLong(std::string_view name) {
@@ -49,9 +64,25 @@ const CheckOptionRow* Match(std::string_view argument, std::span<const CheckOpti
 }  // namespace
 
 const std::span<const CheckOptionRow> kCheckOptionRows{kRows};
+const std::span<const std::string_view> kCheckForms{kForms};
+
+std::vector<std::string> UsageLines(std::string_view program,
+                                    std::span<const std::string_view> forms) {
+  constexpr std::string_view kHead = "usage: ";
+  std::vector<std::string> lines;
+  for (std::string_view form : forms) {
+    std::string line = lines.empty() ? std::string(kHead) : std::string(kHead.size(), ' ');
+    line += program;
+    line += ' ';
+    line += form;
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
 
 OptionScan ScanCheckOptions(const std::vector<std::string>& arguments,
                             std::span<const CheckOptionRow> rows, CheckOptions& options) {
+  OptionScan scan;
   bool options_ended = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
@@ -66,18 +97,22 @@ OptionScan ScanCheckOptions(const std::vector<std::string>& arguments,
     std::string_view glued;
     bool has_glued = false;
     const CheckOptionRow* row = Match(argument, rows, glued, has_glued);
-    if (row == nullptr) return {OptionScan::Outcome::UnknownOption, argument};
+    if (row == nullptr) {
+      if (scan.Result == OptionScan::Outcome::Scanned)
+        scan = {OptionScan::Outcome::UnknownOption, argument};
+      continue;
+    }
     if (row->Flag != nullptr) {
       options.*(row->Flag) = true;
     } else if (has_glued) {
       options.*(row->Value) = glued;
     } else if (i + 1 < arguments.size()) {
       options.*(row->Value) = arguments[++i];
-    } else {
-      return {OptionScan::Outcome::MissingArgument, argument};
+    } else if (scan.Result == OptionScan::Outcome::Scanned) {
+      scan = {OptionScan::Outcome::MissingArgument, argument};
     }
   }
-  return {};
+  return scan;
 }
 
 std::vector<std::string> OptionHelpLines(std::span<const CheckOptionRow> rows) {

@@ -3,6 +3,9 @@
 //
 //   -f parafile   the parameter file (also -F, -fparafile)
 //   --draft       draft a parameter file from the text file instead
+//   --from-copybook copybook, --from-schema schema
+//                 write a parameter file from a COBOL record description or
+//                 a column,start,length table instead ("-": standard input)
 //   --help        usage on standard output
 //   --version     name and version
 //   --            ends the options: every later argument is a file name
@@ -24,6 +27,8 @@ struct CheckOptions {
   bool Version = false;
   bool Draft = false;
   std::string ParameterFileName;
+  std::string CopybookName;
+  std::string SchemaName;
   std::vector<std::string> FileNames;  // the arguments that are not options, in order
 };
 
@@ -49,11 +54,21 @@ struct OptionScan {
 // Scans `arguments` (without the program's name) against `rows` into
 // `options`. A long option's argument may follow it after '=', a short one's
 // directly ("-fparafile"); otherwise it is the next argument, whatever it
-// holds. "-" alone is a file name. A later value of an option wins.
+// holds. "-" alone is a file name. A later value of an option wins. The scan
+// goes on past a refusal (the first one is returned), so that every name on
+// the command line is known.
 OptionScan ScanCheckOptions(const std::vector<std::string>& arguments,
                             std::span<const CheckOptionRow> rows, CheckOptions& options);
 
 extern const std::span<const CheckOptionRow> kCheckOptionRows;
+
+// The command line's forms, after the program's name: one usage line each.
+extern const std::span<const std::string_view> kCheckForms;
+
+// The usage lines: "usage: PROGRAM FORM", then the other forms aligned under
+// the first.
+std::vector<std::string> UsageLines(std::string_view program,
+                                    std::span<const std::string_view> forms);
 
 // The help text's option lines, one per listed row, without line ends.
 std::vector<std::string> OptionHelpLines(std::span<const CheckOptionRow> rows);

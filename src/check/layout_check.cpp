@@ -6,6 +6,7 @@
 
 #include "base/cp932.h"
 #include "base/errors.h"
+#include "base/report_text.h"
 #include "base/simd.h"
 #include "check/check_options.h"
 #include "convert/field_plan.h"
@@ -276,13 +277,42 @@ TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
   return findings;
 }
 
+namespace {
+
+// The converter's name in its failure report, and so in where the report is
+// cut.
+#ifdef _WIN32
+constexpr std::string_view kConverterModule = "Tabulon.exe";
+#else
+constexpr std::string_view kConverterModule = "tabulon";
+#endif
+
+// The message of an error that stops the conversion, as the second line of
+// the converter's failure report shows it: cut where the report is cut
+// (kReportLimit bytes from the start of its first line). A message the report
+// holds whole is shown without the full stop the report appends.
+std::string AsTheConverterShows(const Exception& error, TextForm form) {
+  const ErrorMessage& message = error.Parts();
+  Report report{.KindName = error.KindName(),
+                .Module = kConverterModule,
+                .Head = message.Head,
+                .Parameter = message.Parameter,
+                .Tail = message.Tail};
+  char buffer[kReportBufferSize];
+  std::string_view text(buffer, FormatReport(buffer, report, form));
+  std::string_view line = text.substr(text.find("\r\n") + 2);
+  return line.ends_with("\r\n") ? message.In(form) : std::string(line);
+}
+
+}  // namespace
+
 ParameterFindings CheckParameterFile(std::string_view name, FieldTable& table, TextForm form) {
   ParameterFindings findings;
   std::string text = ReadParameterFile(name);
   try {
     findings.Diagnostic = LoadParameterText(text, table, form);
   } catch (const EConvertError& error) {
-    findings.Diagnostic = error.Parts().In(form);  // the conversion stops with this message
+    findings.Diagnostic = AsTheConverterShows(error, form);  // the conversion stops here
   }
   findings.Utf8Bom = text.starts_with("\xEF\xBB\xBF");
   findings.Utf8Text = !findings.Utf8Bom && ReadsAsUtf8(text);

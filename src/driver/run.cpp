@@ -23,15 +23,6 @@ constexpr const Text* kUsage[] = {
 // The layout read from the parameter file; lives for the whole run.
 FieldTable Fields;
 
-// The files the three names lead to are the run's own from here on: no
-// report or message may go into them, even before they are opened.
-void ProtectRunFiles(const RunOptions& options) {
-  for (const std::string* name :
-       {&options.TextFileName, &options.ParameterFileName, &options.OutputFileName}) {
-    platform::ProtectNamedFile(name->c_str());
-  }
-}
-
 // Checks the names in order and either reports the first problem or loads
 // the parameter file and converts.
 void CheckAndConvert(const RunOptions& options) {
@@ -50,11 +41,14 @@ void CheckAndConvert(const RunOptions& options) {
 
 void Run(const std::vector<std::string>& arguments) {
   OpenErrorStream();
+  // The files every argument names are the run's own before it writes
+  // anything (the banner included): no report or message may go into them,
+  // even before they are opened.
+  for (const std::string& argument : arguments) platform::ProtectNamedFile(argument.c_str());
   RunOptions options;
   std::size_t n = arguments.size();
   if (n >= 1 && n <= kMaxArguments) {
     options = ScanArguments(arguments);
-    ProtectRunFiles(options);
     if (options.UsageFlag != 'y') CheckAndConvert(options);
   }
   if (n == 0 || n > kMaxArguments || options.UsageFlag == 'y') {

@@ -84,6 +84,10 @@ bool ReadWholeFile(const char* name, TakeBytes take, void* reader);
 // yet still counts once the run has created it.
 void ProtectNamedFile(const char* name);
 
+// Records the file that an opened handle reads or writes (standard input
+// read as the text file) among the run's own files, as ProtectNamedFile.
+void ProtectOpenedFile(Handle handle);
+
 // True when the opened object is a regular file and one of the run's own
 // files (same identity): an input as it was opened or read whole, or a file
 // recorded by ProtectNamedFile. Never allocates on POSIX.

@@ -7,8 +7,6 @@
 #include "convert/reference_model.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -187,7 +185,8 @@ std::string ReadFile(const std::string& path) {
 
 // A memory file system where there is one: thousands of small files.
 std::filesystem::path FastTemporaryParent() {
-  if (::access("/dev/shm", W_OK) == 0) return "/dev/shm";
+  std::error_code no_such;
+  if (std::filesystem::is_directory("/dev/shm", no_such)) return "/dev/shm";
   return std::filesystem::temp_directory_path();
 }
 
@@ -210,13 +209,13 @@ TEST_F(ReferenceModelTest, EmptyValuesOfEveryKindAreWritten) {
   std::string text = "\r\nab\x81\x40\x81\x40\r\n";
   std::ofstream(TextPath, std::ios::binary) << text;
   for (char separator : {',', '\t'}) {
-    ::unlink(OutPath.c_str());
+    std::remove(OutPath.c_str());
     ConvertFile(TextPath, OutPath, ToFieldTable(model), separator, 'y');
     std::string expected = reference::ConvertText(text, model, separator, true);
     EXPECT_EQ(ReadFile(OutPath), expected);
   }
   // A table without any slot: field 0 and its header name are empty.
-  ::unlink(OutPath.c_str());
+  std::remove(OutPath.c_str());
   ConvertFile(TextPath, OutPath, FieldTable{}, ',', 'y');
   EXPECT_EQ(ReadFile(OutPath), "\"\"\r\n\r\n\r\n");
   EXPECT_EQ(reference::ConvertText(text, model, ',', false),
@@ -244,11 +243,11 @@ TEST_F(ReferenceModelTest, ConvertFileMatchesTheModelOnRandomTablesAndRecords) {
     }
     // Fresh files each time: emptying a file that was just written makes some
     // file systems wait for its blocks to reach the disk.
-    ::unlink(TextPath.c_str());
+    std::remove(TextPath.c_str());
     std::ofstream(TextPath, std::ios::binary) << text;
     for (char separator : {',', '\t'}) {
       std::string expected = reference::ConvertText(text, model, separator, header);
-      ::unlink(OutPath.c_str());
+      std::remove(OutPath.c_str());
       try {
         ConvertFile(TextPath, OutPath, table, separator, header ? 'y' : 'n');
       } catch (const Exception& e) {
@@ -284,7 +283,7 @@ TEST_F(ReferenceModelTest, BlocksOfAFewBytesMatchTheModel) {
     }
     if (gen.Below(2) == 0) text += gen.Record();  // no line end at the end
     if (gen.Below(4) == 0) text.insert(text.size() * 2 / 3, "\x1a");
-    ::unlink(TextPath.c_str());
+    std::remove(TextPath.c_str());
     std::ofstream(TextPath, std::ios::binary) << text;
     const std::uint32_t read_capacity = 1 + static_cast<std::uint32_t>(gen.Below(24));
     const unsigned converters = 1 + static_cast<unsigned>(gen.Below(3));
@@ -298,7 +297,7 @@ TEST_F(ReferenceModelTest, BlocksOfAFewBytesMatchTheModel) {
     auto out = std::make_unique<LineFile>();
     BindName(*in, TextPath, read_capacity);
     BindName(*out, OutPath, 1 + static_cast<std::uint32_t>(gen.Below(9)));
-    ::unlink(OutPath.c_str());
+    std::remove(OutPath.c_str());
     ASSERT_EQ(OpenForReading(*in), 0);
     ASSERT_EQ(OpenForWriting(*out), 0);
     std::string where = "seed " + std::to_string(seed) + ", case " + std::to_string(n) +

@@ -16,7 +16,8 @@ The converter's cases are under cases/, the layout check's under check_cases/
   expect/absent     names (one per line) that must not exist afterwards
   expect/unchanged  names of input files that must be byte-identical afterwards
   skip_sanitized    present: the case is skipped when TABULON_SANITIZED is set
-                    (memory limits cannot hold under AddressSanitizer)
+                    (memory limits cannot hold under AddressSanitizer); its
+                    line says why, and is printed
   posix_only        present: the case is skipped for a Windows build (it needs
                     ulimit, flock, /dev/full or other POSIX behaviour)
   windows_only      present: the case runs only for a Windows build
@@ -118,6 +119,8 @@ def target_is_windows(binary: str) -> bool:
 
 def run_case(case: Path, binary: str, wrapper: str) -> list[str]:
     if (case / "skip_sanitized").exists() and os.environ.get("TABULON_SANITIZED"):
+        reason = (case / "skip_sanitized").read_text().strip()
+        print(f"skipped under the sanitizers: {case.name}: {reason}")
         return SKIPPED
     windows = target_is_windows(binary)
     if (case / ("windows_only" if not windows else "posix_only")).exists():

@@ -340,6 +340,13 @@ void ProtectNamedFile(const char* name) {
   }
 }
 
+void ProtectOpenedFile(Handle handle) {
+  struct stat st {};
+  if (::fstat(static_cast<int>(handle), &st) == 0 && S_ISREG(st.st_mode)) {
+    named_files.push_back(IdentityOf(st));
+  }
+}
+
 bool IsRunFile(Handle handle) {
   struct stat st {};
   // A terminal, pipe or device is nobody's file: only a regular file can be.

@@ -273,6 +273,12 @@ void ProtectNamedFile(const char* name) {
   if (*name != '\0' && std::strlen(name) <= kMaxNameLength) named_files.push_back({name});
 }
 
+void ProtectOpenedFile(Handle handle) {
+  NamedFile file{.LookedUp = true};
+  file.Found = IdentityOfHandle(ToHandle(handle), file.Id);
+  if (file.Found) named_files.push_back(std::move(file));
+}
+
 bool IsRunFile(Handle handle) {
   FileId id{};
   if ((protected_files.empty() && named_files.empty()) || !IdentityOfHandle(ToHandle(handle), id)) {

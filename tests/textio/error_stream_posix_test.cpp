@@ -1,7 +1,5 @@
 // The messages of the I/O codes, and the message channel on standard error:
 // every line reaches fd 2 whole at its line end, whatever fd 2 is.
-#include "textio/error_stream.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,6 +8,7 @@
 #include <string>
 
 #include "platform/temp_dir.h"
+#include "textio/error_stream.h"
 #include "textio/io_codes.h"
 
 namespace tabulon {
