@@ -14,6 +14,14 @@ constexpr CheckOptionRow kRows[] = {
     {.Name = "--draft",
      .Flag = &CheckOptions::Draft,
      .Help = "write a parameter file drafted from the text file's records"},
+    {.Name = "--from-copybook",
+     .Value = &CheckOptions::CopybookName,
+     .ValueName = "copybook",
+     .Help = "write a parameter file from a COBOL record description"},
+    {.Name = "--from-schema",
+     .Value = &CheckOptions::SchemaName,
+     .ValueName = "schema",
+     .Help = "write a parameter file from a column,start,length table"},
     {.Name = "--help", .Flag = &CheckOptions::Help, .Help = "show this help and exit"},
     {.Name = "--version", .Flag = &CheckOptions::Version, .Help = "show the version and exit"},
 };
@@ -21,6 +29,7 @@ constexpr CheckOptionRow kRows[] = {
 constexpr std::string_view kForms[] = {
     "-f parafile textfile",
     "--draft textfile",
+    "--from-copybook copybook | --from-schema schema",
     "--help | --version",
 };
 

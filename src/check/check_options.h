@@ -3,6 +3,9 @@
 //
 //   -f parafile   the parameter file (also -F, -fparafile)
 //   --draft       draft a parameter file from the text file instead
+//   --from-copybook copybook, --from-schema schema
+//                 write a parameter file from a COBOL record description or
+//                 a column,start,length table instead ("-": standard input)
 //   --help        usage on standard output
 //   --version     name and version
 //   --            ends the options: every later argument is a file name
@@ -24,6 +27,8 @@ struct CheckOptions {
   bool Version = false;
   bool Draft = false;
   std::string ParameterFileName;
+  std::string CopybookName;
+  std::string SchemaName;
   std::vector<std::string> FileNames;  // the arguments that are not options, in order
 };
 

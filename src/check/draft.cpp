@@ -8,6 +8,7 @@
 #include "base/messages.h"
 #include "check/check_options.h"
 #include "check/layout_check.h"
+#include "check/parameter_text.h"
 #include "check/run_check.h"
 #include "platform/platform.h"
 #include "textio/io_codes.h"
@@ -111,10 +112,6 @@ void AppendCp932(std::string& out, const Text& text) {
   out += text.Cp932;
 }
 
-void EndLine(std::string& out) {
-  out += "\r\n";
-}
-
 char TypeCode(draft::FieldKind kind) {
   switch (kind) {
     case draft::FieldKind::ZeroDigits:
@@ -186,15 +183,9 @@ std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sampl
       AppendCp932(out, messages::kDraftTrailing);
       EndLine(out);
     }
-    out += TypeCode(field.Kind);
-    out += ',';
-    out += std::to_string(field.Width);
-    out += ',';
-    if (char trim = TrimCode(field)) out += trim;
-    out += ',';
-    AppendCp932(out, messages::kCheckField);
-    out += std::to_string(i + 1);
-    EndLine(out);
+    std::string name(messages::kCheckField.Cp932);
+    name += std::to_string(i + 1);
+    AppendFieldLine(out, TypeCode(field.Kind), field.Width, TrimCode(field), name);
   }
   return out;
 }

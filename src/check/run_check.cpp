@@ -7,6 +7,7 @@
 #include "base/messages.h"
 #include "check/check_options.h"
 #include "check/draft.h"
+#include "check/import.h"
 #include "check/layout_check.h"
 #include "check/report.h"
 #include "cli/command_line.h"
@@ -34,10 +35,6 @@ bool WriteLines(platform::Handle handle, const std::vector<std::string>& lines) 
     out += "\r\n";
   }
   return platform::WriteOutsideRunFiles(handle, out) == 0;
-}
-
-void WriteError(std::string_view message) {
-  WriteLines(platform::StandardError(), {std::string(message)});
 }
 
 // A refused command line: the reason (followed by the option or name it is
@@ -90,7 +87,24 @@ int ShowVersion() {
   return written ? kStatusNothingFound : kStatusCouldNotRun;
 }
 
+// --from-copybook or --from-schema: one document, and no other file or mode.
+int RunImportMode(const CheckOptions& options) {
+  const bool copybook = !options.CopybookName.empty();
+  std::string_view extra;
+  if (!options.FileNames.empty()) extra = options.FileNames.front();
+  if (!options.ParameterFileName.empty()) extra = "-f";
+  if (options.Draft) extra = "--draft";
+  if (copybook && !options.SchemaName.empty()) extra = "--from-schema";
+  if (!extra.empty()) return Refuse(messages::kCheckExtraArgument, extra);
+  return RunImport(copybook ? SourceKind::Copybook : SourceKind::Schema,
+                   copybook ? options.CopybookName : options.SchemaName);
+}
+
 }  // namespace
+
+void WriteError(std::string_view message) {
+  WriteLines(platform::StandardError(), {std::string(message)});
+}
 
 void WriteError(const Text& text) {
   WriteError(In(text, platform::TerminalTextForm(platform::StandardError())));
@@ -107,7 +121,14 @@ void ProtectNamedFiles(const CheckOptions& options) {
       platform::ProtectNamedFile(name.c_str());
     }
   }
-  platform::ProtectNamedFile(options.ParameterFileName.c_str());
+  for (const std::string* name :
+       {&options.ParameterFileName, &options.CopybookName, &options.SchemaName}) {
+    if (*name == kStandardInputName) {
+      platform::ProtectOpenedFile(platform::StandardInput());
+    } else {
+      platform::ProtectNamedFile(name->c_str());
+    }
+  }
 }
 
 int RunCheck(const std::vector<std::string>& arguments) {
@@ -117,6 +138,7 @@ int RunCheck(const std::vector<std::string>& arguments) {
   if (scan.Result != OptionScan::Outcome::Scanned) return Refuse(scan);
   if (options.Help) return ShowHelp();
   if (options.Version) return ShowVersion();
+  if (!options.CopybookName.empty() || !options.SchemaName.empty()) return RunImportMode(options);
   // A draft needs the text file alone; a check both files.
   std::string_view named;
   if (const Text* misfit = Misfit(arguments, options, named)) return Refuse(*misfit, named);

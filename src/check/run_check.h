@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/exit_status.h"
@@ -18,8 +19,10 @@ namespace tabulon::check {
 int RunCheck(const std::vector<std::string>& arguments);
 
 // Writes one of the check's messages on standard error, in the terminal's
-// form; dropped when standard error is one of the check's own files.
+// form (or a line already in that form); dropped when standard error is one
+// of the check's own files.
 void WriteError(const Text& text);
+void WriteError(std::string_view line);
 
 // The process entry: runs the check and ends the process with its status,
 // kStatusCouldNotRun after an error (its message on standard error).

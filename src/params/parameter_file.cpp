@@ -214,15 +214,12 @@ bool TakeParameterBytes(void* reader, std::string_view bytes) {
   return kept.size() == bytes.size();  // nothing after a NUL is read
 }
 
-// Fails as an allocation that finds no memory: through the program's
-// new-handler when there is one (which notes where and raises), then with
-// std::bad_alloc.
-[[noreturn]] void FailAsOutOfMemory() {
+}  // namespace
+
+void FailAsOutOfMemory() {
   if (std::new_handler handler = std::get_new_handler()) handler();
   throw std::bad_alloc();
 }
-
-}  // namespace
 
 std::string ReadParameterFile(std::string_view name) {
   std::string path(name);

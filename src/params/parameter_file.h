@@ -27,6 +27,11 @@ inline constexpr std::size_t kParameterBudget = std::size_t{1} << 30;  // 1 GiB
 inline constexpr std::size_t kLineCost = sizeof(std::string_view) + 2 * sizeof(unsigned char) +
                                          sizeof(std::int32_t) + sizeof(std::string) + 32;
 
+// Fails as an allocation that finds no memory: through the program's
+// new-handler when there is one (which notes where and raises), then with
+// std::bad_alloc. What passes kParameterBudget ends this way.
+[[noreturn]] void FailAsOutOfMemory();
+
 // Reads the parameter file `name` whole, up to its end or its first NUL (no
 // byte after a NUL is read). Raises EFOpenError when it cannot be opened or
 // read completely. Counts, while reading, the bytes kept and what the table
