@@ -22,7 +22,7 @@ trap 'rm -rf "$work"' EXIT
 artifacts=build/fuzz/artifacts
 mkdir -p "$artifacts"
 
-for target in parameter_file line_reader convert blocks copybook schema; do
+for target in parameter_file line_reader convert blocks copybook schema draft; do
   echo "-- fuzz_${target}: ${seconds} s"
   mkdir -p "$work/$target"
   # New inputs go to the scratch directory; the committed seeds stay as they are.

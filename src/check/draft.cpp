@@ -1,6 +1,7 @@
 #include "check/draft.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <vector>
 
 #include "base/cp932.h"
@@ -45,33 +46,6 @@ void ReadRecord(LineFile& text, SampleRecords& sample) {
   sample.Ends.push_back(sample.Bytes.size());
 }
 
-// Reads records up to kSampleBytes (the record that passes it is the last)
-// or kSampleRecords, whichever comes first.
-// Returns why no draft can be made from them, or nullptr.
-const Text* ReadSample(LineFile& text, SampleRecords& sample, bool& whole_file) {
-  sample.Bytes.reserve(kSampleBytes + kLongestRecord);
-  sample.Ends.reserve(kSampleRecords);
-  while (sample.Bytes.size() < kSampleBytes && sample.Ends.size() < kSampleRecords) {
-    const bool ended = AtEndOfData(text);
-    CheckIo();
-    if (ended) {
-      whole_file = true;
-      break;
-    }
-    try {
-      ReadRecord(text, sample);
-    } catch (const RecordTooLong&) {
-      sample.Ends.push_back(sample.Bytes.size());  // its first bytes, to tell binary data
-      return &messages::kDraftTooLong;
-    }
-  }
-  if (!whole_file) {
-    whole_file = AtEndOfData(text);
-    CheckIo();
-  }
-  return nullptr;
-}
-
 // A file of bytes that are no text: NUL bytes, or more than one byte in a
 // hundred that is a control byte or no code page 932 character.
 bool LooksBinary(const SampleRecords& sample) {
@@ -99,6 +73,14 @@ bool SampleReadsAsUtf8(const SampleRecords& sample) {
     reader.EndOfText();
   }
   return reader.Valid && reader.Multibyte;
+}
+
+// How many records differ from each other, counted up to kFewRecords.
+std::size_t DistinctRecords(const std::vector<std::string_view>& records) {
+  std::unordered_set<std::string_view> seen;
+  for (std::size_t i = 0; i < records.size() && seen.size() < kFewRecords; ++i)
+    seen.insert(records[i]);
+  return seen.size();
 }
 
 void AppendCp932(std::string& out, const Text& text) {
@@ -133,7 +115,7 @@ char TrimCode(const draft::DraftField& field) {
 }
 
 const Text& Confidence(const draft::DraftLayout& layout, const DraftSample& sample) {
-  if (sample.Records < kFewRecords || sample.AtCommonLength * 100 < sample.Records * 99) {
+  if (sample.Distinct < kFewRecords || sample.AtCommonLength * 100 < sample.Records * 99) {
     return messages::kDraftSureLow;
   }
   const bool guessed = std::any_of(layout.Fields.begin(), layout.Fields.end(),
@@ -143,6 +125,30 @@ const Text& Confidence(const draft::DraftLayout& layout, const DraftSample& samp
 }
 
 }  // namespace
+
+const Text* ReadDraftSample(LineFile& text, SampleRecords& sample, bool& whole_file) {
+  sample.Bytes.reserve(kSampleBytes + kLongestRecord);
+  sample.Ends.reserve(kSampleRecords);
+  while (sample.Bytes.size() < kSampleBytes && sample.Ends.size() < kSampleRecords) {
+    const bool ended = AtEndOfData(text);
+    CheckIo();
+    if (ended) {
+      whole_file = true;
+      break;
+    }
+    try {
+      ReadRecord(text, sample);
+    } catch (const RecordTooLong&) {
+      sample.Ends.push_back(sample.Bytes.size());  // its first bytes, to tell binary data
+      return &messages::kDraftTooLong;
+    }
+  }
+  if (!whole_file) {
+    whole_file = AtEndOfData(text);
+    CheckIo();
+  }
+  return nullptr;
+}
 
 std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sample) {
   std::string out;
@@ -231,6 +237,7 @@ const Text* DraftOf(const std::vector<std::string_view>& records, bool whole_fil
       std::count_if(records.begin(), records.end(),
                     [&](std::string_view r) { return r.size() == layout.RecordLength; }));
   sample.WholeFile = whole_file;
+  sample.Distinct = DistinctRecords(records);
   std::string text = DraftText(layout, sample);
   QuoteHoldingFields(FieldsHoldingSeparators(records, layout), text);
   out += text;
@@ -268,7 +275,7 @@ int RunDraft(std::string_view text_name, const KindKey* only) {
 
   SampleRecords records;
   bool whole_file = false;
-  const Text* refusal = ReadSample(text, records, whole_file);
+  const Text* refusal = ReadDraftSample(text, records, whole_file);
   // The text file is one of the run's own files: the draft never goes into it.
   if (!refusal && platform::IsRunFile(platform::StandardOutput()))
     refusal = &messages::kDraftIntoInput;

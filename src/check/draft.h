@@ -15,6 +15,7 @@
 #include "base/messages.h"
 #include "check/draft_layout.h"
 #include "check/record_kinds.h"
+#include "textio/line_file.h"
 
 namespace tabulon::check {
 
@@ -38,6 +39,7 @@ struct SampleRecords {
 // What the sample showed about the file as a whole.
 struct DraftSample {
   std::size_t Records = 0;         // records read
+  std::size_t Distinct = 0;        // records that differ, counted up to a few
   std::size_t CommonLength = 0;    // the layout's length
   std::size_t AtCommonLength = 0;  // records of that length
   bool WholeFile = false;          // the sample reached the end of the data
@@ -58,6 +60,11 @@ const Text* DraftOf(const std::vector<std::string_view>& records, bool whole_fil
 // parameter file. Returns why no draft can be made, or nullptr.
 const Text* DraftKinds(const std::vector<std::string_view>& records, bool whole_file,
                        const KindKey* only, std::string& out);
+// Reads records from the open `text` up to kSampleBytes (the record that
+// passes it is the last) or kSampleRecords, whichever comes first; sets
+// `whole_file` when they reach the end of the data. Returns why no draft can
+// be made from them (a record longer than kLongestRecord), or nullptr.
+const Text* ReadDraftSample(LineFile& text, SampleRecords& sample, bool& whole_file);
 
 // The draft of a sample read to its end (`whole_file`: the end of the data)
 // into `out`, or why none can be made: `refusal` when reading gave one, the

@@ -87,6 +87,22 @@ bool IsDate(std::string_view r, std::size_t at, std::size_t size) {
   return year >= 1900 && year <= 2099 && month >= 1 && month <= 12 && day >= 1 && day <= 31;
 }
 
+// The forms of a date: YYYYMMDD, YYYY/MM/DD (or with '-'), and the latter
+// with a time of day after a 'T' or a blank (ISO 8601: YYYY-MM-DDTHH:MM:SS).
+constexpr std::size_t kDateSizes[] = {19, 10, 8};
+constexpr std::size_t kDateForms = 3;
+
+// A date of kDateSizes[form] bytes at `at`.
+bool IsDateForm(std::string_view r, std::size_t at, std::size_t form) {
+  if (form != 0) return IsDate(r, at, kDateSizes[form]);
+  if (!IsDate(r, at, 10) || (r[at + 10] != 'T' && r[at + 10] != ' ')) return false;
+  for (std::size_t i = 11; i < 19; ++i) {
+    const unsigned char b = static_cast<unsigned char>(r[at + i]);
+    if (i == 13 || i == 16 ? b != ':' : !IsDigitByte(b)) return false;
+  }
+  return TwoDigits(r, at + 11) < 24 && TwoDigits(r, at + 14) < 60 && TwoDigits(r, at + 17) < 61;
+}
+
 bool AllPad(const ByteClass* classes, std::size_t at, std::size_t size) {
   return std::all_of(classes + at, classes + at + size, IsPad);
 }
@@ -113,6 +129,8 @@ struct ColumnCounts {
         Zeros(length),
         DigitValues(length),
         Dates(length),
+        Hyphens(length),
+        Letters(length),
         Inside(length) {}
   std::vector<std::uint32_t> Content;  // not padding
   std::vector<std::uint32_t> Starts;   // content with padding (or the record's start) before it
@@ -122,8 +140,10 @@ struct ColumnCounts {
   std::vector<std::uint32_t> Digits;
   std::vector<std::uint32_t> Zeros;
   std::vector<std::array<std::uint32_t, 10>> DigitValues;
-  // Dates of 8 and 10 bytes (or padding as long) from here.
-  std::vector<std::array<std::uint32_t, 2>> Dates;
+  // Dates of each form of kDateSizes (or padding as long) from here.
+  std::vector<std::array<std::uint32_t, kDateForms>> Dates;
+  std::vector<std::uint32_t> Hyphens;
+  std::vector<std::uint32_t> Letters;
   std::vector<bool> Inside;  // the second byte of a double-byte character in some record
 };
 
@@ -149,6 +169,8 @@ void CountRecord(std::string_view r, const ByteClass* k, ColumnCounts& n) {
       ++n.DigitValues[c][b - '0'];
       if (b == '0') ++n.Zeros[c];
     }
+    if (b == '-') ++n.Hyphens[c];
+    if (k[c] == kLetter) ++n.Letters[c];
     // Punctuation says nothing either way (see SeparatesFields).
     if (c > 0 && k[c] != kTrail && !IsPad(k[c - 1]) && k[c] != kPunct && k[c - 1] != kPunct) {
       ++n.Both[c];
@@ -180,6 +202,9 @@ constexpr double kHalf = 0.5;
 constexpr double kSome = 0.05;
 constexpr double kZerosRise = 0.4;   // the rise in the share of '0' where leading zeros start
 constexpr double kSpreadBits = 2.5;  // digits this spread end a number (evenly spread: 3.3)
+constexpr double kDropBits = 0.5;
+constexpr double kSpreadRecords = 30;  // records that show how spread a column's values are    //
+                                       // less spread than this after digits starts another field
 
 struct Thresholds {
   double Records;
@@ -199,9 +224,50 @@ void CountDates(const std::vector<std::string_view>& records, const std::vector<
   for (std::size_t i = 0; i < records.size() && !starts.empty(); ++i) {
     const ByteClass* k = classes.data() + i * length;
     for (std::size_t c : starts) {
-      if (IsDate(records[i], c, 8) || AllPad(k, c, 8)) ++n.Dates[c][0];
-      if (c + 10 <= length && (IsDate(records[i], c, 10) || AllPad(k, c, 10))) ++n.Dates[c][1];
+      for (std::size_t form = 0; form < kDateForms; ++form) {
+        const std::size_t size = kDateSizes[form];
+        if (c + size <= length && (IsDateForm(records[i], c, form) || AllPad(k, c, size)))
+          ++n.Dates[c][form];
+      }
     }
+  }
+}
+
+// A change between two columns of digits that no number shows inside it:
+// the digits of a number grow more varied from its first digit to its last,
+// so a column of fewer values after one of more starts a field (a flag after
+// an amount, a code's leading zeros after a flag). Letters in most records
+// after a column of digits start a field of mixed letters and digits.
+bool DigitsChange(const ColumnCounts& n, std::size_t p, Thresholds t) {
+  // A few records show a column's values by chance.
+  if (t.Records < kSpreadRecords) return false;
+  // Leading zeros after a letter (a flag, or before the 0 that starts a
+  // telephone number).
+  if (t.AtLeast(n.Letters[p - 1], kAlways) && t.AtLeast(n.Zeros[p], kAlways)) return true;
+  if (!t.AtLeast(n.Digits[p - 1], kAlways)) return false;
+  if (t.AtLeast(n.Both[p], kAlways) && n.Changes[p] * 2 >= n.Both[p]) return true;
+  return t.AtLeast(n.Digits[p], kAlways) &&
+         DigitEntropy(n.DigitValues[p]) + kDropBits <= DigitEntropy(n.DigitValues[p - 1]);
+}
+
+// A postal code NNN-NNNN: a hyphen in every record with three digits before
+// it and four after, and no other hyphen near (as a telephone number has).
+void MarkPostalCodes(const ColumnCounts& n, std::size_t length, Thresholds t,
+                     std::vector<bool>& cut) {
+  auto digits = [&](std::size_t from, std::size_t to) {
+    for (std::size_t c = from; c < to; ++c) {
+      if (!t.AtLeast(n.Digits[c], kAlways)) return false;
+    }
+    return true;
+  };
+  auto hyphen = [&](std::size_t c) { return t.AtLeast(n.Hyphens[c], kAlways); };
+  for (std::size_t m = 3; m + 4 < length; ++m) {
+    if (!hyphen(m) || !digits(m - 3, m) || !digits(m + 1, m + 5)) continue;
+    bool near = false;
+    for (std::size_t c = m >= 6 ? m - 6 : 0; c < std::min(length, m + 7); ++c)
+      near = near || (c != m && t.AtLeast(n.Hyphens[c], kSome));
+    if (near) continue;
+    cut[m - 3] = cut[m + 5] = true;
   }
 }
 
@@ -223,12 +289,13 @@ std::vector<bool> ClearBoundaries(const ColumnCounts& n, std::size_t length, Thr
     const bool zeros = t.AtLeast(n.Digits[p - 1], kAlways) && t.AtLeast(n.Digits[p], kAlways) &&
                        n.Zeros[p] >= n.Zeros[p - 1] + kZerosRise * t.Records &&
                        DigitEntropy(n.DigitValues[p - 1]) >= kSpreadBits;
-    cut[p] = starts || changes || zeros;
+    cut[p] = starts || changes || zeros || DigitsChange(n, p, t);
   }
+  MarkPostalCodes(n, length, t, cut);
   // A date is one field: its ends are boundaries, nothing inside it is.
   for (std::size_t s = 0; s < length; ++s) {
-    for (std::size_t form = 0; form < 2; ++form) {
-      const std::size_t size = form == 0 ? 8 : 10;
+    for (std::size_t form = 0; form < kDateForms; ++form) {
+      const std::size_t size = kDateSizes[form];
       if (s + size > length || !t.AtLeast(n.Dates[s][form], kAlways)) continue;
       std::fill(cut.begin() + static_cast<std::ptrdiff_t>(s) + 1,
                 cut.begin() + static_cast<std::ptrdiff_t>(s + size), false);
@@ -317,6 +384,27 @@ std::size_t SplitBeforeFiller(const ColumnCounts& n, std::size_t a, std::size_t 
   while (e > a && n.Content[e - 1] == 0) --e;
   if (e == a || e + 1 >= b || !t.AtLeast(n.Content[e - 1], kAlways)) return b;
   return e;
+}
+
+// Columns of padding in every record, between content, separate fields: a
+// boundary lies at their ends or among them. Without one, the content after
+// them starts a field (or, a number padded on the left, the padding does).
+void CutBlankColumns(const ColumnCounts& n, std::size_t length, std::vector<bool>& cut) {
+  for (std::size_t a = 1; a < length; ++a) {
+    if (n.Content[a] != 0 || n.Content[a - 1] == 0) continue;
+    std::size_t b = a;
+    while (b < length && n.Content[b] == 0) ++b;
+    if (b == length) break;
+    bool found = n.Starts[b] == 0;  // one blank between two words of one field
+    for (std::size_t p = a; p <= b; ++p) found = found || cut[p];
+    if (!found) {
+      const bool number = n.Digits[b] * 2 >= n.Content[b];
+      std::size_t p = number ? a : b;
+      while (n.Inside[p] && p < b) ++p;
+      if (!n.Inside[p]) cut[p] = true;
+    }
+    a = b;
+  }
 }
 
 FieldKind KindOf(const std::vector<std::string_view>& records,
@@ -437,6 +525,7 @@ DraftLayout DraftFromRecords(const std::vector<std::string_view>& given, std::si
     }
     a = b;
   }
+  CutBlankColumns(counts, length, cut);
   std::size_t a = 0;
   for (std::size_t p = 1; p <= length; ++p) {
     if (!cut[p]) continue;

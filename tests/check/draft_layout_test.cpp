@@ -224,6 +224,51 @@ TEST(DraftLayout, KindOptionAndLineRanges) {
   EXPECT_EQ(LinesText(lines, TextForm::Utf8), "2-4, 7, 9-10, 12行目ほか2か所");
 }
 
+// `n` digits of `v`, and a number that spreads the records' values.
+std::string d(unsigned v, std::size_t n) {
+  std::string s(n, '0');
+  for (std::size_t i = n; i-- > 0; v /= 10) s[i] = static_cast<char>('0' + v % 10);
+  return s;
+}
+unsigned m(unsigned i) {
+  return i * 2654435761u >> 7;
+}
+
+// Boundaries between abutting fields that only many records show: each
+// record made from its number by `make`.
+TEST(DraftLayout, AbuttingFieldsOfManyRecords) {
+  struct Case {
+    const char* Name;
+    std::string (*Make)(unsigned);
+    std::vector<std::size_t> Widths;
+  };
+  const Case cases[] = {
+      {"an amount's last digit, then a flag of two values",
+       [](unsigned i) { return d(m(i) % 100000, 5) + "01"[m(i + 7) % 2]; },
+       {5, 1}},
+      {"a letter flag, then a code's leading zeros",
+       [](unsigned i) { return std::string(1, "YN"[i % 2]) + "00" + d(m(i), 3); },
+       {1, 5}},
+      {"a code, then a postal code NNN-NNNN",
+       [](unsigned i) { return "0" + d(m(i), 3) + d(m(i + 1), 3) + "-" + d(m(i + 2), 4); },
+       {4, 8}},
+      {"a date and time of day stay one field",
+       [](unsigned i) {
+         return "2024-" + d(1 + i % 12, 2) + "-" + d(1 + i % 28, 2) + "T" + d(i % 24, 2) + ":" +
+                d(m(i) % 60, 2) + ":" + d(m(i + 3) % 60, 2) + d(m(i + 5), 4);
+       },
+       {19, 4}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> owned;
+    for (unsigned i = 0; i < 200; ++i) owned.push_back(c.Make(i));
+    std::vector<std::string_view> records(owned.begin(), owned.end());
+    std::vector<std::size_t> widths;
+    for (const DraftField& f : DraftFromSample(records).Fields) widths.push_back(f.Width);
+    EXPECT_EQ(widths, c.Widths) << c.Name;
+  }
+}
+
 TEST(DraftLayout, LengthHoldsTheLongerRecordsAndEndsBetweenCharacters) {
   struct Case {
     const char* Name;

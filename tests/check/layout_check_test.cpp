@@ -17,8 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "base/messages.h"
-#include "base/report_text.h"
 #include "check/report.h"
 #include "convert/field_plan.h"
 #include "convert/reference_model.h"
@@ -211,30 +209,6 @@ TEST_F(LayoutCheckTest, FilesReadAtAnyBufferSizeGiveTheModelsCounts) {
     EXPECT_TRUE(same(got.Longer, want.Longer));
     EXPECT_EQ(got.BytesAfterEnd, want.BytesAfterEnd);
     if (HasFailure()) break;
-  }
-}
-
-// A width that is not a number stops the conversion: the check shows its
-// message cut where the converter's failure report is, kReportLimit bytes
-// from the start of the report's first line, which names the converter.
-TEST(CheckParameterFile, WidthMessageIsCutWhereTheConverterCutsItsReport) {
-  test::TempDir dir;
-  const std::string item(5000, '9');
-  const std::string path = dir.Write("p.txt", "X," + item + "x\r\n");
-#ifdef _WIN32
-  const std::string_view module = "Tabulon.exe";
-#else
-  const std::string_view module = "tabulon";
-#endif
-  // "EConvertError がモジュール <module> の XXXXXXXX で発生しました。" CR LF
-  const std::size_t first_line = std::string_view("EConvertError").size() + module.size() + 8 +
-                                 messages::kReportModule.Cp932.size() +
-                                 messages::kReportAt.Cp932.size() +
-                                 messages::kReportOccurred.Cp932.size() + 2;
-  for (TextForm form : {TextForm::Cp932, TextForm::Utf8}) {
-    FieldTable table;
-    EXPECT_EQ(CheckParameterFile(path, table, form).Diagnostic,
-              ("'" + item).substr(0, kReportLimit - first_line));
   }
 }
 
