@@ -31,8 +31,8 @@ constexpr CheckOptionRow kRows[] = {
 };
 
 constexpr std::string_view kForms[] = {
-    "-f parafile textfile",
-    "--draft textfile",
+    "[--kind POS:VALUE] -f parafile textfile",
+    "--draft [--kind POS:VALUE] textfile",
     "--from-copybook copybook | --from-schema schema",
     "--help | --version",
 };
