@@ -261,17 +261,6 @@ bool IsClauseWord(std::string_view w) {
   return IsUsageWord(w);
 }
 
-bool ParseNumber(std::string_view s, std::uint64_t limit, std::uint64_t& value) {
-  if (s.empty()) return false;
-  value = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    if (value > limit) return false;
-  }
-  return true;
-}
-
 // The clauses of one entry, tokens[at, end) after its level number.
 class EntryParser {
  public:

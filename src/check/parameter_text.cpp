@@ -57,4 +57,15 @@ std::size_t ParameterReadCost(std::string_view text) {
   return 2 * text.size() + (lines + 1) * kLineCost;
 }
 
+bool ParseNumber(std::string_view s, std::uint64_t limit, std::uint64_t& value) {
+  if (s.empty()) return false;
+  value = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    if (value > limit) return false;
+  }
+  return true;
+}
+
 }  // namespace tabulon::check

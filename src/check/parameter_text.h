@@ -27,4 +27,8 @@ bool IsWritableName(std::string_view name);
 // each byte twice and kLineCost for each line.
 std::size_t ParameterReadCost(std::string_view text);
 
+// Reads the decimal digits `s` (at least one, nothing else) into `value`;
+// false when they are not that or exceed `limit`.
+bool ParseNumber(std::string_view s, std::uint64_t limit, std::uint64_t& value);
+
 }  // namespace tabulon::check

@@ -82,15 +82,7 @@ bool SameWord(std::string_view cell, std::string_view word) {
 }
 
 bool ParseCount(std::string_view cell, std::uint64_t& value) {
-  cell = TrimBlanks(cell);
-  if (cell.empty()) return false;
-  value = 0;
-  for (char c : cell) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    if (value > kLargestNumber) return false;
-  }
-  return true;
+  return ParseNumber(TrimBlanks(cell), kLargestNumber, value);
 }
 
 struct SchemaReader {
