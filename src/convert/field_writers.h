@@ -76,7 +76,7 @@ struct MaskedWriter {
       return WriteScalarFieldOutOfLine(Out, Field, {Value, Field.Length}, Scan);
     } else {
       return WriteMaskedField<kKind.Trim, kKind.Text, kMaskLoadBlocks[kLoad]>(
-          Out, Value, static_cast<unsigned>(Field.Length), Scan.CommaMode);
+          Out, Value, static_cast<unsigned>(Field.Length), Field.MaskBits, Scan.CommaMode);
     }
   }
 };

@@ -145,12 +145,13 @@ TABULON_INLINE char* CopyText(char* out, const char* text, unsigned length, cons
 }  // namespace masked
 
 // The field text of the n-byte value at `value` (n at most kMaskedFieldLimit
-// and 16 * kBlocks). kMaskedTail bytes after the value's end are readable;
-// `out` has room for LongestFieldText(n) + kCopySlack bytes.
+// and 16 * kBlocks; `valid` is masks::Below(n)). kMaskedTail bytes after the
+// value's end are readable; `out` has room for LongestFieldText(n) +
+// kCopySlack bytes.
 template <TrimKind kTrim, TextKind kText, std::size_t kBlocks>
-TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n, bool comma_mode) {
+TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n, std::uint64_t valid,
+                                      bool comma_mode) {
   const masks::ValueBytes<kBlocks> bytes(value);
-  const std::uint64_t valid = masks::Below(n);
   const masked::Trimmed t = masked::TrimByMasks<kTrim>(bytes, n, valid);
   const char* text = value + t.First;
   const unsigned length = t.Last - t.First;
