@@ -148,17 +148,21 @@ TABULON_INLINE char* CopyText(char* out, const char* text, unsigned length, cons
 // and 16 * kBlocks; `valid` is masks::Below(n)). kMaskedTail bytes after the
 // value's end are readable; `out` has room for LongestFieldText(n) +
 // kCopySlack bytes.
-template <TrimKind kTrim, TextKind kText, std::size_t kBlocks>
-TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n, std::uint64_t valid,
-                                      bool comma_mode) {
+template <TrimKind kTrim, TextKind kText, std::size_t kBlocks, bool kCommaMode>
+TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n,
+                                      std::uint64_t valid) {
   const masks::ValueBytes<kBlocks> bytes(value);
   const masked::Trimmed t = masked::TrimByMasks<kTrim>(bytes, n, valid);
   const char* text = value + t.First;
   const unsigned length = t.Last - t.First;
   if constexpr (kText == TextKind::Formula) {
-    const bool comma = (bytes.Equal(',') & valid) != 0;
-    *out = '=';  // taken back when it does not belong
-    out += TakesFormulaMark(comma_mode, comma) ? 1 : 0;
+    if constexpr (kCommaMode) {
+      const bool comma = (bytes.Equal(',') & valid) != 0;
+      *out = '=';  // taken back when it does not belong
+      out += TakesFormulaMark(kCommaMode, comma) ? 1 : 0;
+    } else {
+      *out++ = '=';
+    }
   }
   if constexpr (kText != TextKind::Plain) {
     *out++ = '"';
