@@ -166,10 +166,9 @@ TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n,
   }
   if constexpr (kText != TextKind::Plain) {
     *out++ = '"';
-    // The blank trims take blanks and pairs, never a quote; the low bytes
-    // of a 'Z' trim can be quotes.
-    std::uint64_t quotes = bytes.Equal('"') & valid;
-    if constexpr (kTrim == TrimKind::LeftLow) quotes &= ~masks::Below(t.First);
+    // The blanks a trim takes are never quotes; the low bytes a 'Z'
+    // trim takes can be, and their bits are shifted out below.
+    const std::uint64_t quotes = bytes.Equal('"') & valid;
     if (quotes != 0) [[unlikely]] {
       out = masked::CopyDoublingQuotes(out, text, quotes >> t.First, length);
       *out++ = '"';
