@@ -234,6 +234,27 @@ unsigned m(unsigned i) {
   return i * 2654435761u >> 7;
 }
 
+// `n` characters of a code drawn from the digits and the first `letters`
+// capital letters (none: letters alone), a value spreading them.
+std::string code(unsigned v, std::size_t n, unsigned letters = 26, bool digits = true) {
+  std::string s;
+  const unsigned first = digits ? 0 : 10;
+  for (std::size_t i = 0; i < n; ++i, v = m(v + 1)) {
+    const unsigned k = first + v % (letters + 10 - first);
+    s += static_cast<char>(k < 10 ? '0' + k : 'A' + (k - 10));
+  }
+  return s;
+}
+std::string pad(std::string s, std::size_t n) {
+  return s.append(n - s.size(), ' ');
+}
+std::string rjust(const std::string& s, std::size_t n) {
+  return std::string(n - s.size(), ' ') + s;
+}
+std::string signed_amount(unsigned i) {
+  return (i % 5 == 0 ? "-" : "") + std::to_string(m(i + 3) % 100000);
+}
+
 // Boundaries between abutting fields that only many records show: each
 // record made from its number by `make`.
 TEST(DraftLayout, AbuttingFieldsOfManyRecords) {
@@ -258,6 +279,28 @@ TEST(DraftLayout, AbuttingFieldsOfManyRecords) {
                 d(m(i) % 60, 2) + ":" + d(m(i + 3) % 60, 2) + d(m(i + 5), 4);
        },
        {19, 4}},
+      {"a code of letters and digits, then two flags that nothing ties together",
+       [](unsigned i) { return code(m(i), 4) + "01"[m(i + 7) % 2] + "123"[m(i + 9) % 3]; },
+       {4, 1, 1}},
+      {"a letter flag, then a code of letters",
+       [](unsigned i) {
+         return std::string(1, "YN"[m(i) % 2]) + code(m(i + 1), 2, 20, false) +
+                d(m(i + 2) % 1000, 3);
+       },
+       {1, 5}},
+      {"a code of letters and digits, then a code's leading zeros",
+       [](unsigned i) { return code(m(i), 4) + "00" + d(m(i + 1) % 1000, 3); },
+       {4, 5}},
+      {"a short text padded far, then a signed amount with a byte of room",
+       [](unsigned i) {
+         return pad("ABCD" + std::string(m(i) % 3, 'E'), 10) + rjust(signed_amount(i), 7);
+       },
+       {10, 7}},
+      {"a code, a filler, then an amount with room for a sign and a digit",
+       [](unsigned i) {
+         return d(m(i) % 1000, 5) + "    " + rjust(std::to_string(m(i + 2) % 100000), 7);
+       },
+       {5, 4, 7}},
   };
   for (const Case& c : cases) {
     std::vector<std::string> owned;
