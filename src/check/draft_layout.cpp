@@ -140,6 +140,7 @@ struct ColumnCounts {
         Dates(length),
         Hyphens(length),
         Letters(length),
+        WideBlanks(length),
         Inside(length) {}
   std::vector<std::uint32_t> Content;  // not padding
   std::vector<std::uint32_t> Starts;   // content with padding (or the record's start) before it
@@ -153,6 +154,7 @@ struct ColumnCounts {
   std::vector<std::array<std::uint32_t, kDateForms>> Dates;
   std::vector<std::uint32_t> Hyphens;
   std::vector<std::uint32_t> Letters;
+  std::vector<std::uint32_t> WideBlanks;  // either byte of a full-width blank
   std::vector<bool> Inside;  // the second byte of a double-byte character in some record
 };
 
@@ -168,7 +170,10 @@ void CountRecord(std::string_view r, const ByteClass* k, ColumnCounts& n) {
   const std::size_t length = r.size();
   for (std::size_t c = 0; c < length; ++c) {
     const unsigned char b = static_cast<unsigned char>(r[c]);
-    if (IsPad(k[c])) continue;
+    if (IsPad(k[c])) {
+      if (k[c] == kWideBlank) ++n.WideBlanks[c];
+      continue;
+    }
     ++n.Content[c];
     if (c == 0 || (IsPad(k[c - 1]) && !IsWordGap(k, c))) ++n.Starts[c];
     if (IsDigitByte(b)) {
@@ -499,12 +504,20 @@ void CutBlankColumns(const ColumnCounts& n, std::size_t length, std::vector<bool
     std::size_t b = a;
     while (b < length && n.Content[b] == 0) ++b;
     if (b == length) break;
-    bool found = n.Starts[b] == 0;  // one blank between two words of one field
+    // One full-width blank between two words of one field; columns of ASCII
+    // blanks in every record always hold a boundary.
+    const bool ascii = std::all_of(n.WideBlanks.begin() + static_cast<std::ptrdiff_t>(a),
+                                   n.WideBlanks.begin() + static_cast<std::ptrdiff_t>(b),
+                                   [](std::uint32_t w) { return w == 0; });
+    bool found = n.Starts[b] == 0 && !ascii;
     for (std::size_t p = a; p <= b; ++p) found = found || cut[p];
     if (!found) {
       const bool number = n.Digits[b] * 2 >= n.Content[b];
+      // The padding's start for a number, the content's start otherwise; the
+      // nearest byte that starts a character in every record.
       std::size_t p = number ? a : b;
       while (n.Inside[p] && p < b) ++p;
+      while (n.Inside[p] && p > a) --p;
       if (!n.Inside[p]) cut[p] = true;
       // A filler before the number's room.
       if (number && b - a > kWideGap) {

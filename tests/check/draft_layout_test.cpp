@@ -312,6 +312,52 @@ TEST(DraftLayout, AbuttingFieldsOfManyRecords) {
   }
 }
 
+// Files of random fields (codes, words with a blank between them, kanji
+// padded with full-width blanks, right-aligned amounts, fillers): a run of
+// columns that holds an ASCII blank in every record, between content, always
+// holds a boundary (at one of its ends or inside it), however few the records.
+TEST(DraftLayout, EveryRunOfColumnsBlankInEveryRecordHoldsABoundary) {
+  unsigned seed = 1;
+  auto next = [&seed](unsigned n) { return (seed = m(seed + 1)) % n; };
+  for (int file = 0; file < 300; ++file) {
+    const std::size_t fields = 2 + next(6);
+    std::vector<unsigned> kinds(fields);
+    for (unsigned& k : kinds) k = next(5);
+    std::vector<std::string> owned(1 + next(2) * (4 + next(60)));
+    for (std::string& r : owned) {
+      for (unsigned k : kinds) {
+        const std::string word = code(next(1000), 1 + next(3), 26, false);
+        const std::string fields_of[] = {
+            code(next(1000), 3), pad(word + (next(2) ? " " + word : ""), 8),
+            next(2) ? YAMA TA WB : YAMA TA HANA, rjust(std::to_string(next(10000)), 6), "  "};
+        r += fields_of[k];
+      }
+    }
+    std::vector<std::string_view> records(owned.begin(), owned.end());
+    const DraftLayout layout = DraftFromSample(records);
+    std::vector<bool> cut(layout.RecordLength + 1, false);
+    std::size_t at = 0;
+    for (const DraftField& f : layout.Fields) cut[at += f.Width] = true;
+    std::vector<bool> blank(layout.RecordLength, true);
+    for (std::string_view r : records) {
+      std::vector<ByteClass> k(r.size());
+      ClassifyRecord(r, k.data());
+      for (std::size_t c = 0; c < r.size(); ++c) blank[c] = blank[c] && k[c] == kBlank;
+    }
+    for (std::size_t a = 1; a < blank.size(); ++a) {
+      if (!blank[a] || blank[a - 1]) continue;
+      std::size_t b = a;
+      while (b < blank.size() && blank[b]) ++b;
+      if (b == blank.size()) break;
+      bool found = false;
+      for (std::size_t p = a; p <= b; ++p) found = found || cut[p];
+      EXPECT_TRUE(found) << "file " << file << ": columns " << a << " to " << b << " of "
+                         << owned.front();
+      a = b;
+    }
+  }
+}
+
 TEST(DraftLayout, LengthHoldsTheLongerRecordsAndEndsBetweenCharacters) {
   struct Case {
     const char* Name;
