@@ -141,6 +141,16 @@ TEST(DraftLayout, BoundariesAndPaddingOfKnownLayouts) {
   }
 }
 
+// `n` digits of `v`, and a number that spreads the records' values.
+std::string d(unsigned v, std::size_t n) {
+  std::string s(n, '0');
+  for (std::size_t i = n; i-- > 0; v /= 10) s[i] = static_cast<char>('0' + v % 10);
+  return s;
+}
+unsigned m(unsigned i) {
+  return i * 2654435761u >> 7;
+}
+
 // A bank-transfer-like file (key in byte 1: 1 header, 2 data, 8 trailer, 9
 // end), the same with its trailing blanks lost, a header and a trailer of
 // other layouts around a body, and files of one kind: a flag that splits no
@@ -171,6 +181,15 @@ TEST(DraftLayout, RecordKindsOfKnownFiles) {
   for (int i = 0; i < 8; ++i)
     flags.push_back(std::to_string(i % 2) + "AB" + std::to_string(i) + "  X");
   const std::vector<std::string> small = {"1ABC 12", "2DEF 34", "3GHI 56"};
+  // Digits with three letters at other places in each record: the first and
+  // last records stray from the body no more than its own records do.
+  std::vector<std::string> odd;
+  for (unsigned i = 0; i < 100; ++i) {
+    std::string r;
+    for (unsigned c = 0; c < 60; ++c) r += static_cast<char>('0' + m(i * 61 + c) % 10);
+    for (unsigned j = 0; j < 3; ++j) r[(i * 7 + j * 20) % 60] = static_cast<char>('A' + j);
+    odd.push_back(r);
+  }
   using P = KindPlace;
   struct Case {
     const char* Name;
@@ -188,6 +207,7 @@ TEST(DraftLayout, RecordKindsOfKnownFiles) {
       {"header, file not read to its end", around, false, 0, {{P::Body, ""}, {P::First, ""}}},
       {"a flag", flags, true, 0, {}},
       {"too few records of one key", small, true, 0, {}},
+      {"first and last records as odd as the body's", odd, true, 0, {}},
   };
   for (const Case& c : cases) {
     std::vector<std::string_view> records(c.Records.begin(), c.Records.end());
@@ -222,16 +242,6 @@ TEST(DraftLayout, KindOptionAndLineRanges) {
   LineRanges lines;
   for (int line : {2, 3, 4, 7, 9, 10, 12, 14, 15, 20}) lines.Add(static_cast<std::uint64_t>(line));
   EXPECT_EQ(LinesText(lines, TextForm::Utf8), "2-4, 7, 9-10, 12行目ほか2か所");
-}
-
-// `n` digits of `v`, and a number that spreads the records' values.
-std::string d(unsigned v, std::size_t n) {
-  std::string s(n, '0');
-  for (std::size_t i = n; i-- > 0; v /= 10) s[i] = static_cast<char>('0' + v % 10);
-  return s;
-}
-unsigned m(unsigned i) {
-  return i * 2654435761u >> 7;
 }
 
 // `n` characters of a code drawn from the digits and the first `letters`
