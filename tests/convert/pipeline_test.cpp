@@ -157,6 +157,7 @@ TEST(ConvertInBlocks, FailuresLeaveWhatTheLineByLineLoopLeaves) {
 // Output blocks of every room from none up, filled by records whose text is
 // the longest the layout gives (every byte a quote, doubled): a record that
 // is converted into a block must fit it with its copy slack and line end.
+// Written at offsets, and through the write turn (a wrapped write-out).
 TEST(ConvertInBlocks, OutputBlocksOfAnyRoomTakeTheLongestRecords) {
   test::TempDir dir;
   std::string text;
@@ -169,8 +170,10 @@ TEST(ConvertInBlocks, OutputBlocksOfAnyRoomTakeTheLongestRecords) {
   for (std::size_t room = 0; room < 200; ++room) {
     for (unsigned jobs : {1u, 3u}) {
       const BlockShape shape{2, 40, jobs, room};
-      ASSERT_EQ(Convert(dir, parameters, true, Failing::Reads, 1 << 30, shape), whole)
-          << "output room " << room << ", jobs " << jobs;
+      for (Failing wrapped : {Failing::Reads, Failing::WriteOuts}) {
+        ASSERT_EQ(Convert(dir, parameters, true, wrapped, 1 << 30, shape), whole)
+            << "output room " << room << ", jobs " << jobs;
+      }
     }
   }
 }
@@ -179,7 +182,7 @@ TEST(ConvertInBlocks, OutputBlocksOfAnyRoomTakeTheLongestRecords) {
 // The writing thread only writes. With 200 one-byte quoted fields over
 // records full of quotes and commas (the text grows fourfold and more), on
 // the shapes of two to eight CPUs, no output byte is converted by a thread
-// while it holds the write turn.
+// while it holds the write turn (which the wrapped write-outs keep).
 TEST(ConvertInBlocks, NothingIsConvertedWithTheWriteTurn) {
   test::TempDir dir;
   std::string record;
@@ -199,7 +202,7 @@ TEST(ConvertInBlocks, NothingIsConvertedWithTheWriteTurn) {
   for (unsigned cpus : {2u, 4u, 8u}) {
     const BlockShape shape = BlockShapeFor(cpus, plan, kFileCapacity);
     const TurnCounts before = ReadTurnCounts();
-    ASSERT_EQ(Convert(dir, parameters, true, Failing::Reads, 1 << 30, shape, true), whole);
+    ASSERT_EQ(Convert(dir, parameters, true, Failing::WriteOuts, 1 << 30, shape, true), whole);
     const TurnCounts after = ReadTurnCounts();
     const std::uint64_t converted = after.Converted - before.Converted;
     const std::uint64_t by_writer = after.ConvertedInWriteTurn - before.ConvertedInWriteTurn;
