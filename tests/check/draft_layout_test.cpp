@@ -287,7 +287,7 @@ TEST(DraftLayout, NamesRowsOverKnownRecords) {
       {"ID    " YAMA TA WB WB "Sum", {"ID", YAMA TA, "Sum"}},
       {"ID    #       Sum", {"ID", "", "Sum"}},
       {"ID    ID      S\x01m", {"ID", "", ""}},
-      {"AB0123" YAMA TA WB WB "  7kg", {}},
+      {"AB    " YAMA TA WB WB "   12", {}},
       {"IDENTITY      Sum", {}},
       {"ID   " WB "       Sum", {}},
   };
