@@ -288,6 +288,8 @@ TEST(DraftLayout, NamesRowsOverKnownRecords) {
       {"ID    #       Sum", {"ID", "", "Sum"}},
       {"ID    ID      S\x01m", {"ID", "", ""}},
       {"AB    " YAMA TA WB WB "   12", {}},
+      {"      " YAMA TA WB WB "Su", {}},
+      {"ID", {}},
       {"IDENTITY      Sum", {}},
       {"ID   " WB "       Sum", {}},
   };
