@@ -271,9 +271,10 @@ TEST(DraftLayout, AbuttingFieldsOfManyRecords) {
 }
 
 // A first line of names over codes, names and amounts: the names taken
-// (trimmed; none for one without letters, a repeated one and one no
-// parameter file holds), the body's own boundaries; a record, a word or a
-// character cut by the boundaries is no names row.
+// (trimmed; none for one without letters, words far apart, a repeated one
+// and one no parameter file holds), the body's own boundaries; a record, a
+// row over text alone, one name, a word or a character cut by the
+// boundaries, and bytes past the layout make no names row.
 TEST(DraftLayout, NamesRowsOverKnownRecords) {
   std::vector<std::string> owned;
   for (const char* amount : {"    7", " 1234", "  340", " 5120", "   88", "  901", " 4000"})
@@ -286,10 +287,12 @@ TEST(DraftLayout, NamesRowsOverKnownRecords) {
   const std::pair<std::string_view, std::vector<std::string>> cases[] = {
       {"ID    " YAMA TA WB WB "Sum", {"ID", YAMA TA, "Sum"}},
       {"ID    #       Sum", {"ID", "", "Sum"}},
+      {"ID    A   B   Sum", {"ID", "", "Sum"}},
       {"ID    ID      S\x01m", {"ID", "", ""}},
       {"AB    " YAMA TA WB WB "   12", {}},
       {"      " YAMA TA WB WB "Su", {}},
       {"ID", {}},
+      {"ID    " YAMA TA WB WB "Sum  X", {}},
       {"IDENTITY      Sum", {}},
       {"ID   " WB "       Sum", {}},
   };
