@@ -15,6 +15,15 @@ constexpr bool IsDigitByte(unsigned char b) {
   return b >= '0' && b <= '9';
 }
 
+// Digits and letters (either case) are counted by value per column.
+constexpr std::size_t kAlnumValues = 36;
+constexpr int AlnumValue(unsigned char b) {
+  if (IsDigitByte(b)) return b - '0';
+  if (b >= 'A' && b <= 'Z') return 10 + (b - 'A');
+  if (b >= 'a' && b <= 'z') return 10 + (b - 'a');
+  return -1;
+}
+
 // Bytes a number may hold besides digits: signs, the comma, the point.
 constexpr bool IsNumberMark(unsigned char b) {
   return b == '+' || b == '-' || b == ',' || b == '.';
@@ -127,10 +136,11 @@ struct ColumnCounts {
         Changes(length),
         Digits(length),
         Zeros(length),
-        DigitValues(length),
+        Values(length),
         Dates(length),
         Hyphens(length),
         Letters(length),
+        WideBlanks(length),
         Inside(length) {}
   std::vector<std::uint32_t> Content;  // not padding
   std::vector<std::uint32_t> Starts;   // content with padding (or the record's start) before it
@@ -139,11 +149,12 @@ struct ColumnCounts {
   std::vector<std::uint32_t> Changes;  // of those, a change of kind that separates fields
   std::vector<std::uint32_t> Digits;
   std::vector<std::uint32_t> Zeros;
-  std::vector<std::array<std::uint32_t, 10>> DigitValues;
+  std::vector<std::array<std::uint32_t, kAlnumValues>> Values;  // of digits and letters
   // Dates of each form of kDateSizes (or padding as long) from here.
   std::vector<std::array<std::uint32_t, kDateForms>> Dates;
   std::vector<std::uint32_t> Hyphens;
   std::vector<std::uint32_t> Letters;
+  std::vector<std::uint32_t> WideBlanks;  // either byte of a full-width blank
   std::vector<bool> Inside;  // the second byte of a double-byte character in some record
 };
 
@@ -159,18 +170,21 @@ void CountRecord(std::string_view r, const ByteClass* k, ColumnCounts& n) {
   const std::size_t length = r.size();
   for (std::size_t c = 0; c < length; ++c) {
     const unsigned char b = static_cast<unsigned char>(r[c]);
-    if (IsPad(k[c])) continue;
+    if (IsPad(k[c])) {
+      if (k[c] == kWideBlank) ++n.WideBlanks[c];
+      continue;
+    }
     ++n.Content[c];
     if (c == 0 || (IsPad(k[c - 1]) && !IsWordGap(k, c))) ++n.Starts[c];
     if (IsDigitByte(b)) {
       if (c > 0 && (k[c - 1] == kDigit || IsNumberMark(static_cast<unsigned char>(r[c - 1]))))
         ++n.RunOn[c];
       ++n.Digits[c];
-      ++n.DigitValues[c][b - '0'];
       if (b == '0') ++n.Zeros[c];
     }
     if (b == '-') ++n.Hyphens[c];
     if (k[c] == kLetter) ++n.Letters[c];
+    if (const int v = AlnumValue(b); v >= 0) ++n.Values[c][static_cast<std::size_t>(v)];
     // Punctuation says nothing either way (see SeparatesFields).
     if (c > 0 && k[c] != kTrail && !IsPad(k[c - 1]) && k[c] != kPunct && k[c - 1] != kPunct) {
       ++n.Both[c];
@@ -180,17 +194,27 @@ void CountRecord(std::string_view r, const ByteClass* k, ColumnCounts& n) {
   MarkSecondBytes(r, n.Inside);
 }
 
-// Bits of information in a column's digits: about 3.3 for digits spread
-// evenly, near 0 for a column of leading zeros.
-double DigitEntropy(const std::array<std::uint32_t, 10>& values) {
+// Bits of information in the first `count` values of a column: about 3.3
+// for digits spread evenly, near 0 for a column of leading zeros.
+double Entropy(const std::array<std::uint32_t, kAlnumValues>& values,
+               std::size_t count = kAlnumValues) {
   double total = 0;
-  for (std::uint32_t v : values) total += v;
+  for (std::size_t i = 0; i < count; ++i) total += values[i];
   if (total == 0) return 0;
   double bits = 0;
-  for (std::uint32_t v : values) {
-    if (v != 0) bits -= v / total * std::log2(v / total);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (values[i] != 0) bits -= values[i] / total * std::log2(values[i] / total);
   }
   return bits;
+}
+
+double DigitEntropy(const std::array<std::uint32_t, kAlnumValues>& values) {
+  return Entropy(values, 10);
+}
+
+std::size_t DistinctValues(const std::array<std::uint32_t, kAlnumValues>& values) {
+  return static_cast<std::size_t>(
+      std::count_if(values.begin(), values.end(), [](std::uint32_t v) { return v != 0; }));
 }
 
 // Shares of the records for the rules below, chosen on generated files of
@@ -218,7 +242,7 @@ void CountDates(const std::vector<std::string_view>& records, const std::vector<
                 std::size_t length, Thresholds t, ColumnCounts& n) {
   std::vector<std::size_t> starts;
   for (std::size_t c = 0; c + 8 <= length; ++c) {
-    const std::uint32_t year = n.DigitValues[c][1] + n.DigitValues[c][2];
+    const std::uint32_t year = n.Values[c][1] + n.Values[c][2];
     if (t.AtLeast(n.Digits[c], kHalf) && year >= kAlways * n.Digits[c]) starts.push_back(c);
   }
   for (std::size_t i = 0; i < records.size() && !starts.empty(); ++i) {
@@ -247,7 +271,70 @@ bool DigitsChange(const ColumnCounts& n, std::size_t p, Thresholds t) {
   if (!t.AtLeast(n.Digits[p - 1], kAlways)) return false;
   if (t.AtLeast(n.Both[p], kAlways) && n.Changes[p] * 2 >= n.Both[p]) return true;
   return t.AtLeast(n.Digits[p], kAlways) &&
-         DigitEntropy(n.DigitValues[p]) + kDropBits <= DigitEntropy(n.DigitValues[p - 1]);
+         DigitEntropy(n.Values[p]) + kDropBits <= DigitEntropy(n.Values[p - 1]);
+}
+
+// Flags: a column of a few values (a code of one byte) beside another column
+// of digits or letters in every record. Nothing ties a flag to the column
+// beside it, while the columns of one value depend on each other (words,
+// padding, leading zeros) or are alike (the characters of a random code). A
+// flag starts a field after a column of many values (an entropy drop), ends
+// one before a letter code, or sits beside another flag, when the two columns
+// are independent: their G statistic within kIndependent standard deviations
+// of its mean under independence.
+constexpr std::size_t kFlagValues = 4;
+constexpr double kIndependent = 3;
+
+bool AlnumColumn(const ColumnCounts& n, std::size_t c, Thresholds t) {
+  return t.AtLeast(n.Digits[c] + n.Letters[c], kAlways);
+}
+
+bool Independent(const std::vector<std::string_view>& records, std::size_t p) {
+  std::array<std::array<std::uint32_t, kAlnumValues>, kAlnumValues> joint{};
+  std::array<std::uint32_t, kAlnumValues> before{};
+  std::array<std::uint32_t, kAlnumValues> after{};
+  double total = 0;
+  for (std::string_view r : records) {
+    const int a = AlnumValue(static_cast<unsigned char>(r[p - 1]));
+    const int b = AlnumValue(static_cast<unsigned char>(r[p]));
+    if (a < 0 || b < 0) continue;
+    ++joint[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)];
+    ++before[static_cast<std::size_t>(a)];
+    ++after[static_cast<std::size_t>(b)];
+    ++total;
+  }
+  double g = 0;
+  for (std::size_t a = 0; a < kAlnumValues; ++a) {
+    for (std::size_t b = 0; b < kAlnumValues; ++b) {
+      const double o = joint[a][b];
+      if (o != 0) g += 2 * o * std::log(o * total / (double(before[a]) * after[b]));
+    }
+  }
+  auto distinct = [](const auto& v) {
+    return static_cast<double>(std::count_if(v.begin(), v.end(), [](auto x) { return x != 0; }));
+  };
+  const double freedom = (distinct(before) - 1) * (distinct(after) - 1);
+  return g <= freedom + kIndependent * std::sqrt(2 * freedom);
+}
+
+std::vector<bool> FlagBoundaries(const std::vector<std::string_view>& records,
+                                 const ColumnCounts& n, std::size_t length, Thresholds t) {
+  std::vector<bool> cut(length + 1, false);
+  if (t.Records < kSpreadRecords) return cut;
+  for (std::size_t p = 1; p < length; ++p) {
+    if (!AlnumColumn(n, p - 1, t) || !AlnumColumn(n, p, t)) continue;
+    const std::size_t before = DistinctValues(n.Values[p - 1]);
+    const std::size_t after = DistinctValues(n.Values[p]);
+    const bool letters = t.AtLeast(n.Letters[p - 1], kAlways) && t.AtLeast(n.Letters[p], kAlways);
+    if (after <= kFlagValues && Entropy(n.Values[p - 1]) >= kSpreadBits &&
+        Entropy(n.Values[p]) + kDropBits <= Entropy(n.Values[p - 1])) {
+      cut[p] = true;
+    } else if (before >= 2 && before <= kFlagValues && after >= 2 &&
+               (after <= kFlagValues || letters)) {
+      cut[p] = Independent(records, p);
+    }
+  }
+  return cut;
 }
 
 // A postal code NNN-NNNN: a hyphen in every record with three digits before
@@ -275,8 +362,8 @@ void MarkPostalCodes(const ColumnCounts& n, std::size_t length, Thresholds t,
 // at one column after padding, a change of the kind of character in nearly
 // every record, leading zeros starting again after a column of spread
 // digits, and the ends of dates.
-std::vector<bool> ClearBoundaries(const ColumnCounts& n, std::size_t length, Thresholds t) {
-  std::vector<bool> cut(length + 1, false);
+std::vector<bool> ClearBoundaries(const ColumnCounts& n, std::size_t length, Thresholds t,
+                                  std::vector<bool> cut) {
   cut[0] = cut[length] = true;
   for (std::size_t p = 1; p < length; ++p) {
     // Content that starts here after padding, unless it is the end of a
@@ -286,10 +373,11 @@ std::vector<bool> ClearBoundaries(const ColumnCounts& n, std::size_t length, Thr
     const bool starts = t.AtLeast(n.Content[p], kAlways) && n.Starts[p] > 0 &&
                         t.AtLeast(n.Starts[p], kSome) && !runs_on;
     const bool changes = t.AtLeast(n.Both[p], kHalf) && n.Changes[p] >= kMost * n.Both[p];
-    const bool zeros = t.AtLeast(n.Digits[p - 1], kAlways) && t.AtLeast(n.Digits[p], kAlways) &&
+    const bool zeros = t.AtLeast(n.Digits[p - 1] + n.Letters[p - 1], kAlways) &&
+                       t.AtLeast(n.Digits[p], kAlways) &&
                        n.Zeros[p] >= n.Zeros[p - 1] + kZerosRise * t.Records &&
-                       DigitEntropy(n.DigitValues[p - 1]) >= kSpreadBits;
-    cut[p] = starts || changes || zeros || DigitsChange(n, p, t);
+                       Entropy(n.Values[p - 1]) >= kSpreadBits;
+    cut[p] = cut[p] || starts || changes || zeros || DigitsChange(n, p, t);
   }
   MarkPostalCodes(n, length, t, cut);
   // A date is one field: its ends are boundaries, nothing inside it is.
@@ -308,6 +396,19 @@ std::vector<bool> ClearBoundaries(const ColumnCounts& n, std::size_t length, Thr
     if (n.Inside[p]) cut[p] = false;
   }
   return cut;
+}
+
+// Padding shared by a text (or a filler) and the right-aligned number after
+// it: a number's field is seldom wider than its longest value, one digit more
+// and a sign (unless some value shows one), so in a gap wider than kWideGap
+// the number starts that room before its longest value.
+constexpr std::size_t kWideGap = 3;
+constexpr std::size_t NumberRoom(bool signed_values) {
+  return signed_values ? 1 : 2;
+}
+
+constexpr bool IsSign(char b) {
+  return b == '-' || b == '+';
 }
 
 // One record's view of a part [a, b): where a right-aligned number at its end
@@ -349,6 +450,7 @@ std::size_t SplitBeforeNumber(const std::vector<std::string_view>& records,
   std::size_t min_start = b;    // the first byte of a number, where padding shows it
   std::size_t left_max = a;
   std::size_t left_min = b;
+  bool signed_values = false;
   for (std::size_t i = 0; i < records.size(); ++i) {
     const ByteClass* k = classes.data() + i * length;
     RightNumber n = FindRightNumber(records[i], k, a, b);
@@ -357,6 +459,7 @@ std::size_t SplitBeforeNumber(const std::vector<std::string_view>& records,
       continue;
     }
     ++with_number;
+    signed_values = signed_values || IsSign(records[i][n.Start]);
     if (n.LeftEnd == a && n.Start > a) min_start = std::min(min_start, n.Start);
     if (n.LeftEnd == a) continue;
     ++with_left;
@@ -374,6 +477,12 @@ std::size_t SplitBeforeNumber(const std::vector<std::string_view>& records,
   // at the first byte that padding shows it may hold.
   if (separated < with_left) return min_start;
   guessed = left_max < min_start && left_min < left_max;
+  // A wide gap between the longest content and the longest number: the
+  // number keeps a little room, the content the rest.
+  if (min_start - left_max > kWideGap) {
+    guessed = true;
+    return min_start - NumberRoom(signed_values);
+  }
   return left_max;
 }
 
@@ -395,13 +504,29 @@ void CutBlankColumns(const ColumnCounts& n, std::size_t length, std::vector<bool
     std::size_t b = a;
     while (b < length && n.Content[b] == 0) ++b;
     if (b == length) break;
-    bool found = n.Starts[b] == 0;  // one blank between two words of one field
+    // One full-width blank between two words of one field; columns of ASCII
+    // blanks in every record always hold a boundary.
+    const bool ascii = std::all_of(n.WideBlanks.begin() + static_cast<std::ptrdiff_t>(a),
+                                   n.WideBlanks.begin() + static_cast<std::ptrdiff_t>(b),
+                                   [](std::uint32_t w) { return w == 0; });
+    bool found = n.Starts[b] == 0 && !ascii;
     for (std::size_t p = a; p <= b; ++p) found = found || cut[p];
     if (!found) {
       const bool number = n.Digits[b] * 2 >= n.Content[b];
+      // The padding's start for a number, the content's start otherwise; the
+      // nearest byte that starts a character in every record.
       std::size_t p = number ? a : b;
       while (n.Inside[p] && p < b) ++p;
+      while (n.Inside[p] && p > a) --p;
       if (!n.Inside[p]) cut[p] = true;
+      // A filler before the number's room.
+      if (number && b - a > kWideGap) {
+        bool signed_values = false;
+        for (std::size_t c = b; c < length && (c == b || !cut[c]); ++c)
+          signed_values = signed_values || n.Hyphens[c] != 0;
+        const std::size_t room = b - NumberRoom(signed_values);
+        if (!n.Inside[room]) cut[room] = true;
+      }
     }
     a = b;
   }
@@ -501,7 +626,8 @@ DraftLayout DraftFromRecords(const std::vector<std::string_view>& given, std::si
   const Thresholds t{static_cast<double>(records.size())};
   CountDates(records, classes, length, t, counts);
 
-  std::vector<bool> cut = ClearBoundaries(counts, length, t);
+  std::vector<bool> cut =
+      ClearBoundaries(counts, length, t, FlagBoundaries(records, counts, length, t));
   for (std::size_t p : cuts) {
     if (p < length && !counts.Inside[p]) cut[p] = true;
   }

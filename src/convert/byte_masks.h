@@ -21,6 +21,21 @@
 
 namespace tabulon::masks {
 
+// The lead-byte ranges with bit kLeadFlip flipped: 0xA1 to 0xDC.
+inline constexpr char kLeadFlip = 0x20;
+inline constexpr ByteRange kFlippedLead{kLeadLow.First ^ kLeadFlip, kLeadHigh.Last ^ kLeadFlip};
+
+constexpr bool FlippedLeadMatchesIsLeadByte() {
+  for (unsigned v = 0; v < 256; ++v) {
+    auto b = static_cast<unsigned char>(v);
+    if (IsLeadByte(b) != InRange(kFlippedLead, static_cast<unsigned char>(b ^ kLeadFlip))) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(FlippedLeadMatchesIsLeadByte());
+
 // The low k bits set (k below 64).
 inline std::uint64_t Below(unsigned k) {
   return (std::uint64_t{1} << k) - 1;
@@ -46,10 +61,11 @@ class ValueBytes {
     return Collect([k](__m128i v) { return _mm_cmpeq_epi8(_mm_min_epu8(v, k), v); });
   }
 
-  // Lead bytes of code page 932 (IsLeadByte).
+  // Lead bytes of code page 932 (IsLeadByte): one range once bit 0x20 is
+  // flipped, which moves 0xE0 to 0xFC right after 0x81 to 0x9F.
   std::uint64_t Lead() const {
     return Collect([](__m128i v) {
-      return _mm_or_si128(InRangeMask(v, kLeadLow), InRangeMask(v, kLeadHigh));
+      return InRangeMask(_mm_xor_si128(v, _mm_set1_epi8(kLeadFlip)), kFlippedLead);
     });
   }
 

@@ -55,6 +55,7 @@ RecordPlan MakePlan(const FieldTable& table) {
     field.Length = field.Width > 0 ? static_cast<std::size_t>(field.Width) : 0;
     field.MaskLoad = MaskLoadOf(field.Length);
     field.MaskedWriter = static_cast<unsigned char>(MaskedWriterIndex(field.Kind, field.MaskLoad));
+    if (field.Length <= kMaskedFieldLimit) field.MaskBits = (std::uint64_t{1} << field.Length) - 1;
     start += static_cast<std::uint32_t>(field.Width);
     plan.BytesReached = std::max(plan.BytesReached, field.Offset + field.Length);
     plan.LongestText += LongestFieldText(field.Length);  // at most 2^33 per field

@@ -61,6 +61,8 @@ struct FieldPlan {
   std::size_t Length = 0;  // the width, or 0 when it is not positive
   FieldKind Kind = {TrimKind::None, TextKind::Plain};
   unsigned char MaskLoad = 0;  // index into kMaskLoadBlocks, or kMaskLoadCount
+  // Bit k set for each byte k of a masked field (the low Length bits).
+  std::uint64_t MaskBits = 0;
   // The masked writer of the kind and load (MaskedWriterIndex), looked up
   // once here: the record loop jumps on it without working it out.
   unsigned char MaskedWriter = 0;

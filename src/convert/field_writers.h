@@ -62,6 +62,7 @@ char* WriteScalarFieldOutOfLine(char* out, const FieldPlan& field, std::string_v
 // out-of-line scalar writer for a field too long for every load ---
 static_assert(kMaskedWriterCount <= 256, "a masked writer index fits FieldPlan::MaskedWriter");
 
+template <bool kCommaMode>
 struct MaskedWriter {
   char* Out;
   const FieldPlan& Field;
@@ -75,17 +76,18 @@ struct MaskedWriter {
     if constexpr (kLoad == kMaskLoadCount) {
       return WriteScalarFieldOutOfLine(Out, Field, {Value, Field.Length}, Scan);
     } else {
-      return WriteMaskedField<kKind.Trim, kKind.Text, kMaskLoadBlocks[kLoad]>(
-          Out, Value, static_cast<unsigned>(Field.Length), Scan.CommaMode);
+      return WriteMaskedField<kKind.Trim, kKind.Text, kMaskLoadBlocks[kLoad], kCommaMode>(
+          Out, Value, static_cast<unsigned>(Field.Length), Field.MaskBits);
     }
   }
 };
 
 // The field text of a field that lies inside the record, which is followed
-// by at least kMaskedTail readable bytes.
+// by at least kMaskedTail readable bytes; kCommaMode is scan.CommaMode.
+template <bool kCommaMode>
 TABULON_INLINE char* WriteMaskedFieldOf(char* out, const FieldPlan& field, const char* value,
                                         RecordScan& scan) {
-  return WriteByIndex(field.MaskedWriter, MaskedWriter{out, field, value, scan}, out,
+  return WriteByIndex(field.MaskedWriter, MaskedWriter<kCommaMode>{out, field, value, scan}, out,
                       std::make_index_sequence<kMaskedWriterCount>{});
 }
 #endif

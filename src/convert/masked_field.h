@@ -29,43 +29,51 @@ TABULON_INLINE unsigned BitWidth(std::uint64_t x) {
   return static_cast<unsigned>(std::bit_width((x << 1) | 1)) - 1;
 }
 
-// Where the leading blanks of a value end. `blank` and `pairs` (the 0x81 of
-// each 0x81 0x40 inside the value) hold no bit beyond the value, whose bits
-// are `valid`. The blanks and pairs of a value take turns without overlap,
-// so the run of their bits from bit 0 is what the byte-by-byte trim skips,
-// except that the last byte is never taken on its own.
+// The bit of the value's last byte, of its `valid` bits.
+TABULON_INLINE std::uint64_t LastBit(std::uint64_t valid) {
+  return valid ^ (valid >> 1);
+}
+
+// The leading blanks and pairs of a value: `blank` and `pairs` (the 0x81 of
+// each 0x81 0x40 inside the value) hold no bit beyond the value. The blanks
+// and pairs take turns without overlap, so the run of their bits from bit 0
+// is what the byte-by-byte trim skips.
+TABULON_INLINE std::uint64_t BlanksAndPairs(std::uint64_t blank, std::uint64_t pairs) {
+  return blank | pairs | (pairs << 1);
+}
+
+// Where the leading blanks of a value end. The last byte is never taken on
+// its own: a blank there ends the run, as a byte that is no blank does.
 TABULON_INLINE unsigned LeadingBlanksEnd(std::uint64_t blank, std::uint64_t pairs,
                                          std::uint64_t valid) {
-  const std::uint64_t skip = blank | pairs | (pairs << 1);
-  const auto run = static_cast<unsigned>(std::countr_zero(~skip));
-  const bool last_is_blank = (blank & (valid ^ (valid >> 1))) != 0;
-  return run - static_cast<unsigned>(skip == valid && last_is_blank);
+  return static_cast<unsigned>(
+      std::countr_zero(~BlanksAndPairs(blank, pairs) | (blank & LastBit(valid))));
 }
 
 // Where the value [first, n) ends once its trailing blanks are gone. Within
 // the trailing run of blanks and pairs, every pair but the lowest follows a
 // blank or a 0x40 and so starts a character; the lowest one starts a
 // character when the lead-range bytes right before it are even in number.
-// The first byte is never taken on its own. Whether the run starts with a
-// pair, or takes the whole value, varies from record to record in real
-// data, so both are worked out without a branch.
+// The first byte is never taken on its own: a blank there counts as a byte
+// kept. Whether the run starts with a pair, or takes the whole value, varies
+// from record to record in real data, so both are worked out without a
+// branch.
 template <std::size_t kBlocks>
 TABULON_INLINE unsigned TrailingBlanksEnd(const masks::ValueBytes<kBlocks>& bytes,
                                           std::uint64_t blank, std::uint64_t pairs,
                                           std::uint64_t valid, unsigned first) {
-  const std::uint64_t own_pairs = pairs & ~masks::Below(first);
-  const std::uint64_t skip = blank | own_pairs | (own_pairs << 1);
-  const std::uint64_t kept = valid & ~masks::Below(first) & ~skip;
-  const unsigned top = BitWidth(kept);
-  const unsigned run = std::max(first, top);  // the trailing run starts here
-  // A run that takes the whole value keeps its first byte when that is a blank.
-  const unsigned first_blank = static_cast<unsigned>(blank >> run) & 1 & (run == first ? 1u : 0u);
+  const std::uint64_t first_bit = std::uint64_t{1} << first;
+  const std::uint64_t before = first_bit - 1;
+  const std::uint64_t own_pairs = pairs & ~before;
+  const std::uint64_t skip = BlanksAndPairs(blank, own_pairs);
+  const std::uint64_t kept = (valid & ~before & ~skip) | (blank & first_bit);
+  const unsigned run = std::max(first, BitWidth(kept));  // the trailing run starts here
   // A run that starts with a pair keeps it when its 0x81 is a second byte,
   // that is, after an odd run of lead-range bytes (none when run is first).
-  const std::uint64_t other = (~bytes.Lead() & valid) | masks::Below(first);
+  const std::uint64_t other = (~bytes.Lead() & valid) | before;
   const unsigned lead_run = run - BitWidth(other & masks::Below(run));
   const unsigned kept_pair = static_cast<unsigned>(own_pairs >> run) & lead_run & 1;
-  return run + first_blank + 2 * kept_pair;
+  return run + 2 * kept_pair;
 }
 
 // The trimmed value's bounds [First, Last) within the value.
@@ -74,22 +82,26 @@ struct Trimmed {
   unsigned Last;
 };
 
-// The trim of one kind, by the masks of the value's n bytes.
+// The trim of one kind, by the masks of the value's n bytes (`valid`, the
+// low n bits).
 template <TrimKind kTrim, std::size_t kBlocks>
-TABULON_INLINE Trimmed TrimByMasks(const masks::ValueBytes<kBlocks>& bytes, unsigned n) {
+TABULON_INLINE Trimmed TrimByMasks(const masks::ValueBytes<kBlocks>& bytes, unsigned n,
+                                   std::uint64_t valid) {
   Trimmed t{0, n};
   if constexpr (kTrim != TrimKind::None) {
-    const std::uint64_t valid = masks::Below(n);
     const std::uint64_t blank = bytes.Equal(kBlank) & valid;
     const std::uint64_t pairs =
         bytes.Equal(kWideBlankLead) & (bytes.Equal(kWideBlankTrail) >> 1) & (valid >> 1);
-    if constexpr (kTrim == TrimKind::Left || kTrim == TrimKind::Both ||
-                  kTrim == TrimKind::LeftLow) {
+    if constexpr (kTrim == TrimKind::Left || kTrim == TrimKind::Both) {
       t.First = LeadingBlanksEnd(blank, pairs, valid);
     }
     if constexpr (kTrim == TrimKind::LeftLow) {
+      // A blank is a low byte too: the low bytes take a last blank that the
+      // leading run leaves, so the run needs no rule for it here.
+      const std::uint64_t skip = BlanksAndPairs(blank, pairs);
+      const std::uint64_t leading = ((skip + 1) ^ skip) >> 1;
       const std::uint64_t low = bytes.AtMost(scan::kHighestLowByte) & valid;
-      t.First = static_cast<unsigned>(std::countr_zero(~(low | masks::Below(t.First))));
+      t.First = static_cast<unsigned>(std::countr_zero(~(low | leading)));
     }
     if constexpr (kTrim == TrimKind::Right || kTrim == TrimKind::Both) {
       t.Last = TrailingBlanksEnd(bytes, blank, pairs, valid, t.First);
@@ -133,22 +145,30 @@ TABULON_INLINE char* CopyText(char* out, const char* text, unsigned length, cons
 }  // namespace masked
 
 // The field text of the n-byte value at `value` (n at most kMaskedFieldLimit
-// and 16 * kBlocks). kMaskedTail bytes after the value's end are readable;
-// `out` has room for LongestFieldText(n) + kCopySlack bytes.
-template <TrimKind kTrim, TextKind kText, std::size_t kBlocks>
-TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n, bool comma_mode) {
+// and 16 * kBlocks; `valid` is masks::Below(n)). kMaskedTail bytes after the
+// value's end are readable; `out` has room for LongestFieldText(n) +
+// kCopySlack bytes.
+template <TrimKind kTrim, TextKind kText, std::size_t kBlocks, bool kCommaMode>
+TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n,
+                                      std::uint64_t valid) {
   const masks::ValueBytes<kBlocks> bytes(value);
-  const masked::Trimmed t = masked::TrimByMasks<kTrim>(bytes, n);
+  const masked::Trimmed t = masked::TrimByMasks<kTrim>(bytes, n, valid);
   const char* text = value + t.First;
   const unsigned length = t.Last - t.First;
   if constexpr (kText == TextKind::Formula) {
-    const bool comma = (bytes.Equal(',') & masks::Below(n)) != 0;
-    *out = '=';  // taken back when it does not belong
-    out += TakesFormulaMark(comma_mode, comma) ? 1 : 0;
+    if constexpr (kCommaMode) {
+      const bool comma = (bytes.Equal(',') & valid) != 0;
+      *out = '=';  // taken back when it does not belong
+      out += TakesFormulaMark(kCommaMode, comma) ? 1 : 0;
+    } else {
+      *out++ = '=';
+    }
   }
   if constexpr (kText != TextKind::Plain) {
     *out++ = '"';
-    const std::uint64_t quotes = bytes.Equal('"') & masks::Below(t.Last) & ~masks::Below(t.First);
+    // The blanks a trim takes are never quotes; the low bytes a 'Z'
+    // trim takes can be, and their bits are shifted out below.
+    const std::uint64_t quotes = bytes.Equal('"') & valid;
     if (quotes != 0) [[unlikely]] {
       out = masked::CopyDoublingQuotes(out, text, quotes >> t.First, length);
       *out++ = '"';

@@ -142,6 +142,16 @@ TEST(DraftLayout, BoundariesAndPaddingOfKnownLayouts) {
   }
 }
 
+// `n` digits of `v`, and a number that spreads the records' values.
+std::string d(unsigned v, std::size_t n) {
+  std::string s(n, '0');
+  for (std::size_t i = n; i-- > 0; v /= 10) s[i] = static_cast<char>('0' + v % 10);
+  return s;
+}
+unsigned m(unsigned i) {
+  return i * 2654435761u >> 7;
+}
+
 // A bank-transfer-like file (key in byte 1: 1 header, 2 data, 8 trailer, 9
 // end), the same with its trailing blanks lost, a header and a trailer of
 // other layouts around a body, and files of one kind: a flag that splits no
@@ -172,6 +182,15 @@ TEST(DraftLayout, RecordKindsOfKnownFiles) {
   for (int i = 0; i < 8; ++i)
     flags.push_back(std::to_string(i % 2) + "AB" + std::to_string(i) + "  X");
   const std::vector<std::string> small = {"1ABC 12", "2DEF 34", "3GHI 56"};
+  // Digits with three letters at other places in each record: the first and
+  // last records stray from the body no more than its own records do.
+  std::vector<std::string> odd;
+  for (unsigned i = 0; i < 100; ++i) {
+    std::string r;
+    for (unsigned c = 0; c < 60; ++c) r += static_cast<char>('0' + m(i * 61 + c) % 10);
+    for (unsigned j = 0; j < 3; ++j) r[(i * 7 + j * 20) % 60] = static_cast<char>('A' + j);
+    odd.push_back(r);
+  }
   using P = KindPlace;
   struct Case {
     const char* Name;
@@ -189,6 +208,7 @@ TEST(DraftLayout, RecordKindsOfKnownFiles) {
       {"header, file not read to its end", around, false, 0, {{P::Body, ""}, {P::First, ""}}},
       {"a flag", flags, true, 0, {}},
       {"too few records of one key", small, true, 0, {}},
+      {"first and last records as odd as the body's", odd, true, 0, {}},
   };
   for (const Case& c : cases) {
     std::vector<std::string_view> records(c.Records.begin(), c.Records.end());
@@ -225,14 +245,25 @@ TEST(DraftLayout, KindOptionAndLineRanges) {
   EXPECT_EQ(LinesText(lines, TextForm::Utf8), "2-4, 7, 9-10, 12行目ほか2か所");
 }
 
-// `n` digits of `v`, and a number that spreads the records' values.
-std::string d(unsigned v, std::size_t n) {
-  std::string s(n, '0');
-  for (std::size_t i = n; i-- > 0; v /= 10) s[i] = static_cast<char>('0' + v % 10);
+// `n` characters of a code drawn from the digits and the first `letters`
+// capital letters (none: letters alone), a value spreading them.
+std::string code(unsigned v, std::size_t n, unsigned letters = 26, bool digits = true) {
+  std::string s;
+  const unsigned first = digits ? 0 : 10;
+  for (std::size_t i = 0; i < n; ++i, v = m(v + 1)) {
+    const unsigned k = first + v % (letters + 10 - first);
+    s += static_cast<char>(k < 10 ? '0' + k : 'A' + (k - 10));
+  }
   return s;
 }
-unsigned m(unsigned i) {
-  return i * 2654435761u >> 7;
+std::string pad(std::string s, std::size_t n) {
+  return s.append(n - s.size(), ' ');
+}
+std::string rjust(const std::string& s, std::size_t n) {
+  return std::string(n - s.size(), ' ') + s;
+}
+std::string signed_amount(unsigned i) {
+  return (i % 5 == 0 ? "-" : "") + std::to_string(m(i + 3) % 100000);
 }
 
 // Boundaries between abutting fields that only many records show: each
@@ -259,6 +290,28 @@ TEST(DraftLayout, AbuttingFieldsOfManyRecords) {
                 d(m(i) % 60, 2) + ":" + d(m(i + 3) % 60, 2) + d(m(i + 5), 4);
        },
        {19, 4}},
+      {"a code of letters and digits, then two flags that nothing ties together",
+       [](unsigned i) { return code(m(i), 4) + "01"[m(i + 7) % 2] + "123"[m(i + 9) % 3]; },
+       {4, 1, 1}},
+      {"a letter flag, then a code of letters",
+       [](unsigned i) {
+         return std::string(1, "YN"[m(i) % 2]) + code(m(i + 1), 2, 20, false) +
+                d(m(i + 2) % 1000, 3);
+       },
+       {1, 5}},
+      {"a code of letters and digits, then a code's leading zeros",
+       [](unsigned i) { return code(m(i), 4) + "00" + d(m(i + 1) % 1000, 3); },
+       {4, 5}},
+      {"a short text padded far, then a signed amount with a byte of room",
+       [](unsigned i) {
+         return pad("ABCD" + std::string(m(i) % 3, 'E'), 10) + rjust(signed_amount(i), 7);
+       },
+       {10, 7}},
+      {"a code, a filler, then an amount with room for a sign and a digit",
+       [](unsigned i) {
+         return d(m(i) % 1000, 5) + "    " + rjust(std::to_string(m(i + 2) % 100000), 7);
+       },
+       {5, 4, 7}},
   };
   for (const Case& c : cases) {
     std::vector<std::string> owned;
@@ -302,6 +355,52 @@ TEST(DraftLayout, NamesRowsOverKnownRecords) {
     EXPECT_EQ(FirstIsNamesRow(records), !names.empty()) << row;
     if (!names.empty()) {
       EXPECT_EQ(NamesOfRow(row, widths), names) << row;
+    }
+  }
+}
+
+// Files of random fields (codes, words with a blank between them, kanji
+// padded with full-width blanks, right-aligned amounts, fillers): a run of
+// columns that holds an ASCII blank in every record, between content, always
+// holds a boundary (at one of its ends or inside it), however few the records.
+TEST(DraftLayout, EveryRunOfColumnsBlankInEveryRecordHoldsABoundary) {
+  unsigned seed = 1;
+  auto next = [&seed](unsigned n) { return (seed = m(seed + 1)) % n; };
+  for (int file = 0; file < 300; ++file) {
+    const std::size_t fields = 2 + next(6);
+    std::vector<unsigned> kinds(fields);
+    for (unsigned& k : kinds) k = next(5);
+    std::vector<std::string> owned(1 + next(2) * (4 + next(60)));
+    for (std::string& r : owned) {
+      for (unsigned k : kinds) {
+        const std::string word = code(next(1000), 1 + next(3), 26, false);
+        const std::string fields_of[] = {
+            code(next(1000), 3), pad(word + (next(2) ? " " + word : ""), 8),
+            next(2) ? YAMA TA WB : YAMA TA HANA, rjust(std::to_string(next(10000)), 6), "  "};
+        r += fields_of[k];
+      }
+    }
+    std::vector<std::string_view> records(owned.begin(), owned.end());
+    const DraftLayout layout = DraftFromSample(records);
+    std::vector<bool> cut(layout.RecordLength + 1, false);
+    std::size_t at = 0;
+    for (const DraftField& f : layout.Fields) cut[at += f.Width] = true;
+    std::vector<bool> blank(layout.RecordLength, true);
+    for (std::string_view r : records) {
+      std::vector<ByteClass> k(r.size());
+      ClassifyRecord(r, k.data());
+      for (std::size_t c = 0; c < r.size(); ++c) blank[c] = blank[c] && k[c] == kBlank;
+    }
+    for (std::size_t a = 1; a < blank.size(); ++a) {
+      if (!blank[a] || blank[a - 1]) continue;
+      std::size_t b = a;
+      while (b < blank.size() && blank[b]) ++b;
+      if (b == blank.size()) break;
+      bool found = false;
+      for (std::size_t p = a; p <= b; ++p) found = found || cut[p];
+      EXPECT_TRUE(found) << "file " << file << ": columns " << a << " to " << b << " of "
+                         << owned.front();
+      a = b;
     }
   }
 }
