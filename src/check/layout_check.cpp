@@ -204,6 +204,24 @@ void RecordScanner::Choose(const KindChoice& choice) {
   Head.reserve(HeadSize);
 }
 
+void RecordScanner::AddLastKind(const RecordKinds& kinds, std::uint64_t last_line) {
+  if (Choice.Kinds == nullptr) {
+    // Every record so far was checked: the body's.
+    Findings.CheckedKind = Choice.Checked = 0;
+    Findings.KindCounts = {Findings.Records};
+    Findings.KindLines.assign(1, LineRanges{});
+    if (last_line > 1) {
+      Findings.KindLines[0].Shown.emplace_back(1, last_line - 1);
+      Findings.KindLines[0].LastLine = last_line - 1;
+    }
+  }
+  Choice.Kinds = &kinds;
+  Choice.LastLine = last_line;
+  Findings.Kinds = kinds;
+  Findings.KindCounts.resize(kinds.Kinds.size(), 0);
+  Findings.KindLines.resize(kinds.Kinds.size(), LineRanges{});
+}
+
 void RecordScanner::Begin(std::uint64_t line) {
   Line = line;
   RecordSize = 0;
@@ -373,11 +391,26 @@ class KindedFeed {
   void Begin(std::uint64_t line) {
     if (Keeping && Kept.Bytes.size() >= SampleBytes) HandOver(false);
     Line = line;
+    if (Holding) {
+      PassHeld();
+      Held.Active = true;
+      Held.Line = line;
+      return;
+    }
     if (!Keeping) return Scanner.Begin(line);
     Start = Kept.Bytes.size();
     CrNow = false;
   }
   void Piece(const char* data, std::size_t size) {
+    if (Held.Active) {
+      if (Held.Bytes.size() + size <= LongestKept) {
+        Held.Bytes.append(data, size);
+        return;
+      }
+      // Too long to hold: it goes to the scanner, and no later record is held.
+      Holding = false;
+      PassHeld();
+    }
     if (!Keeping) return Scanner.Piece(data, size);
     if (Kept.Bytes.size() - Start + size <= LongestKept) {
       Kept.Bytes.append(data, size);
@@ -387,19 +420,27 @@ class KindedFeed {
     Scanner.Piece(data, size);
   }
   void DroppedCr() {
-    if (Keeping) {
+    if (Held.Active) {
+      Held.Cr = true;
+    } else if (Keeping) {
       CrNow = true;
     } else {
       Scanner.DroppedCr();
     }
   }
   void End() {
+    if (Held.Active) {
+      Held.Ended = true;
+      return;
+    }
     if (!Keeping) return Scanner.End();
     Kept.Ends.push_back(Kept.Bytes.size());
     Kept.LoneCr.push_back(CrNow);
   }
   void Finish() {
-    if (Keeping) HandOver(true);
+    if (Keeping) return HandOver(true);
+    if (Held.Active && Held.Ended) FindLastKind();
+    PassHeld();
   }
 
  private:
@@ -429,6 +470,35 @@ class KindedFeed {
       if (CrNow) Scanner.DroppedCr();
       Scanner.Piece(Kept.Bytes.data() + kept, Kept.Bytes.size() - kept);
     }
+    // The file's last record may still be a trailer of its own kind: each
+    // record after the sample is held until the next one begins.
+    Holding = !whole_file && Kinds.KeySize == 0;
+  }
+
+  // Hands the held record, as far as it was read, to the scanner.
+  void PassHeld() {
+    if (!Held.Active) return;
+    Scanner.Begin(Held.Line);
+    if (Held.Cr) Scanner.DroppedCr();
+    Scanner.Piece(Held.Bytes.data(), Held.Bytes.size());
+    if (Held.Ended) Scanner.End();
+    Held.Bytes.clear();
+    Held.Active = Held.Cr = Held.Ended = false;
+  }
+
+  // Whether the held record, the file's last, differs from the sample's body
+  // as a lone last record does.
+  void FindLastKind() {
+    std::vector<std::string_view> records;
+    for (std::size_t i = 0; i < Kept.Ends.size(); ++i) records.push_back(Kept.Record(i));
+    records.push_back(Held.Bytes);
+    const RecordKinds with_last = FindKinds(records, true);
+    if (with_last.KeySize != 0 || !with_last.Found() ||
+        with_last.Kinds.back().Place != KindPlace::Last)
+      return;
+    if (!Kinds.Found()) Kinds.Kinds.push_back({KindPlace::Body, {}, records.size() - 1});
+    Kinds.Kinds.push_back({KindPlace::Last, {}, 1});
+    Scanner.AddLastKind(Kinds, Held.Line);
   }
 
   RecordScanner& Scanner;
@@ -441,6 +511,14 @@ class KindedFeed {
   std::uint64_t Line = 0;
   std::size_t Start = 0;  // where the record being kept begins
   bool CrNow = false;
+  bool Holding = false;  // records after the sample are held one at a time
+  struct {
+    std::string Bytes;
+    std::uint64_t Line = 0;
+    bool Active = false;
+    bool Cr = false;
+    bool Ended = false;
+  } Held;
 };
 
 }  // namespace

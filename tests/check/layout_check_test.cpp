@@ -212,6 +212,29 @@ TEST_F(LayoutCheckTest, FilesReadAtAnyBufferSizeGiveTheModelsCounts) {
   }
 }
 
+// A trailer record of another layout at the end of a file: its own kind
+// whether the kinds' sample reaches it or not; the layout is checked against
+// the body alone.
+TEST_F(LayoutCheckTest, ALoneLastRecordIsItsOwnKindPastTheSampleToo) {
+  test::TempDir dir;
+  const std::string path = dir.Path("text.txt");
+  std::string data;
+  for (int i = 0; i < 200; ++i)
+    data += "00" + std::to_string(1000 + i * 37 % 9000) + "ABCDEFGH  " +
+            std::to_string(10 + i % 90) + "\r\n";
+  std::ofstream(path, std::ios::binary) << data << "TRL0000200\r\n";
+  for (std::size_t sample : {std::size_t{100}, std::size_t{1} << 20}) {
+    TextCheckOptions options{.FindKinds = true, .SampleBytes = sample};
+    TextFindings got = CheckTextFile(path, MakeCheckLayout(Table({6, 10, 2})), options);
+    ASSERT_EQ(got.Kinds.Kinds.size(), 2u) << sample;
+    EXPECT_EQ(got.Kinds.Kinds[1].Place, KindPlace::Last);
+    EXPECT_EQ(got.KindCounts, (std::vector<std::uint64_t>{200, 1}));
+    EXPECT_EQ(LinesText(got.KindLines[0], TextForm::Utf8), "1-200行目");
+    EXPECT_EQ(got.Records, 200u);
+    EXPECT_EQ(got.Shorter.Count, 0u);
+  }
+}
+
 TEST(ReadsAsUtf8, WellFormedMultibyteTextOnly) {
   EXPECT_TRUE(ReadsAsUtf8("ab \xe3\x81\x82\xf0\x9f\x98\x80 \xc3\xa9"));
   EXPECT_FALSE(ReadsAsUtf8("plain ASCII"));                     // nothing multi-byte
