@@ -392,24 +392,18 @@ class KindedFeed {
     if (Keeping && Kept.Bytes.size() >= SampleBytes) HandOver(false);
     Line = line;
     if (Holding) {
-      PassHeld();
-      Held.Active = true;
-      Held.Line = line;
-      return;
+      EndHeld();
+      Held.Head.clear();
+      Held.Size = 0;
     }
     if (!Keeping) return Scanner.Begin(line);
     Start = Kept.Bytes.size();
     CrNow = false;
   }
   void Piece(const char* data, std::size_t size) {
-    if (Held.Active) {
-      if (Held.Bytes.size() + size <= LongestKept) {
-        Held.Bytes.append(data, size);
-        return;
-      }
-      // Too long to hold: it goes to the scanner, and no later record is held.
-      Holding = false;
-      PassHeld();
+    if (Holding) {
+      Held.Head.append(data, std::min(size, kProfileColumns - Held.Head.size()));
+      Held.Size += size;
     }
     if (!Keeping) return Scanner.Piece(data, size);
     if (Kept.Bytes.size() - Start + size <= LongestKept) {
@@ -417,19 +411,18 @@ class KindedFeed {
       return;
     }
     HandOver(false);
+    Held.Size = LongestKept + 1;  // its start was not held: it stays the body's
     Scanner.Piece(data, size);
   }
   void DroppedCr() {
-    if (Held.Active) {
-      Held.Cr = true;
-    } else if (Keeping) {
+    if (Keeping) {
       CrNow = true;
     } else {
       Scanner.DroppedCr();
     }
   }
   void End() {
-    if (Held.Active) {
+    if (Holding) {
       Held.Ended = true;
       return;
     }
@@ -439,8 +432,8 @@ class KindedFeed {
   }
   void Finish() {
     if (Keeping) return HandOver(true);
-    if (Held.Active && Held.Ended) FindLastKind();
-    PassHeld();
+    if (Held.Ended) FindLastKind();
+    EndHeld();
   }
 
  private:
@@ -470,35 +463,33 @@ class KindedFeed {
       if (CrNow) Scanner.DroppedCr();
       Scanner.Piece(Kept.Bytes.data() + kept, Kept.Bytes.size() - kept);
     }
-    // The file's last record may still be a trailer of its own kind: each
-    // record after the sample is held until the next one begins.
     Holding = !whole_file && Kinds.KeySize == 0;
   }
 
-  // Hands the held record, as far as it was read, to the scanner.
-  void PassHeld() {
-    if (!Held.Active) return;
-    Scanner.Begin(Held.Line);
-    if (Held.Cr) Scanner.DroppedCr();
-    Scanner.Piece(Held.Bytes.data(), Held.Bytes.size());
+  void EndHeld() {
     if (Held.Ended) Scanner.End();
-    Held.Bytes.clear();
-    Held.Active = Held.Cr = Held.Ended = false;
+    Held.Ended = false;
   }
 
-  // Whether the held record, the file's last, differs from the sample's body
-  // as a lone last record does.
+  // Whether the held record, the file's last, differs from the body (the
+  // sample's first kLastKindSample bytes of records) as a lone last record
+  // does. The kinds are told from a record's first kProfileColumns bytes and
+  // its length: the rest reads as blanks.
+  static constexpr std::size_t kLastKindSample = std::size_t{256} << 10;
   void FindLastKind() {
+    if (Held.Size > LongestKept) return;
     std::vector<std::string_view> records;
-    for (std::size_t i = 0; i < Kept.Ends.size(); ++i) records.push_back(Kept.Record(i));
-    records.push_back(Held.Bytes);
+    for (std::size_t i = 0; i < Kept.Ends.size() && Kept.Ends[i] <= kLastKindSample; ++i)
+      records.push_back(Kept.Record(i));
+    Held.Head.resize(Held.Size, ' ');
+    records.push_back(Held.Head);
     const RecordKinds with_last = FindKinds(records, true);
     if (with_last.KeySize != 0 || !with_last.Found() ||
         with_last.Kinds.back().Place != KindPlace::Last)
       return;
     if (!Kinds.Found()) Kinds.Kinds.push_back({KindPlace::Body, {}, records.size() - 1});
     Kinds.Kinds.push_back({KindPlace::Last, {}, 1});
-    Scanner.AddLastKind(Kinds, Held.Line);
+    Scanner.AddLastKind(Kinds, Line);
   }
 
   RecordScanner& Scanner;
@@ -511,12 +502,12 @@ class KindedFeed {
   std::uint64_t Line = 0;
   std::size_t Start = 0;  // where the record being kept begins
   bool CrNow = false;
-  bool Holding = false;  // records after the sample are held one at a time
+  // After the sample, each record's end is held until the next record
+  // begins, with its first bytes: the last may be a kind of its own.
+  bool Holding = false;
   struct {
-    std::string Bytes;
-    std::uint64_t Line = 0;
-    bool Active = false;
-    bool Cr = false;
+    std::string Head;
+    std::size_t Size = 0;
     bool Ended = false;
   } Held;
 };
