@@ -328,15 +328,14 @@ void KeyedToLone(const std::vector<std::string_view>& records, bool whole_file,
   bool first = false;
   bool last = false;
   for (std::size_t k = 1; k < kinds.Kinds.size(); ++k) {
-    if (kinds.Kinds[k].Count != 1) return;
+    // The first record, the last, or both (a header and a trailer whose
+    // bytes agree at the key).
     const std::string& value = kinds.Kinds[k].Value;
-    if (HasKey(records[0], kinds.KeyPosition, value)) {
-      first = true;
-    } else if (whole_file && HasKey(records[n - 1], kinds.KeyPosition, value)) {
-      last = true;
-    } else {
-      return;
-    }
+    const bool at_first = HasKey(records[0], kinds.KeyPosition, value);
+    const bool at_last = whole_file && HasKey(records[n - 1], kinds.KeyPosition, value);
+    if (kinds.Kinds[k].Count != std::uint64_t{at_first} + std::uint64_t{at_last}) return;
+    first = first || at_first;
+    last = last || at_last;
   }
   RecordKinds lone;
   lone.Kinds.push_back({KindPlace::Body, {}, kinds.Kinds[0].Count});
@@ -399,10 +398,12 @@ RecordKinds FindKinds(const std::vector<std::string_view>& records, bool whole_f
   Comparison how;
   how.Threshold = ThresholdFor(records, columns);
   RecordKinds kinds = FindKeyedKinds(records, f, how);
-  if (kinds.Found()) {
-    KeyedToLone(records, whole_file, kinds);
-  } else {
-    kinds = FindLoneKinds(records, f, whole_file, how);
+  if (kinds.Found()) KeyedToLone(records, whole_file, kinds);
+  // A lone first or last record that shares the body's key is found by
+  // its place alone.
+  if (kinds.KeySize == 0) {
+    RecordKinds lone = FindLoneKinds(records, f, whole_file, how);
+    if (lone.Kinds.size() > kinds.Kinds.size()) kinds = std::move(lone);
   }
   return kinds;
 }

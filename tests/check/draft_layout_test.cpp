@@ -177,6 +177,11 @@ TEST(DraftLayout, RecordKindsOfKnownFiles) {
     around.push_back("00000" + std::to_string(i) + pad(names[i % 3], 16) + "   " +
                      std::to_string(i) + "0500");
   around.push_back(pad("TRL00000006", 30));
+  // The trailer's first byte that of the header, or of the body.
+  std::vector<std::string> same_first = around;
+  same_first.back()[0] = 'H';
+  std::vector<std::string> body_first = around;
+  body_first.back()[0] = '0';
   std::vector<std::string> flags;
   for (int i = 0; i < 8; ++i)
     flags.push_back(std::to_string(i % 2) + "AB" + std::to_string(i) + "  X");
@@ -205,6 +210,16 @@ TEST(DraftLayout, RecordKindsOfKnownFiles) {
       {"bank transfer, trailing blanks lost", lost, true, 1, keyed},
       {"header and trailer", around, true, 0, {{P::Body, ""}, {P::First, ""}, {P::Last, ""}}},
       {"header, file not read to its end", around, false, 0, {{P::Body, ""}, {P::First, ""}}},
+      {"header and trailer of one first byte",
+       same_first,
+       true,
+       0,
+       {{P::Body, ""}, {P::First, ""}, {P::Last, ""}}},
+      {"trailer of the body's first byte",
+       body_first,
+       true,
+       0,
+       {{P::Body, ""}, {P::First, ""}, {P::Last, ""}}},
       {"a flag", flags, true, 0, {}},
       {"too few records of one key", small, true, 0, {}},
       {"first and last records as odd as the body's", odd, true, 0, {}},
