@@ -185,12 +185,14 @@ TEST(DraftLayout, RecordKindsOfKnownFiles) {
   for (int i = 0; i < 8; ++i)
     flags.push_back(std::to_string(i % 2) + "AB" + std::to_string(i) + "  X");
   const std::vector<std::string> small = {"1ABC 12", "2DEF 34", "3GHI 56"};
-  // Digits with three letters at other places in each record: the first and
-  // last records stray from the body no more than its own records do.
-  std::vector<std::string> odd(100, std::string(60, '0'));
-  for (unsigned i = 0; i < 100; ++i) {
+  // Digits with three letters at other places in each record (five in one,
+  // four in the last): the first and last records stray from the body no
+  // more than its own records do.
+  std::vector<std::string> odd(300, std::string(60, '0'));
+  for (unsigned i = 0; i < 300; ++i) {
     for (unsigned c = 0; c < 60; ++c) odd[i][c] = static_cast<char>('0' + m(i * 61 + c) % 10);
-    for (unsigned j = 0; j < 3; ++j) odd[i][(i * 7 + j * 20) % 60] = static_cast<char>('A' + j);
+    for (unsigned j = 0; j < 3u + (i == 50) * 2 + (i == 299); ++j)
+      odd[i][(i * 7 + j * 13) % 60] = static_cast<char>('A' + j);
   }
   using P = KindPlace;
   struct Case {
