@@ -42,37 +42,35 @@ TABULON_INLINE std::uint64_t BlanksAndPairs(std::uint64_t blank, std::uint64_t p
   return blank | pairs | (pairs << 1);
 }
 
-// Where the leading blanks of a value end. The last byte is never taken on
-// its own: a blank there ends the run, as a byte that is no blank does.
-TABULON_INLINE unsigned LeadingBlanksEnd(std::uint64_t blank, std::uint64_t pairs,
+// Where the leading blanks of a value end, of its blanks and pairs `skip`.
+// The last byte is never taken on its own: a blank there ends the run, as a
+// byte that is no blank does.
+TABULON_INLINE unsigned LeadingBlanksEnd(std::uint64_t skip, std::uint64_t blank,
                                          std::uint64_t valid) {
-  return static_cast<unsigned>(
-      std::countr_zero(~BlanksAndPairs(blank, pairs) | (blank & LastBit(valid))));
+  return static_cast<unsigned>(std::countr_zero(~skip | (blank & LastBit(valid))));
 }
 
-// Where the value [first, n) ends once its trailing blanks are gone. Within
-// the trailing run of blanks and pairs, every pair but the lowest follows a
-// blank or a 0x40 and so starts a character; the lowest one starts a
-// character when the lead-range bytes right before it are even in number.
-// The first byte is never taken on its own: a blank there counts as a byte
-// kept. Whether the run starts with a pair, or takes the whole value, varies
-// from record to record in real data, so both are worked out without a
-// branch.
+// Where the value [first, n) ends once its trailing blanks are gone; `first`
+// is 0 or where the leading blanks end, so every byte before it is in `skip`
+// and the one right before it is a blank or a 0x40. Within the trailing run
+// of blanks and pairs, every pair but the lowest follows a blank or a 0x40
+// and so starts a character; the lowest one starts a character when the
+// lead-range bytes right before it are even in number (the run of them ends
+// at first at the latest). The first byte is never taken on its own: a
+// blank there counts as a byte kept. Whether the run starts with a pair, or
+// takes the whole value, varies from record to record in real data, so both
+// are worked out without a branch.
 template <std::size_t kBlocks>
 TABULON_INLINE unsigned TrailingBlanksEnd(const masks::ValueBytes<kBlocks>& bytes,
-                                          std::uint64_t blank, std::uint64_t pairs,
-                                          std::uint64_t valid, unsigned first) {
-  const std::uint64_t first_bit = std::uint64_t{1} << first;
-  const std::uint64_t before = first_bit - 1;
-  const std::uint64_t own_pairs = pairs & ~before;
-  const std::uint64_t skip = BlanksAndPairs(blank, own_pairs);
-  const std::uint64_t kept = (valid & ~before & ~skip) | (blank & first_bit);
+                                          std::uint64_t skip, std::uint64_t blank,
+                                          std::uint64_t pairs, std::uint64_t valid,
+                                          unsigned first) {
+  const std::uint64_t kept = (valid & ~skip) | (blank & (std::uint64_t{1} << first));
   const unsigned run = std::max(first, BitWidth(kept));  // the trailing run starts here
   // A run that starts with a pair keeps it when its 0x81 is a second byte,
-  // that is, after an odd run of lead-range bytes (none when run is first).
-  const std::uint64_t other = (~bytes.Lead() & valid) | before;
-  const unsigned lead_run = run - BitWidth(other & masks::Below(run));
-  const unsigned kept_pair = static_cast<unsigned>(own_pairs >> run) & lead_run & 1;
+  // that is, after an odd run of lead-range bytes.
+  const unsigned lead_run = run - BitWidth(~bytes.Lead() & masks::Below(run));
+  const unsigned kept_pair = static_cast<unsigned>(pairs >> run) & lead_run & 1;
   return run + 2 * kept_pair;
 }
 
@@ -92,19 +90,19 @@ TABULON_INLINE Trimmed TrimByMasks(const masks::ValueBytes<kBlocks>& bytes, unsi
     const std::uint64_t blank = bytes.Equal(kBlank) & valid;
     const std::uint64_t pairs =
         bytes.Equal(kWideBlankLead) & (bytes.Equal(kWideBlankTrail) >> 1) & (valid >> 1);
+    const std::uint64_t skip = BlanksAndPairs(blank, pairs);
     if constexpr (kTrim == TrimKind::Left || kTrim == TrimKind::Both) {
-      t.First = LeadingBlanksEnd(blank, pairs, valid);
+      t.First = LeadingBlanksEnd(skip, blank, valid);
     }
     if constexpr (kTrim == TrimKind::LeftLow) {
       // A blank is a low byte too: the low bytes take a last blank that the
       // leading run leaves, so the run needs no rule for it here.
-      const std::uint64_t skip = BlanksAndPairs(blank, pairs);
       const std::uint64_t leading = ((skip + 1) ^ skip) >> 1;
       const std::uint64_t low = bytes.AtMost(scan::kHighestLowByte) & valid;
       t.First = static_cast<unsigned>(std::countr_zero(~(low | leading)));
     }
     if constexpr (kTrim == TrimKind::Right || kTrim == TrimKind::Both) {
-      t.Last = TrailingBlanksEnd(bytes, blank, pairs, valid, t.First);
+      t.Last = TrailingBlanksEnd(bytes, skip, blank, pairs, valid, t.First);
     }
   }
   return t;
