@@ -294,6 +294,14 @@ TEST(DraftLayout, AbuttingFieldsOfManyRecords) {
                 d(m(i) % 60, 2) + ":" + d(m(i + 3) % 60, 2) + d(m(i + 5), 4);
        },
        {19, 4}},
+      {"a date and time with a blank and an offset, then a compact one, stay whole",
+       [](unsigned i) {
+         return "2024-" + d(1 + i % 12, 2) + "-" + d(1 + i % 28, 2) + " " + d(i % 24, 2) + ":" +
+                d(m(i) % 60, 2) + ":" + d(m(i + 3) % 60, 2) + "+09:00" + "2023" +
+                d(1 + m(i) % 12, 2) + d(1 + m(i + 1) % 28, 2) + d(m(i + 2) % 24, 2) +
+                d(m(i + 4) % 60, 4);
+       },
+       {25, 14}},
       {"a code of letters and digits, then two flags that nothing ties together",
        [](unsigned i) { return code(m(i), 4) + "01"[m(i + 7) % 2] + "123"[m(i + 9) % 3]; },
        {4, 1, 1}},
