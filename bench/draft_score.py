@@ -10,7 +10,8 @@ file is compared with the true layout over the field boundaries inside the
 record (precision: drafted boundaries that are true; recall: true
 boundaries drafted), and `tabulon-check -f DRAFT FILE` must exit 0.
 
-Usage: draft_score.py --check PATH [--seeds 1-30] [--keep DIR] [--verbose]
+Usage: draft_score.py --check PATH [--seeds 1-30] [--kinds-seeds S] [--names-seeds S]
+       [--keep DIR] [--verbose]
 """
 
 import argparse
@@ -282,6 +283,90 @@ def score_kinds(run: list[str], seeds: list[int], work: Path, verbose: bool) -> 
           f"recall {recall:.3f}")
 
 
+# Files whose first line is a row of the true field names (ASCII or kanji,
+# each left-aligned in its field with a blank before the next one; a repeated
+# name numbered, a name cut to the field's width that repeats another given
+# none), over a body made as above. The draft must say line 1 is a
+# names row, take the names, and draft the same boundaries as from the body
+# alone; the check must say line 1 is a names row.
+
+NAMES = {zero_code: ("CODE", "コード"), amount: ("AMOUNT", "金額"), date: ("DATE", "日付"),
+         kanji_name: ("NAME", "氏名"), kana_name: ("KANA", "カナ氏名"),
+         address: ("ADDRESS", "住所"), item_name: ("ITEM", "品名"), alnum_code: ("ID", "記号"),
+         flag: ("F", "区"), postal: ("ZIP", "郵便番号"), phone: ("TEL", "電話番号"),
+         filler: ("", "")}
+NAMES_ROW = cp("# 1行目は項目名の行です")
+CHECK_NAMES_ROW = cp("1行目は項目名の行です")
+
+
+def make_names_file(seed: int, path: Path, body_path: Path) -> tuple[list[int], list[bytes]]:
+    """Writes the file of one seed with a names row, and its body alone; returns
+    the true widths and the names the row gives each field (b"" for none)."""
+    rng = random.Random(seed)
+    makers = [rng.choices(MAKERS, WEIGHTS)[0] for _ in range(rng.randint(5, 14))]
+    fields = [maker(rng) for maker in makers]
+    kanji = rng.random() < 0.5
+    names, seen, row = [], {}, b""
+    for maker, (w, _) in zip(makers, fields):
+        base = NAMES[maker][kanji]
+        seen[base] = seen.get(base, 0) + 1
+        text = base + (str(seen[base]) if seen[base] > 1 and base else "")
+        name = fit(cp(text), w - 1)
+        row += name.ljust(w, b" ")
+        names.append(b"" if name in names else name)  # cut to the same name: none
+    records = rng.choice([50, 200, 1000, 3000])
+    ending = rng.choice([b"\r\n", b"\n"])
+    body = b"".join(b"".join(make(rng) for _, make in fields) + ending for _ in range(records))
+    body_path.write_bytes(body)
+    path.write_bytes((row.rstrip() if rng.random() < 0.5 else row) + ending + body)
+    return [w for w, _ in fields], names
+
+
+def drafted_names(draft: bytes) -> list[bytes]:
+    return [line.split(b",", 3)[3] for line in draft.split(b"\r\n")
+            if line and not line.startswith(b"#")]
+
+
+def score_names(run: list[str], seeds: list[int], work: Path, verbose: bool) -> None:
+    found = same = checked = right = named = 0
+    for seed in seeds:
+        data, body = work / f"names{seed}.txt", work / f"names{seed}_body.txt"
+        widths, names = make_names_file(seed, data, body)
+        draft = subprocess.run(run + ["--draft", str(data)], capture_output=True).stdout
+        alone = subprocess.run(run + ["--draft", str(body)], capture_output=True).stdout
+        found += NAMES_ROW in draft
+        same += drafted_widths(draft) == drafted_widths(alone)
+        params = work / f"names{seed}.params"
+        params.write_bytes(draft)
+        check = subprocess.run(run + ["-f", str(params), str(data)], capture_output=True)
+        checked += CHECK_NAMES_ROW in check.stdout
+        # The names of the fields drafted with their true span; where the row
+        # gives none, the draft's own 項目n.
+        spans = {}
+        at = 0
+        for w, name in zip(widths, names):
+            spans[(at, at + w)] = name
+            at += w
+        at = 0
+        got_names = drafted_names(draft)
+        for i, w in enumerate(drafted_widths(draft)):
+            want = spans.get((at, at + w))
+            at += w
+            if want is None or i >= len(got_names):
+                continue
+            named += 1
+            right += got_names[i] == (want or cp(f"項目{i + 1}"))
+        if verbose:
+            print(f"names seed {seed}: found {NAMES_ROW in draft} same boundaries "
+                  f"{drafted_widths(draft) == drafted_widths(alone)} check says "
+                  f"{CHECK_NAMES_ROW in check.stdout}")
+        for f in (data, body, params):
+            f.unlink()
+    print(f"names-row files {len(seeds)}  names row found {found}/{len(seeds)}  boundaries as "
+          f"without the row {same}/{len(seeds)}  names right {right}/{named} (fields drafted "
+          f"whole)  check says line 1 is names {checked}/{len(seeds)}")
+
+
 def parse_seeds(text: str) -> list[int]:
     seeds = []
     for part in text.split(","):
@@ -298,11 +383,12 @@ def main() -> int:
     parser.add_argument("--keep", help="keep the files and drafts in this directory")
     parser.add_argument("--verbose", action="store_true")
     parser.add_argument("--kinds-seeds", default="", help="files of several kinds to score too")
+    parser.add_argument("--names-seeds", default="", help="files with a names row to score too")
     args = parser.parse_args()
     run = args.wrapper.split() + [args.check]
     work = Path(args.keep) if args.keep else Path(tempfile.mkdtemp())
     work.mkdir(parents=True, exist_ok=True)
-    hits = drafted = true_total = passed = 0
+    hits = drafted = true_total = passed = claimed = 0
     seeds = parse_seeds(args.seeds)
     for seed in seeds:
         data = work / f"gen{seed}.txt"
@@ -314,6 +400,7 @@ def main() -> int:
         want = boundaries(widths)
         check = subprocess.run(run + ["-f", str(draft), str(data)], capture_output=True)
         passed += result.returncode == 0 and check.returncode == 0
+        claimed += NAMES_ROW in result.stdout
         hits += len(got & want)
         drafted += len(got)
         true_total += len(want)
@@ -327,9 +414,12 @@ def main() -> int:
     precision = hits / drafted if drafted else 0.0
     recall = hits / true_total if true_total else 0.0
     print(f"files {len(seeds)}  boundaries {true_total} true, {drafted} drafted, {hits} right  "
-          f"precision {precision:.3f}  recall {recall:.3f}  check exit 0: {passed}/{len(seeds)}")
+          f"precision {precision:.3f}  recall {recall:.3f}  check exit 0: {passed}/{len(seeds)}  "
+          f"names row claimed: {claimed}")
     if args.kinds_seeds:
         score_kinds(run, parse_seeds(args.kinds_seeds), work, args.verbose)
+    if args.names_seeds:
+        score_names(run, parse_seeds(args.names_seeds), work, args.verbose)
     return 0
 
 

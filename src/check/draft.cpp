@@ -8,6 +8,7 @@
 #include "base/errors.h"
 #include "base/messages.h"
 #include "check/check_options.h"
+#include "check/header_row.h"
 #include "check/layout_check.h"
 #include "check/parameter_text.h"
 #include "check/run_check.h"
@@ -150,7 +151,8 @@ const Text* ReadDraftSample(LineFile& text, SampleRecords& sample, bool& whole_f
   return nullptr;
 }
 
-std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sample) {
+std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sample,
+                      const std::vector<std::string>& names) {
   std::string out;
   AppendCp932(out, messages::kDraftTitle);
   EndLine(out);
@@ -184,6 +186,7 @@ std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sampl
     }
     std::string name(messages::kCheckField.Cp932);
     name += std::to_string(i + 1);
+    if (i < names.size() && !names[i].empty()) name = names[i];
     AppendFieldLine(out, TypeCode(field.Kind), field.Width, TrimCode(field), name);
   }
   return out;
@@ -227,7 +230,7 @@ void QuoteHoldingFields(const std::vector<bool>& holding, std::string& text) {
 }  // namespace
 
 const Text* DraftOf(const std::vector<std::string_view>& records, bool whole_file, std::string& out,
-                    const std::vector<std::size_t>& cuts) {
+                    const std::vector<std::size_t>& cuts, std::string_view names_row) {
   draft::DraftLayout layout = draft::DraftFromSample(records, cuts);
   if (layout.RecordLength == 0) return &messages::kDraftEmpty;
   DraftSample sample;
@@ -238,7 +241,13 @@ const Text* DraftOf(const std::vector<std::string_view>& records, bool whole_fil
                     [&](std::string_view r) { return r.size() == layout.RecordLength; }));
   sample.WholeFile = whole_file;
   sample.Distinct = DistinctRecords(records);
-  std::string text = DraftText(layout, sample);
+  std::vector<std::string> names;
+  if (!names_row.empty()) {
+    std::vector<std::size_t> widths;
+    for (const draft::DraftField& f : layout.Fields) widths.push_back(f.Width);
+    names = NamesOfRow(names_row, widths);
+  }
+  std::string text = DraftText(layout, sample, names);
   QuoteHoldingFields(FieldsHoldingSeparators(records, layout), text);
   out += text;
   return nullptr;
@@ -258,7 +267,17 @@ const Text* DraftSampleText(const SampleRecords& records, bool whole_file, const
   if (SampleReadsAsUtf8(records)) return &messages::kDraftTextUtf8;
   if (LooksBinary(records)) return &messages::kDraftBinary;
   out.clear();
-  return DraftKinds(all, whole_file, only, out);
+  // A row of names on line 1 names the fields and is no record.
+  if (!FirstIsNamesRow(all)) return DraftKinds(all, whole_file, only, out);
+  const std::vector<std::string_view> body(all.begin() + 1, all.end());
+  refusal = DraftKinds(body, whole_file, only, out, all.front());
+  if (refusal) return refusal;
+  std::string said(messages::kDraftNamesRow.Cp932);
+  EndLine(said);
+  said += messages::kDraftNamesRowHowTo.Cp932;
+  EndLine(said);
+  out.insert(out.find("\r\n") + 2, said);  // after the title
+  return nullptr;
 }
 
 int RunDraft(std::string_view text_name, const KindKey* only) {

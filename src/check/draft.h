@@ -45,21 +45,27 @@ struct DraftSample {
   bool WholeFile = false;          // the sample reached the end of the data
 };
 
-// The parameter file of a drafted layout, each line ended by CR LF.
-std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sample);
+// The parameter file of a drafted layout, each line ended by CR LF. A field
+// whose `names` entry is missing or empty is named 項目n (field n).
+std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sample,
+                      const std::vector<std::string>& names = {});
 
 // Appends the draft of `records` (the sample's, or one kind's, with the ends
-// of its key as `cuts`) to `out`; returns why none can be made, or nullptr.
+// of its key as `cuts`) to `out`, its header names taken from `names_row`
+// (check/header_row.h) when that is given; returns why none can be made, or
+// nullptr.
 const Text* DraftOf(const std::vector<std::string_view>& records, bool whole_file, std::string& out,
-                    const std::vector<std::size_t>& cuts = {});
+                    const std::vector<std::size_t>& cuts = {}, std::string_view names_row = {});
 
 // Appends the draft of the sample's records to `out`: of the records of
 // `only` when it is given; otherwise one block per kind when their records
 // fall into kinds (check/record_kinds.h), the most common first and the
 // others' field lines commented out, so that the whole is that kind's
-// parameter file. Returns why no draft can be made, or nullptr.
+// parameter file. With a `names_row` (the file's line 1, a row of names),
+// `records` are lines 2 on, and the names go to the first block's fields.
+// Returns why no draft can be made, or nullptr.
 const Text* DraftKinds(const std::vector<std::string_view>& records, bool whole_file,
-                       const KindKey* only, std::string& out);
+                       const KindKey* only, std::string& out, std::string_view names_row = {});
 // Reads records from the open `text` up to kSampleBytes (the record that
 // passes it is the last) or kSampleRecords, whichever comes first; sets
 // `whole_file` when they reach the end of the data. Returns why no draft can

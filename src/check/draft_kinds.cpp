@@ -49,18 +49,19 @@ std::string KeyColumns(const RecordKinds& kinds) {
 }
 
 const Text* DraftOnly(const std::vector<std::string_view>& records, bool whole_file,
-                      const KindKey& only, std::string& out) {
+                      const KindKey& only, std::string& out, std::string_view names_row) {
+  const std::uint64_t first_line = names_row.empty() ? 1 : 2;
   std::vector<std::string_view> mine;
   LineRanges lines;
   for (std::size_t i = 0; i < records.size(); ++i) {
     if (!HasKey(records[i], only)) continue;
     mine.push_back(records[i]);
-    lines.Add(i + 1);
+    lines.Add(i + first_line);
   }
   if (mine.empty()) return &messages::kDraftKindNoRecords;
   std::string draft;
   const std::vector<std::size_t> cuts{only.Position, only.Position + only.Value.size()};
-  if (const Text* refusal = DraftOf(mine, whole_file, draft, cuts)) return refusal;
+  if (const Text* refusal = DraftOf(mine, whole_file, draft, cuts, names_row)) return refusal;
   out += messages::kDraftTitle.Cp932;
   EndLine(out);
   out += messages::kDraftOnlyKind.Cp932;
@@ -74,10 +75,11 @@ const Text* DraftOnly(const std::vector<std::string_view>& records, bool whole_f
 }  // namespace
 
 const Text* DraftKinds(const std::vector<std::string_view>& records, bool whole_file,
-                       const KindKey* only, std::string& out) {
-  if (only != nullptr) return DraftOnly(records, whole_file, *only, out);
+                       const KindKey* only, std::string& out, std::string_view names_row) {
+  if (only != nullptr) return DraftOnly(records, whole_file, *only, out, names_row);
   const RecordKinds kinds = FindKinds(records, whole_file);
-  if (!kinds.Found()) return DraftOf(records, whole_file, out);
+  if (!kinds.Found()) return DraftOf(records, whole_file, out, {}, names_row);
+  const std::uint64_t first_line = names_row.empty() ? 1 : 2;
   const std::size_t n = kinds.Kinds.size();
   std::vector<std::vector<std::string_view>> of(n);
   std::vector<LineRanges> lines(n);
@@ -86,7 +88,7 @@ const Text* DraftKinds(const std::vector<std::string_view>& records, bool whole_
     const std::size_t k = kinds.KindOf(records[i], i + 1, last_line);
     if (k == kNoKind) continue;
     of[k].push_back(records[i]);
-    lines[k].Add(i + 1);
+    lines[k].Add(i + first_line);
   }
   std::vector<std::size_t> cuts;
   if (kinds.KeySize != 0) cuts = {kinds.KeyPosition, kinds.KeyPosition + kinds.KeySize};
@@ -111,7 +113,8 @@ const Text* DraftKinds(const std::vector<std::string_view>& records, bool whole_
     AppendCountAndLines(of[k].size(), lines[k], out);
     EndLine(out);
     std::string draft;
-    const Text* refusal = DraftOf(of[k], whole_file, draft, cuts);
+    const Text* refusal =
+        DraftOf(of[k], whole_file, draft, cuts, k == 0 ? names_row : std::string_view{});
     // The most common kind's layout is the file's: without it, no draft.
     if (refusal && k == 0) return refusal;
     if (refusal) {

@@ -9,6 +9,7 @@
 #include "base/report_text.h"
 #include "base/simd.h"
 #include "check/check_options.h"
+#include "check/header_row.h"
 #include "convert/field_plan.h"
 #include "params/parameter_file.h"
 #include "textio/io_codes.h"
@@ -308,7 +309,7 @@ void RecordScanner::Piece(const char* data, std::size_t size) {
 bool RecordScanner::Counts() {
   if (Choice.Only != nullptr) return HasKey(Head, *Choice.Only);
   if (Choice.Kinds == nullptr) return true;
-  const std::size_t kind = Choice.Kinds->KindOf(Head, Line, Choice.LastLine);
+  const std::size_t kind = Choice.Kinds->KindOf(Head, Line + 1 - Choice.FirstLine, Choice.LastLine);
   if (kind == kNoKind) {
     Findings.NoKind.Add(Line);
     return false;
@@ -356,13 +357,13 @@ struct KeptRecords {
 };
 
 // The kind whose records fit the layout's width best (the most common on a tie).
-std::size_t BestFitting(const RecordKinds& kinds, const KeptRecords& kept,
+std::size_t BestFitting(const RecordKinds& kinds, const std::vector<std::string_view>& kept,
                         const CheckLayout& layout, std::uint64_t last_line) {
   if (!layout.Present) return 0;
   std::vector<std::uint64_t> records(kinds.Kinds.size(), 0);
   std::vector<std::uint64_t> fitting(kinds.Kinds.size(), 0);
-  for (std::size_t i = 0; i < kept.Ends.size(); ++i) {
-    std::string_view r = kept.Record(i);
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    std::string_view r = kept[i];
     const std::size_t k = kinds.KindOf(r, i + 1, last_line);
     if (k == kNoKind) continue;
     ++records[k];
@@ -380,8 +381,10 @@ std::size_t BestFitting(const RecordKinds& kinds, const KeptRecords& kept,
 // sample first, finds their kinds, then hands them over and the rest after.
 class KindedFeed {
  public:
-  KindedFeed(RecordScanner& scanner, const CheckLayout& layout, const TextCheckOptions& options)
+  KindedFeed(RecordScanner& scanner, TextFindings& findings, const CheckLayout& layout,
+             const TextCheckOptions& options)
       : Scanner(scanner),
+        Findings(findings),
         Layout(layout),
         SampleBytes(options.SampleBytes),
         LongestKept(options.LongestKept) {
@@ -443,15 +446,21 @@ class KindedFeed {
     Keeping = false;
     std::vector<std::string_view> records;
     for (std::size_t i = 0; i < Kept.Ends.size(); ++i) records.push_back(Kept.Record(i));
-    Kinds = FindKinds(records, whole_file);
+    // A row of names on line 1 is no record: the kinds are those of the rest.
+    const std::size_t skip = NamesRowFirst(records) ? 1 : 0;
+    Findings.NamesRow = skip == 1;
+    const std::vector<std::string_view> body(records.begin() + static_cast<std::ptrdiff_t>(skip),
+                                             records.end());
+    Kinds = FindKinds(body, whole_file);
     if (Kinds.Found()) {
       KindChoice choice;
       choice.Kinds = &Kinds;
-      choice.LastLine = whole_file ? records.size() : 0;
-      choice.Checked = BestFitting(Kinds, Kept, Layout, choice.LastLine);
+      choice.LastLine = whole_file ? body.size() : 0;
+      choice.FirstLine = 1 + skip;
+      choice.Checked = BestFitting(Kinds, body, Layout, choice.LastLine);
       Scanner.Choose(choice);
     }
-    for (std::size_t i = 0; i < records.size(); ++i) {
+    for (std::size_t i = skip; i < records.size(); ++i) {
       Scanner.Begin(i + 1);
       if (Kept.LoneCr[i]) Scanner.DroppedCr();
       Scanner.Piece(records[i].data(), records[i].size());
@@ -492,7 +501,20 @@ class KindedFeed {
     Scanner.AddLastKind(Kinds, Line);
   }
 
+  // The first record is a row of names over the others, cut by the layout.
+  bool NamesRowFirst(const std::vector<std::string_view>& records) const {
+    if (!Layout.Present || records.empty()) return false;
+    std::vector<std::size_t> widths;
+    for (std::size_t at = 0; std::size_t end : Layout.Boundaries) {
+      widths.push_back(end - at);
+      at = end;
+    }
+    const std::vector<std::string_view> body(records.begin() + 1, records.end());
+    return IsNamesRow(records.front(), body, widths);
+  }
+
   RecordScanner& Scanner;
+  TextFindings& Findings;
   const CheckLayout& Layout;
   std::size_t SampleBytes;
   std::size_t LongestKept;
@@ -532,7 +554,7 @@ TextFindings CheckTextFile(std::string_view name, const CheckLayout& layout,
   CloseOnUnwind closer(text);
 
   RecordScanner record_scanner(layout, findings);
-  KindedFeed scanner(record_scanner, layout, options);
+  KindedFeed scanner(record_scanner, findings, layout, options);
   auto piece = [&](const char* data, std::size_t size) { scanner.Piece(data, size); };
   auto dropped_cr = [&] { scanner.DroppedCr(); };
   std::uint64_t line = 0;

@@ -84,6 +84,7 @@ struct TextFindings {
   std::vector<LineRanges> KindLines;
   Tally NoKind;              // records whose key is none of the kinds'
   bool OnlyOneKind = false;  // --kind: only the records of its key were checked
+  bool NamesRow = false;     // line 1 is a row of names (check/header_row.h), not checked
 };
 
 // Reads bytes as UTF-8, one at a time: well-formed sequences only (no
@@ -107,7 +108,8 @@ struct KindChoice {
   const KindKey* Only = nullptr;
   const RecordKinds* Kinds = nullptr;  // with Kinds->Found()
   std::size_t Checked = kNoKind;
-  std::uint64_t LastLine = 0;  // the file's last line, when known
+  std::uint64_t LastLine = 0;   // the kinds' last line, when known
+  std::uint64_t FirstLine = 1;  // the file's line that is the kinds' line 1
 };
 
 // Reads one record piece by piece and adds what it finds to `findings`.
@@ -156,7 +158,8 @@ void BindTextFile(LineFile& text, std::string_view name, std::uint32_t capacity 
 struct TextCheckOptions {
   std::uint32_t Capacity = kFileCapacity;  // of the read buffer: 1 to kFileCapacity
   const KindKey* Only = nullptr;           // --kind
-  bool FindKinds = false;                  // find the kinds in the first SampleBytes
+  // Find the kinds in the first SampleBytes, after a row of names on line 1.
+  bool FindKinds = false;
   std::size_t SampleBytes = std::size_t{4} << 20;
   std::size_t LongestKept = 65536;  // a longer record ends the sample where it is
 };

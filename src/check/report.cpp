@@ -156,6 +156,7 @@ Report MakeReport(const ParameterFindings& parameters, const CheckLayout& layout
   if (!parameters.Diagnostic.empty()) {
     report.Lines.push_back(parameters.Diagnostic);
   }
+  if (text.NamesRow) report.Lines.emplace_back(In(kCheckNamesRow, form));
   if (text.OnlyOneKind && text.Records == 0) report.Lines.emplace_back(In(kCheckKindNone, form));
   if (text.Kinds.Found()) AddKinds(report, text, form);
   if (layout.Present) AddFit(report, layout, text, form);

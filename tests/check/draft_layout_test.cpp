@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "check/header_row.h"
 #include "check/record_kinds.h"
 
 namespace tabulon::check::draft {
@@ -333,6 +334,42 @@ TEST(DraftLayout, AbuttingFieldsOfManyRecords) {
     std::vector<std::size_t> widths;
     for (const DraftField& f : DraftFromSample(records).Fields) widths.push_back(f.Width);
     EXPECT_EQ(widths, c.Widths) << c.Name;
+  }
+}
+
+// A first line of names over codes, names and amounts: the names taken
+// (trimmed; none for one without letters, words far apart, a repeated one
+// and one no parameter file holds), the body's own boundaries; a record, a
+// row over text alone, one name, a word or a character cut by the
+// boundaries, and bytes past the layout make no names row.
+TEST(DraftLayout, NamesRowsOverKnownRecords) {
+  std::vector<std::string> owned;
+  for (const char* amount : {"    7", " 1234", "  340", " 5120", "   88", "  901", " 4000"})
+    owned.push_back(d(m(static_cast<unsigned>(owned.size())) % 100000, 6) +
+                    (owned.size() % 2 ? YAMA TA WB WB : SA FUJI HANA KO) + amount);
+  std::vector<std::string_view> body(owned.begin(), owned.end());
+  std::vector<std::size_t> widths;
+  for (const DraftField& f : DraftFromSample(body).Fields) widths.push_back(f.Width);
+  ASSERT_EQ(widths, (std::vector<std::size_t>{6, 8, 5}));
+  const std::pair<std::string_view, std::vector<std::string>> cases[] = {
+      {"ID    " YAMA TA WB WB "Sum", {"ID", YAMA TA, "Sum"}},
+      {"ID    #       Sum", {"ID", "", "Sum"}},
+      {"ID    A   B   Sum", {"ID", "", "Sum"}},
+      {"ID    ID      S\x01m", {"ID", "", ""}},
+      {"AB    " YAMA TA WB WB "   12", {}},
+      {"      " YAMA TA WB WB "Su", {}},
+      {"ID", {}},
+      {"ID    " YAMA TA WB WB "Sum  X", {}},
+      {"IDENTITY      Sum", {}},
+      {"ID   " WB "       Sum", {}},
+  };
+  for (const auto& [row, names] : cases) {
+    std::vector<std::string_view> records = body;
+    records.insert(records.begin(), row);
+    EXPECT_EQ(FirstIsNamesRow(records), !names.empty()) << row;
+    if (!names.empty()) {
+      EXPECT_EQ(NamesOfRow(row, widths), names) << row;
+    }
   }
 }
 

@@ -1,0 +1,50 @@
+// A row of names as a file's first line: header names aligned to the columns.
+//
+// Some exports start with a line of column names over the records. It is
+// told from a record by its bytes alone: name text (letters, kana,
+// double-byte characters) where most records of the body have a digit and
+// hardly any has name text; within each field of the body's layout a name
+// that starts with no digit, at the field's first byte or ending at its
+// last, one word or words one blank apart; no boundary inside a character
+// or a word of it. The draft then leaves the row out of its statistics and
+// takes the fields' header names from it; the check leaves it out of the
+// records it checks.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tabulon::check {
+
+// True when `row` holds name text in a column where at least half the
+// records of `body` (at least a few of them) hold a digit and hardly any
+// holds name text: a line unlike the body's.
+bool TextOverDigits(std::string_view row, const std::vector<std::string_view>& body);
+
+// True when `row` reads as names of the fields of `widths` (in order from
+// the record's first byte): no field's content starts with a digit, no
+// boundary (the layout's end included) falls inside a character or a word,
+// nothing but padding lies past the layout, and most fields that hold
+// anything hold one name with name text at their start or end, at least two
+// of them.
+bool AlignedNames(std::string_view row, const std::vector<std::size_t>& widths);
+
+inline bool IsNamesRow(std::string_view row, const std::vector<std::string_view>& body,
+                       const std::vector<std::size_t>& widths) {
+  return TextOverDigits(row, body) && AlignedNames(row, widths);
+}
+
+// True when the first of `records` is a row of names over the others, cut
+// as the draft of the others cuts them.
+bool FirstIsNamesRow(const std::vector<std::string_view>& records);
+
+// The header name of each field of `widths` from the names row: its bytes in
+// the field, trimmed of blanks and full-width blanks; empty where that is
+// not one name with name text at the field's start or end, is empty,
+// repeats an earlier name, or could not be read back as a header name from a
+// parameter file.
+std::vector<std::string> NamesOfRow(std::string_view row, const std::vector<std::size_t>& widths);
+
+}  // namespace tabulon::check
