@@ -96,20 +96,49 @@ bool IsDate(std::string_view r, std::size_t at, std::size_t size) {
   return year >= 1900 && year <= 2099 && month >= 1 && month <= 12 && day >= 1 && day <= 31;
 }
 
-// The forms of a date: YYYYMMDD, YYYY/MM/DD (or with '-'), and the latter
-// with a time of day after a 'T' or a blank (ISO 8601: YYYY-MM-DDTHH:MM:SS).
-constexpr std::size_t kDateSizes[] = {19, 10, 8};
-constexpr std::size_t kDateForms = 3;
+bool AllDigits(std::string_view r, std::size_t at, std::size_t size) {
+  return std::all_of(r.begin() + static_cast<std::ptrdiff_t>(at),
+                     r.begin() + static_cast<std::ptrdiff_t>(at + size),
+                     [](char b) { return IsDigitByte(static_cast<unsigned char>(b)); });
+}
+
+// A time of day HH:MM:SS (`colons`) or HHMMSS at `at`.
+bool IsTimeOfDay(std::string_view r, std::size_t at, bool colons) {
+  const std::size_t step = colons ? 3 : 2;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (!AllDigits(r, at + i * step, 2) || (colons && i < 2 && r[at + i * step + 2] != ':'))
+      return false;
+  }
+  return TwoDigits(r, at) < 24 && TwoDigits(r, at + step) < 60 && TwoDigits(r, at + 2 * step) < 61;
+}
+
+// The forms of a date, the longest first: YYYY-MM-DD with a time of day after
+// a 'T' or a blank (ISO 8601: YYYY-MM-DDTHH:MM:SS) and then an offset +HH:MM,
+// milliseconds .mmm, a Z or nothing; YYYYMMDDHHMMSS; YYYY/MM/DD (or with
+// '-'); YYYYMMDD.
+constexpr std::size_t kDateSizes[] = {25, 23, 20, 19, 14, 10, 8};
+constexpr std::size_t kDateForms = std::size(kDateSizes);
 
 // A date of kDateSizes[form] bytes at `at`.
 bool IsDateForm(std::string_view r, std::size_t at, std::size_t form) {
-  if (form != 0) return IsDate(r, at, kDateSizes[form]);
-  if (!IsDate(r, at, 10) || (r[at + 10] != 'T' && r[at + 10] != ' ')) return false;
-  for (std::size_t i = 11; i < 19; ++i) {
-    const unsigned char b = static_cast<unsigned char>(r[at + i]);
-    if (i == 13 || i == 16 ? b != ':' : !IsDigitByte(b)) return false;
+  const std::size_t size = kDateSizes[form];
+  if (size <= 10) return IsDate(r, at, size);
+  if (size == 14) return IsDate(r, at, 8) && IsTimeOfDay(r, at + 8, false);
+  if (!IsDate(r, at, 10) || (r[at + 10] != 'T' && r[at + 10] != ' ') ||
+      !IsTimeOfDay(r, at + 11, true))
+    return false;
+  const char after = r[at + 19];
+  switch (size) {
+    case 25:
+      return (after == '+' || after == '-') && AllDigits(r, at + 20, 2) && r[at + 22] == ':' &&
+             AllDigits(r, at + 23, 2);
+    case 23:
+      return after == '.' && AllDigits(r, at + 20, 3);
+    case 20:
+      return after == 'Z';
+    default:
+      return true;
   }
-  return TwoDigits(r, at + 11) < 24 && TwoDigits(r, at + 14) < 60 && TwoDigits(r, at + 17) < 61;
 }
 
 bool AllPad(const ByteClass* classes, std::size_t at, std::size_t size) {
@@ -363,7 +392,7 @@ void MarkPostalCodes(const ColumnCounts& n, std::size_t length, Thresholds t,
 // every record, leading zeros starting again after a column of spread
 // digits, and the ends of dates.
 std::vector<bool> ClearBoundaries(const ColumnCounts& n, std::size_t length, Thresholds t,
-                                  std::vector<bool> cut) {
+                                  std::vector<bool> cut, std::vector<bool>& in_date) {
   cut[0] = cut[length] = true;
   for (std::size_t p = 1; p < length; ++p) {
     // Content that starts here after padding, unless it is the end of a
@@ -387,6 +416,8 @@ std::vector<bool> ClearBoundaries(const ColumnCounts& n, std::size_t length, Thr
       if (s + size > length || !t.AtLeast(n.Dates[s][form], kAlways)) continue;
       std::fill(cut.begin() + static_cast<std::ptrdiff_t>(s) + 1,
                 cut.begin() + static_cast<std::ptrdiff_t>(s + size), false);
+      std::fill(in_date.begin() + static_cast<std::ptrdiff_t>(s) + 1,
+                in_date.begin() + static_cast<std::ptrdiff_t>(s + size), true);
       cut[s] = cut[s + size] = true;
       s += size - 1;
       break;
@@ -498,9 +529,11 @@ std::size_t SplitBeforeFiller(const ColumnCounts& n, std::size_t a, std::size_t 
 // Columns of padding in every record, between content, separate fields: a
 // boundary lies at their ends or among them. Without one, the content after
 // them starts a field (or, a number padded on the left, the padding does).
-void CutBlankColumns(const ColumnCounts& n, std::size_t length, std::vector<bool>& cut) {
+void CutBlankColumns(const ColumnCounts& n, std::size_t length, const std::vector<bool>& in_date,
+                     std::vector<bool>& cut) {
   for (std::size_t a = 1; a < length; ++a) {
-    if (n.Content[a] != 0 || n.Content[a - 1] == 0) continue;
+    // The blank between a date and its time of day is no gap.
+    if (n.Content[a] != 0 || n.Content[a - 1] == 0 || in_date[a]) continue;
     std::size_t b = a;
     while (b < length && n.Content[b] == 0) ++b;
     if (b == length) break;
@@ -626,8 +659,9 @@ DraftLayout DraftFromRecords(const std::vector<std::string_view>& given, std::si
   const Thresholds t{static_cast<double>(records.size())};
   CountDates(records, classes, length, t, counts);
 
+  std::vector<bool> in_date(length + 1, false);
   std::vector<bool> cut =
-      ClearBoundaries(counts, length, t, FlagBoundaries(records, counts, length, t));
+      ClearBoundaries(counts, length, t, FlagBoundaries(records, counts, length, t), in_date);
   for (std::size_t p : cuts) {
     if (p < length && !counts.Inside[p]) cut[p] = true;
   }
@@ -651,7 +685,7 @@ DraftLayout DraftFromRecords(const std::vector<std::string_view>& given, std::si
     }
     a = b;
   }
-  CutBlankColumns(counts, length, cut);
+  CutBlankColumns(counts, length, in_date, cut);
   std::size_t a = 0;
   for (std::size_t p = 1; p <= length; ++p) {
     if (!cut[p]) continue;

@@ -205,6 +205,24 @@ void RecordScanner::Choose(const KindChoice& choice) {
   Head.reserve(HeadSize);
 }
 
+void RecordScanner::AddLastKind(const RecordKinds& kinds, std::uint64_t last_line) {
+  if (Choice.Kinds == nullptr) {
+    // Every record so far was checked: the body's.
+    Findings.CheckedKind = Choice.Checked = 0;
+    Findings.KindCounts = {Findings.Records};
+    Findings.KindLines.assign(1, LineRanges{});
+    if (last_line > 1) {
+      Findings.KindLines[0].Shown.emplace_back(1, last_line - 1);
+      Findings.KindLines[0].LastLine = last_line - 1;
+    }
+  }
+  Choice.Kinds = &kinds;
+  Choice.LastLine = last_line;
+  Findings.Kinds = kinds;
+  Findings.KindCounts.resize(kinds.Kinds.size(), 0);
+  Findings.KindLines.resize(kinds.Kinds.size(), LineRanges{});
+}
+
 void RecordScanner::Begin(std::uint64_t line) {
   Line = line;
   RecordSize = 0;
@@ -376,17 +394,27 @@ class KindedFeed {
   void Begin(std::uint64_t line) {
     if (Keeping && Kept.Bytes.size() >= SampleBytes) HandOver(false);
     Line = line;
+    if (Holding) {
+      EndHeld();
+      Held.Head.clear();
+      Held.Size = 0;
+    }
     if (!Keeping) return Scanner.Begin(line);
     Start = Kept.Bytes.size();
     CrNow = false;
   }
   void Piece(const char* data, std::size_t size) {
+    if (Holding) {
+      Held.Head.append(data, std::min(size, kProfileColumns - Held.Head.size()));
+      Held.Size += size;
+    }
     if (!Keeping) return Scanner.Piece(data, size);
     if (Kept.Bytes.size() - Start + size <= LongestKept) {
       Kept.Bytes.append(data, size);
       return;
     }
     HandOver(false);
+    Held.Size = LongestKept + 1;  // its start was not held: it stays the body's
     Scanner.Piece(data, size);
   }
   void DroppedCr() {
@@ -397,12 +425,18 @@ class KindedFeed {
     }
   }
   void End() {
+    if (Holding) {
+      Held.Ended = true;
+      return;
+    }
     if (!Keeping) return Scanner.End();
     Kept.Ends.push_back(Kept.Bytes.size());
     Kept.LoneCr.push_back(CrNow);
   }
   void Finish() {
-    if (Keeping) HandOver(true);
+    if (Keeping) return HandOver(true);
+    if (Held.Ended) FindLastKind();
+    EndHeld();
   }
 
  private:
@@ -438,6 +472,33 @@ class KindedFeed {
       if (CrNow) Scanner.DroppedCr();
       Scanner.Piece(Kept.Bytes.data() + kept, Kept.Bytes.size() - kept);
     }
+    Holding = !whole_file && Kinds.KeySize == 0;
+  }
+
+  void EndHeld() {
+    if (Held.Ended) Scanner.End();
+    Held.Ended = false;
+  }
+
+  // Whether the held record, the file's last, differs from the body (the
+  // sample's first kLastKindSample bytes of records) as a lone last record
+  // does. The kinds are told from a record's first kProfileColumns bytes and
+  // its length: the rest reads as blanks.
+  static constexpr std::size_t kLastKindSample = std::size_t{256} << 10;
+  void FindLastKind() {
+    if (Held.Size > LongestKept) return;
+    std::vector<std::string_view> records;
+    for (std::size_t i = 0; i < Kept.Ends.size() && Kept.Ends[i] <= kLastKindSample; ++i)
+      records.push_back(Kept.Record(i));
+    Held.Head.resize(Held.Size, ' ');
+    records.push_back(Held.Head);
+    const RecordKinds with_last = FindKinds(records, true);
+    if (with_last.KeySize != 0 || !with_last.Found() ||
+        with_last.Kinds.back().Place != KindPlace::Last)
+      return;
+    if (!Kinds.Found()) Kinds.Kinds.push_back({KindPlace::Body, {}, records.size() - 1});
+    Kinds.Kinds.push_back({KindPlace::Last, {}, 1});
+    Scanner.AddLastKind(Kinds, Line);
   }
 
   // The first record is a row of names over the others, cut by the layout.
@@ -463,6 +524,14 @@ class KindedFeed {
   std::uint64_t Line = 0;
   std::size_t Start = 0;  // where the record being kept begins
   bool CrNow = false;
+  // After the sample, each record's end is held until the next record
+  // begins, with its first bytes: the last may be a kind of its own.
+  bool Holding = false;
+  struct {
+    std::string Head;
+    std::size_t Size = 0;
+    bool Ended = false;
+  } Held;
 };
 
 }  // namespace

@@ -117,6 +117,10 @@ class RecordScanner {
  public:
   RecordScanner(const CheckLayout& layout, TextFindings& findings);
   void Choose(const KindChoice& choice);
+  // The file's last record, `last_line`, is found to be a lone last kind
+  // after the records before it were read: `kinds` (Kinds with a Last kind
+  // at its end) holds the kinds of the choice so far.
+  void AddLastKind(const RecordKinds& kinds, std::uint64_t last_line);
   void Begin(std::uint64_t line);
   void Piece(const char* data, std::size_t size);
   void DroppedCr() { SawLoneCr = true; }

@@ -124,8 +124,11 @@ std::size_t DifferingColumns(const Profile& a, const Profile& b, std::size_t key
 }
 
 // How far the body's own records stray from it: the number of strong
-// columns that 99 in 100 of them leave at most.
-std::size_t BodyStray(const Families& f, const std::vector<std::size_t>& body, const Profile& p) {
+// columns that `per_hundred` in 100 of them leave at most. A group of many
+// records is set against 99 in 100; a lone record against them all, since
+// one in a hundred of the body's own would stray further by chance.
+std::size_t BodyStray(const Families& f, const std::vector<std::size_t>& body, const Profile& p,
+                      std::uint64_t per_hundred) {
   std::vector<Family> strong(f.Columns);
   for (std::size_t c = 0; c < f.Columns; ++c) strong[c] = p.Strong(c);
   std::vector<std::uint64_t> histogram(f.Columns + 1, 0);
@@ -139,7 +142,7 @@ std::size_t BodyStray(const Families& f, const std::vector<std::size_t>& body, c
   std::uint64_t seen = 0;
   for (std::size_t d = 0; d < histogram.size(); ++d) {
     seen += histogram[d];
-    if (seen * 100 >= body.size() * 99) return d;
+    if (seen * 100 >= body.size() * per_hundred) return d;
   }
   return f.Columns;
 }
@@ -259,7 +262,7 @@ bool KeySplits(const std::vector<std::string_view>& records, const Families& f, 
   }
   how.KeyBegin = c.Position;
   how.KeyEnd = c.Position + c.Size;
-  how.Stray = BodyStray(f, members[0], groups[0]);
+  how.Stray = BodyStray(f, members[0], groups[0], 99);
   for (std::size_t g = 1; g < n; ++g) {
     if (!Differs(groups[g], groups[0], how)) return false;
   }
@@ -302,7 +305,7 @@ RecordKinds FindLoneKinds(const std::vector<std::string_view>& records, const Fa
     members.push_back(i);
   }
   Comparison lone = how;
-  lone.Stray = BodyStray(f, members, body);
+  lone.Stray = BodyStray(f, members, body, 100);
   auto differs = [&](std::size_t i) {
     Profile one(f.Columns);
     one.Add(f, i, records[i].size());
@@ -328,15 +331,14 @@ void KeyedToLone(const std::vector<std::string_view>& records, bool whole_file,
   bool first = false;
   bool last = false;
   for (std::size_t k = 1; k < kinds.Kinds.size(); ++k) {
-    if (kinds.Kinds[k].Count != 1) return;
+    // The first record, the last, or both (a header and a trailer whose
+    // bytes agree at the key).
     const std::string& value = kinds.Kinds[k].Value;
-    if (HasKey(records[0], kinds.KeyPosition, value)) {
-      first = true;
-    } else if (whole_file && HasKey(records[n - 1], kinds.KeyPosition, value)) {
-      last = true;
-    } else {
-      return;
-    }
+    const bool at_first = HasKey(records[0], kinds.KeyPosition, value);
+    const bool at_last = whole_file && HasKey(records[n - 1], kinds.KeyPosition, value);
+    if (kinds.Kinds[k].Count != std::uint64_t{at_first} + std::uint64_t{at_last}) return;
+    first = first || at_first;
+    last = last || at_last;
   }
   RecordKinds lone;
   lone.Kinds.push_back({KindPlace::Body, {}, kinds.Kinds[0].Count});
@@ -399,10 +401,12 @@ RecordKinds FindKinds(const std::vector<std::string_view>& records, bool whole_f
   Comparison how;
   how.Threshold = ThresholdFor(records, columns);
   RecordKinds kinds = FindKeyedKinds(records, f, how);
-  if (kinds.Found()) {
-    KeyedToLone(records, whole_file, kinds);
-  } else {
-    kinds = FindLoneKinds(records, f, whole_file, how);
+  if (kinds.Found()) KeyedToLone(records, whole_file, kinds);
+  // A lone first or last record that shares the body's key is found by
+  // its place alone.
+  if (kinds.KeySize == 0) {
+    RecordKinds lone = FindLoneKinds(records, f, whole_file, how);
+    if (lone.Kinds.size() > kinds.Kinds.size()) kinds = std::move(lone);
   }
   return kinds;
 }

@@ -51,6 +51,13 @@ class ValueBytes {
     }
   }
 
+  // Stores the 16 * kBlocks bytes at p.
+  void StoreTo(char* p) const {
+    for (std::size_t i = 0; i < kBlocks; ++i) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16 * i), Blocks[i]);
+    }
+  }
+
   std::uint64_t Equal(unsigned char c) const {
     const __m128i k = _mm_set1_epi8(static_cast<char>(c));
     return Collect([k](__m128i v) { return _mm_cmpeq_epi8(v, k); });

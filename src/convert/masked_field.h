@@ -89,7 +89,7 @@ TABULON_INLINE Trimmed TrimByMasks(const masks::ValueBytes<kBlocks>& bytes, unsi
   if constexpr (kTrim != TrimKind::None) {
     const std::uint64_t blank = bytes.Equal(kBlank) & valid;
     const std::uint64_t pairs =
-        bytes.Equal(kWideBlankLead) & (bytes.Equal(kWideBlankTrail) >> 1) & (valid >> 1);
+        bytes.Equal(kWideBlankLead) & ((bytes.Equal(kWideBlankTrail) & valid) >> 1);
     const std::uint64_t skip = BlanksAndPairs(blank, pairs);
     if constexpr (kTrim == TrimKind::Left || kTrim == TrimKind::Both) {
       t.First = LeadingBlanksEnd(skip, blank, valid);
@@ -173,7 +173,12 @@ TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n,
       return out;
     }
   }
-  out = masked::CopyText<kBlocks>(out, text, length, value + n);
+  if constexpr ((kTrim == TrimKind::None || kTrim == TrimKind::Right) && kBlocks <= 2) {
+    bytes.StoreTo(out);  // the text starts with the value: its loaded bytes
+    out += length;
+  } else {
+    out = masked::CopyText<kBlocks>(out, text, length, value + n);
+  }
   if constexpr (kText != TextKind::Plain) *out++ = '"';
   return out;
 }

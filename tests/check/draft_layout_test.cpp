@@ -178,18 +178,22 @@ TEST(DraftLayout, RecordKindsOfKnownFiles) {
     around.push_back("00000" + std::to_string(i) + pad(names[i % 3], 16) + "   " +
                      std::to_string(i) + "0500");
   around.push_back(pad("TRL00000006", 30));
+  // The trailer's first byte that of the header, or of the body.
+  std::vector<std::string> same_first = around, body_first = around;
+  same_first.back()[0] = 'H';
+  body_first.back()[0] = '0';
   std::vector<std::string> flags;
   for (int i = 0; i < 8; ++i)
     flags.push_back(std::to_string(i % 2) + "AB" + std::to_string(i) + "  X");
   const std::vector<std::string> small = {"1ABC 12", "2DEF 34", "3GHI 56"};
-  // Digits with three letters at other places in each record: the first and
-  // last records stray from the body no more than its own records do.
-  std::vector<std::string> odd;
-  for (unsigned i = 0; i < 100; ++i) {
-    std::string r;
-    for (unsigned c = 0; c < 60; ++c) r += static_cast<char>('0' + m(i * 61 + c) % 10);
-    for (unsigned j = 0; j < 3; ++j) r[(i * 7 + j * 20) % 60] = static_cast<char>('A' + j);
-    odd.push_back(r);
+  // Digits with three letters at other places in each record (five in one,
+  // four in the last): the first and last records stray from the body no
+  // more than its own records do.
+  std::vector<std::string> odd(300, std::string(60, '0'));
+  for (unsigned i = 0; i < 300; ++i) {
+    for (unsigned c = 0; c < 60; ++c) odd[i][c] = static_cast<char>('0' + m(i * 61 + c) % 10);
+    for (unsigned j = 0; j < 3u + (i == 50) * 2 + (i == 299); ++j)
+      odd[i][(i * 7 + j * 13) % 60] = static_cast<char>('A' + j);
   }
   using P = KindPlace;
   struct Case {
@@ -201,11 +205,15 @@ TEST(DraftLayout, RecordKindsOfKnownFiles) {
   };
   const std::vector<std::pair<P, std::string>> keyed = {
       {P::Keyed, "2"}, {P::Keyed, "1"}, {P::Keyed, "8"}, {P::Keyed, "9"}};
+  const std::vector<std::pair<P, std::string>> lone = {
+      {P::Body, ""}, {P::First, ""}, {P::Last, ""}};
   const Case cases[] = {
       {"bank transfer", bank, true, 1, keyed},
       {"bank transfer, trailing blanks lost", lost, true, 1, keyed},
-      {"header and trailer", around, true, 0, {{P::Body, ""}, {P::First, ""}, {P::Last, ""}}},
+      {"header and trailer", around, true, 0, lone},
       {"header, file not read to its end", around, false, 0, {{P::Body, ""}, {P::First, ""}}},
+      {"header and trailer of one first byte", same_first, true, 0, lone},
+      {"trailer of the body's first byte", body_first, true, 0, lone},
       {"a flag", flags, true, 0, {}},
       {"too few records of one key", small, true, 0, {}},
       {"first and last records as odd as the body's", odd, true, 0, {}},
@@ -262,9 +270,6 @@ std::string pad(std::string s, std::size_t n) {
 std::string rjust(const std::string& s, std::size_t n) {
   return std::string(n - s.size(), ' ') + s;
 }
-std::string signed_amount(unsigned i) {
-  return (i % 5 == 0 ? "-" : "") + std::to_string(m(i + 3) % 100000);
-}
 
 // Boundaries between abutting fields that only many records show: each
 // record made from its number by `make`.
@@ -290,6 +295,14 @@ TEST(DraftLayout, AbuttingFieldsOfManyRecords) {
                 d(m(i) % 60, 2) + ":" + d(m(i + 3) % 60, 2) + d(m(i + 5), 4);
        },
        {19, 4}},
+      {"a date and time with a blank and an offset, then a compact one, stay whole",
+       [](unsigned i) {
+         return "2024-" + d(1 + i % 12, 2) + "-" + d(1 + i % 28, 2) + " " + d(i % 24, 2) + ":" +
+                d(m(i) % 60, 2) + ":" + d(m(i + 3) % 60, 2) + "+09:00" + "2023" +
+                d(1 + m(i) % 12, 2) + d(1 + m(i + 1) % 28, 2) + d(m(i + 2) % 24, 2) +
+                d(m(i + 4) % 60, 4);
+       },
+       {25, 14}},
       {"a code of letters and digits, then two flags that nothing ties together",
        [](unsigned i) { return code(m(i), 4) + "01"[m(i + 7) % 2] + "123"[m(i + 9) % 3]; },
        {4, 1, 1}},
@@ -304,7 +317,8 @@ TEST(DraftLayout, AbuttingFieldsOfManyRecords) {
        {4, 5}},
       {"a short text padded far, then a signed amount with a byte of room",
        [](unsigned i) {
-         return pad("ABCD" + std::string(m(i) % 3, 'E'), 10) + rjust(signed_amount(i), 7);
+         return pad("ABCD" + std::string(m(i) % 3, 'E'), 10) +
+                rjust((i % 5 ? "" : "-") + std::to_string(m(i + 3) % 100000), 7);
        },
        {10, 7}},
       {"a code, a filler, then an amount with room for a sign and a digit",
@@ -367,40 +381,35 @@ TEST(DraftLayout, EveryRunOfColumnsBlankInEveryRecordHoldsABoundary) {
   unsigned seed = 1;
   auto next = [&seed](unsigned n) { return (seed = m(seed + 1)) % n; };
   for (int file = 0; file < 300; ++file) {
-    const std::size_t fields = 2 + next(6);
-    std::vector<unsigned> kinds(fields);
+    std::vector<unsigned> kinds(2 + next(6));
     for (unsigned& k : kinds) k = next(5);
     std::vector<std::string> owned(1 + next(2) * (4 + next(60)));
     for (std::string& r : owned) {
       for (unsigned k : kinds) {
-        const std::string word = code(next(1000), 1 + next(3), 26, false);
-        const std::string fields_of[] = {
-            code(next(1000), 3), pad(word + (next(2) ? " " + word : ""), 8),
-            next(2) ? YAMA TA WB : YAMA TA HANA, rjust(std::to_string(next(10000)), 6), "  "};
-        r += fields_of[k];
+        const std::string w = code(next(1000), 1 + next(3), 26, false);
+        r += std::vector<std::string>{code(next(1000), 3), pad(w + (next(2) ? " " + w : ""), 8),
+                                      next(2) ? YAMA TA WB : YAMA TA HANA,
+                                      rjust(std::to_string(next(10000)), 6), "  "}[k];
       }
     }
     std::vector<std::string_view> records(owned.begin(), owned.end());
     const DraftLayout layout = DraftFromSample(records);
-    std::vector<bool> cut(layout.RecordLength + 1, false);
+    std::vector<int> cut(layout.RecordLength + 1, 0), blank(layout.RecordLength, 1);
     std::size_t at = 0;
-    for (const DraftField& f : layout.Fields) cut[at += f.Width] = true;
-    std::vector<bool> blank(layout.RecordLength, true);
+    for (const DraftField& f : layout.Fields) cut[at += f.Width] = 1;
     for (std::string_view r : records) {
       std::vector<ByteClass> k(r.size());
       ClassifyRecord(r, k.data());
-      for (std::size_t c = 0; c < r.size(); ++c) blank[c] = blank[c] && k[c] == kBlank;
+      for (std::size_t c = 0; c < r.size(); ++c) blank[c] &= k[c] == kBlank;
     }
-    for (std::size_t a = 1; a < blank.size(); ++a) {
-      if (!blank[a] || blank[a - 1]) continue;
-      std::size_t b = a;
-      while (b < blank.size() && blank[b]) ++b;
-      if (b == blank.size()) break;
-      bool found = false;
-      for (std::size_t p = a; p <= b; ++p) found = found || cut[p];
+    // A run [a, b) of blank columns between content, and the cuts in [a, b].
+    for (std::size_t a = 1, b; a < blank.size(); a = b + 1) {
+      for (b = a; b < blank.size() && blank[b] && blank[a - 1] == 0;) ++b;
+      if (b == a || b == blank.size()) continue;
+      int found = 0;
+      for (std::size_t p = a; p <= b; ++p) found |= cut[p];
       EXPECT_TRUE(found) << "file " << file << ": columns " << a << " to " << b << " of "
                          << owned.front();
-      a = b;
     }
   }
 }

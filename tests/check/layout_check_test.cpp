@@ -212,6 +212,23 @@ TEST_F(LayoutCheckTest, FilesReadAtAnyBufferSizeGiveTheModelsCounts) {
   }
 }
 
+// A trailer of another layout at the end of a file is its own kind, whether
+// the kinds' sample reaches it or not; the layout is checked on the body.
+TEST_F(LayoutCheckTest, ALoneLastRecordIsItsOwnKindPastTheSampleToo) {
+  test::TempDir dir;
+  std::ofstream text(dir.Path("t.txt"), std::ios::binary);
+  for (int i = 0; i < 200; ++i)
+    text << 1000 + i * 37 % 9000 << "00ABCDEFGH  " << 10 + i % 90 << "\r\n";
+  text << "TRL0000200\r\n" << std::flush;
+  for (std::size_t sample : {std::size_t{100}, std::size_t{1} << 20}) {
+    TextFindings got = CheckTextFile(dir.Path("t.txt"), MakeCheckLayout(Table({6, 10, 2})),
+                                     {.FindKinds = true, .SampleBytes = sample});
+    EXPECT_EQ(got.KindCounts, (std::vector<std::uint64_t>{200, 1})) << sample;
+    EXPECT_EQ(LinesText(got.KindLines[0], TextForm::Utf8), "1-200行目");
+    EXPECT_EQ(got.Shorter.Count, 0u);
+  }
+}
+
 TEST(ReadsAsUtf8, WellFormedMultibyteTextOnly) {
   EXPECT_TRUE(ReadsAsUtf8("ab \xe3\x81\x82\xf0\x9f\x98\x80 \xc3\xa9"));
   EXPECT_FALSE(ReadsAsUtf8("plain ASCII"));                     // nothing multi-byte
