@@ -35,6 +35,11 @@ def cp(text: str) -> bytes:
     return text.encode("cp932")
 
 
+# What the draft and the check say of a row of names on line 1.
+NAMES_ROW = cp("# 1行目は項目名の行です")
+CHECK_NAMES_ROW = cp("1行目は項目名の行です")
+
+
 def fit(value: bytes, width: int) -> bytes:
     """Cuts a value to the width without splitting a double-byte character."""
     out = bytearray()
@@ -249,7 +254,7 @@ def make_kinds_file(seed: int, path: Path) -> tuple[str, list[int]]:
 
 
 def score_kinds(run: list[str], seeds: list[int], work: Path, verbose: bool) -> None:
-    found = passed = hits = drafted = true_total = 0
+    found = passed = hits = drafted = true_total = claimed = 0
     for seed in seeds:
         data = work / f"kinds{seed}.txt"
         shape, widths = make_kinds_file(seed, data)
@@ -257,6 +262,7 @@ def score_kinds(run: list[str], seeds: list[int], work: Path, verbose: bool) -> 
         marker = cp("# レコードに") + (b"4" if shape == "bank" else b"3")
         ok = result.returncode == 0 and marker in result.stdout
         found += ok
+        claimed += NAMES_ROW in result.stdout
         got = boundaries(drafted_widths(result.stdout)) if ok else set()
         want = boundaries(widths)
         hits += len(got & want)
@@ -280,7 +286,7 @@ def score_kinds(run: list[str], seeds: list[int], work: Path, verbose: bool) -> 
     recall = hits / true_total if true_total else 0.0
     print(f"kinds files {len(seeds)}  kinds found {found}/{len(seeds)}  every kind's draft passes "
           f"--kind -f: {passed}/{len(seeds)}  data records: precision {precision:.3f}  "
-          f"recall {recall:.3f}")
+          f"recall {recall:.3f}  names row claimed: {claimed}")
 
 
 # Files whose first line is a row of the true field names (ASCII or kanji,
@@ -295,8 +301,6 @@ NAMES = {zero_code: ("CODE", "コード"), amount: ("AMOUNT", "金額"), date: (
          address: ("ADDRESS", "住所"), item_name: ("ITEM", "品名"), alnum_code: ("ID", "記号"),
          flag: ("F", "区"), postal: ("ZIP", "郵便番号"), phone: ("TEL", "電話番号"),
          filler: ("", "")}
-NAMES_ROW = cp("# 1行目は項目名の行です")
-CHECK_NAMES_ROW = cp("1行目は項目名の行です")
 
 
 def make_names_file(seed: int, path: Path, body_path: Path) -> tuple[list[int], list[bytes]]:

@@ -13,10 +13,10 @@ namespace {
 
 using draft::ByteClass;
 
-// A column of digits holds one in at least half the body's records, and
-// name text in hardly any (the digits of a number padded on the left are
-// not in every record).
-constexpr double kHalf = 0.5;
+// A column of digits holds one in some of the body's records (those of a
+// number padded on the left only in the larger numbers), and name text in
+// hardly any.
+constexpr double kSome = 0.1;
 constexpr double kHardly = 0.03;
 constexpr std::size_t kFewestBody = 3;
 constexpr std::size_t kFewestNames = 2;
@@ -45,16 +45,18 @@ struct RowBytes {
 enum class Span : unsigned char {
   Empty,    // padding only
   Aligned,  // one name at the field's start or ending at its last byte
-  Astray,   // content elsewhere, words far apart (a boundary the layout lacks), or no name text
-  Broken,   // a character or a word cut at the field's start or end, or a digit first (data)
+  Astray,   // content elsewhere, words far apart or cut at the field's start or end (a
+            // boundary the layout lacks or misplaces), or no name text
+  Broken,   // a character cut at the field's start or end, or a digit first (data)
 };
 
 // The field [a, b) of the row, and its content trimmed of padding.
 Span ReadSpan(const RowBytes& r, std::size_t a, std::size_t b, std::string_view& name) {
   name = {};
   if (a == b) return Span::Empty;
-  // A word running on past the field's end; the one before it ends here.
-  if (!r.StartsAt(a) || !r.StartsAt(b) || (!r.Pad(b - 1) && !r.Pad(b))) return Span::Broken;
+  if (!r.StartsAt(a) || !r.StartsAt(b)) return Span::Broken;
+  // A word running on from the field before, or on into the next.
+  const bool cut = (a > 0 && !r.Pad(a - 1) && !r.Pad(a)) || (!r.Pad(b - 1) && !r.Pad(b));
   std::size_t first = a;
   while (first < b && r.Pad(first)) ++first;
   if (first == b) return Span::Empty;
@@ -69,7 +71,7 @@ Span ReadSpan(const RowBytes& r, std::size_t a, std::size_t b, std::string_view&
     run = r.Pad(c) ? run + 1 : 0;
     far = far || run > 2 || (run == 2 && r.Classes[c] == draft::kBlank);
   }
-  return !text || far || (first != a && last != b) ? Span::Astray : Span::Aligned;
+  return !text || far || cut || (first != a && last != b) ? Span::Astray : Span::Aligned;
 }
 
 // A name the parameter file's reader gives back as it is: written as the
@@ -103,7 +105,7 @@ bool TextOverDigits(std::string_view row, const std::vector<std::string_view>& b
   }
   const double records = static_cast<double>(body.size());
   for (std::size_t c = 0; c < columns; ++c) {
-    if (IsNameText(classes[c]) && digits[c] >= kHalf * records && text[c] <= kHardly * records)
+    if (IsNameText(classes[c]) && digits[c] >= kSome * records && text[c] <= kHardly * records)
       return true;
   }
   return false;

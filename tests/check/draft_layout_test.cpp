@@ -357,7 +357,7 @@ TEST(DraftLayout, NamesRowsOverKnownRecords) {
       {"ID    A   B   Sum", {"ID", "", "Sum"}},
       {"ID    ID      S\x01m", {"ID", "", ""}},
       {"AB    " YAMA TA WB WB "   12", {}},
-      {"      " YAMA TA WB WB "Su", {}},
+      {"      " YAMA TA WB WB "S", {}},
       {"ID", {}},
       {"ID    " YAMA TA WB WB "Sum  X", {}},
       {"IDENTITY      Sum", {}},
