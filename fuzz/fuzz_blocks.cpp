@@ -1,7 +1,6 @@
 // Fuzz target: the text converted in blocks on several threads against the
 // same text converted line by line, with the same read or write-out failing
-// at the same byte, or the same file-size limit (the blocks are then written
-// at their offsets): the output file's bytes, the error's code and its
+// at the same byte: the output file's bytes, the error's code and its
 // location must be the same.
 //
 // Input layout: eight bytes of shape (read size, output buffer size, block
@@ -9,9 +8,6 @@
 // copies of the text, failure), one byte of mode bits (TAB mode, field
 // count), three bytes per field (type code, width, trim code), then the
 // text, repeated the chosen number of times so that it spans many blocks.
-#include <signal.h>
-#include <sys/resource.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -60,9 +56,8 @@ struct Setup {
   std::uint32_t OutSize = 1;
   BlockShape Shape;
   std::size_t BlocksAfter = 0;
-  bool Failing = false;  // a read or a write-out fails through its transfer action
+  bool Failing = false;
   bool FailReads = false;
-  bool SizeLimit = false;  // instead, the output may not grow past FailAt
   std::size_t FailAt = 0;
   FieldTable Table;
   char Separator = ',';
@@ -83,9 +78,8 @@ Setup MakeSetup(fuzz::InputReader& input, std::size_t& copies) {
   s.BlocksAfter = input.Byte() % 4u == 0 ? 0 : input.Byte() * 16u;
   copies = 1 + input.Byte() % 32u;
   const std::uint8_t failure = input.Byte();
-  s.Failing = (failure & 3) == 1 || (failure & 3) == 2;
+  s.Failing = (failure & 3) != 0;
   s.FailReads = (failure & 3) == 1;
-  s.SizeLimit = (failure & 3) == 3;
   s.FailAt = (failure >> 2) * 97u + input.Byte();
   const std::uint8_t mode = input.Byte();
   s.Separator = (mode & 1) ? '\t' : ',';
@@ -98,14 +92,6 @@ Setup MakeSetup(fuzz::InputReader& input, std::size_t& copies) {
     s.Table.HeaderNames.emplace_back();
   }
   return s;
-}
-
-// Files the process writes may not grow past `size` bytes: a write past it
-// fails (code 223) instead of raising SIGXFSZ.
-void SetSizeLimit(rlim_t size) {
-  static const bool ignored = ::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
-  const rlimit limit{size, RLIM_INFINITY};
-  if (!ignored || ::setrlimit(RLIMIT_FSIZE, &limit) != 0) fuzz::Fail("setrlimit");
 }
 
 struct Outcome {
@@ -129,7 +115,6 @@ Outcome Convert(const Setup& s, const RecordPlan& plan, fuzz::MemoryFile& text_f
   fail_at = s.FailAt;
   fail_reads = s.FailReads;
   Outcome outcome;
-  if (s.SizeLimit) SetSizeLimit(s.FailAt);
   try {
     if (in_blocks) {
       ConvertLines(*text, *out, plan, s.Separator, s.Shape, s.BlocksAfter);
@@ -144,9 +129,6 @@ Outcome Convert(const Setup& s, const RecordPlan& plan, fuzz::MemoryFile& text_f
   }
   ReplaceTransferAction(failing, real_transfer);
   CloseLineFile(*out);
-  // A close whose write-out failed keeps the handle; what it held is gone.
-  SetSizeLimit(RLIM_INFINITY);
-  if (StateOf(*out) == StateWriting) CloseLineFile(*out);
   CloseLineFile(*text);
   PendingIoCode = 0;
   outcome.Output = out_file.Load();

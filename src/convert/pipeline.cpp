@@ -2,10 +2,8 @@
 //
 // A run has a ring of jobs, each with a text block and an output block; the
 // i-th block of the text goes to job i % Jobs. One lock guards the turns
-// (NextRead, NextWrite, Reading, Writing, Ended, Stopping, BegunLine, Error),
-// the writing at offsets (AtOffsets, NextPlace, PlaceAt, WrittenEnd, the
-// writes in flight) and every job's Ready, More, Placed, Written and
-// WrittenBytes; everything else has one owner at a time:
+// (NextRead, NextWrite, Reading, Writing, Ended, Stopping, BegunLine, Error)
+// and every job's Ready and More; everything else has one owner at a time:
 //
 // - The read turn (one thread at a time, Reading): owns the text file and
 //   Carry/CarryFrom, the bytes of a line begun after the last LF of the block
@@ -16,40 +14,18 @@
 // - Converting (no turn): the thread that filled a job owns its text, its
 //   output block and its Error until it marks the job Ready; a job that
 //   fills its output block is marked Ready with More, and its converter
-//   waits until that output and every one before it are written (Ready
-//   cleared), then converts the rest of the block into it from the start.
-// - Writing at offsets, when the output is a regular file written through
-//   its own write-out (AtOffsets): the bytes waiting in its buffer are
-//   written first, at the file's position. An output is placed (given its
-//   offset, PlaceAt, the end of the one before) once every output before it
-//   is placed, so its converter waits only for the conversions before it;
-//   it then writes its output itself, outside the lock, side by side with
-//   the others. The outputs written in order, from NextWrite on, are taken
-//   into the output file's buffer as the write turn would have written
-//   them (the bytes after the last write-out boundary stay in the buffer,
-//   written ahead, WrittenEnd the end), and NextWrite moves past a job once
-//   its last output is taken: every output from the first one not written
-//   on stays in memory. No output is placed after a job that carries an
-//   Error, nor once a write has failed. The end of writing at offsets (the
-//   hand-back, with no write in flight): at the end of the blocks, and at a
-//   job's Error before it is raised, the file's position goes to WrittenEnd;
-//   after a failed write (or a stop), the written part of the next output is
-//   taken as well and the file is cut at the last write-out boundary before
-//   that end, which gives back whatever later outputs wrote beyond a gap,
-//   and the outputs not written, the next one from its first byte not
-//   written, go through the write turn, which meets the failure where one
-//   writer meets it.
-// - The write turn (one thread at a time, Writing), for every other output
-//   (a pipe, a device, a memory device of the tests) and after a failed
-//   write at an offset: owns the output file. It writes the outputs that are
-//   Ready, in the order of the text, from NextWrite on, and clears Ready;
-//   NextWrite moves past a job once its last output is written, and from
-//   then on its slot may be read into again. The write turn never converts.
+//   waits until that output is written (Ready cleared), then converts the
+//   rest of the block into it from the start.
+// - The write turn (one thread at a time, Writing): owns the output file. It
+//   writes the outputs that are Ready, in the order of the text, from
+//   NextWrite on, and clears Ready; NextWrite moves past a job once its last
+//   output is written, and from then on its slot may be read into again.
+//   The write turn never converts.
 // - Errors: a job's one channel is its Error, set by whoever owns the job: a
 //   failed read of the text after its lines (when it is filled) or a failed
 //   conversion (when it is converted, replacing the other, which would come
-//   later). It is raised once the job's last output is written, at the
-//   point where the line-by-line loop raises it. An error raised while
+//   later). The write turn raises it once the job's last output is written,
+//   at the point where the line-by-line loop raises it. An error raised while
 //   writing (that one, or a failed write-out) stops the run: it is kept as
 //   the run's Error, every thread leaves its loop, and Run raises it on the
 //   calling thread, the one place an error leaves the blocks.
@@ -150,17 +126,8 @@ struct Job {
   char* Output = nullptr;
   std::size_t OutputSize = 0;
   std::exception_ptr Error;  // raised once its last output is written
-  // Under the lock:
-  bool Ready = false;  // its output waits for its write
-  bool More = false;   // and more of its lines will follow
-  // Written at offsets: Placed, its output has its offset, Offset; Written,
-  // the output is wholly there. WrittenBytes: the bytes of the output known
-  // to be in the file (a write that failed wrote some), which a write in
-  // the write turn passes over.
-  bool Placed = false;
-  bool Written = false;
-  std::uint64_t Offset = 0;
-  std::size_t WrittenBytes = 0;
+  bool Ready = false;        // (under the lock) its output waits for its write
+  bool More = false;         // (under the lock) and more of its lines will follow
 };
 
 // A thread that converts, with line files bound to its job's blocks (their
@@ -246,7 +213,6 @@ class Blocks {
   // that start.
   BlocksEnd Run(SpillBuffer& spill) {
     if (Workers.empty()) return BlocksEnd::NotStarted;
-    BeginAtOffsets();
     Carry = TakeBuffered(Text, Jobs[0].Text);
     CarryFrom = Jobs[0].Text;
     while (Started + 1 < Workers.size() &&
@@ -256,8 +222,6 @@ class Blocks {
     }
     Work(*Workers[0]);
     JoinThreads();
-    // Every thread has left: no write is in flight.
-    if (AtOffsets) HandBack(WriteFailed || Stopping);
     if (Error) std::rethrow_exception(Error);
     if (BegunLine == nullptr) return BlocksEnd::DataEnded;
     BeginLine(Text, BegunLine->Text, BegunLine->Size, spill, Plan.BytesReached);
@@ -303,8 +267,6 @@ class Blocks {
     Reading = true;
     Job& job = JobAt(NextRead);
     job.Index = NextRead++;
-    job.Ready = job.More = job.Placed = job.Written = false;
-    job.WrittenBytes = 0;
     return &job;
   }
 
@@ -318,165 +280,43 @@ class Blocks {
     Turns.notify_all();
   }
 
-  // Marks the job's output ready and writes it: at its offset, or in the
-  // write turn. With `more`, waits until the job's output and every one
-  // before it are written. False when the run stops.
+  // Marks the job's output ready; unless another thread is writing, writes
+  // every output that is ready in order, from the next one to be written on.
+  // With `more`, waits until the job's output is written. False when the
+  // run stops.
   bool HandOver(Job& job, bool more) {
     std::unique_lock<std::mutex> hold(Lock);
     job.Ready = true;
     job.More = more;
-    if (AtOffsets) WriteAtOffset(job, hold);
-    if (!AtOffsets) TakeWriteTurn(hold);
+    if (!Writing) {
+      Writing = true;
+      SetWriteTurn(true);
+      while (!Stopping && JobAt(NextWrite).Ready) {
+        Job& next = JobAt(NextWrite);
+        const bool last = !next.More;
+        hold.unlock();
+        WriteJob(next, last);
+        hold.lock();
+        next.Ready = false;
+        Turns.notify_all();
+        if (!last) break;  // its converter goes on into the output block
+        ++NextWrite;
+      }
+      Writing = false;
+      SetWriteTurn(false);
+      Turns.notify_all();
+    }
     if (more) Turns.wait(hold, [this, &job] { return Stopping || !job.Ready; });
     return !Stopping;
-  }
-
-  // Unless another thread is writing, writes every output that is ready in
-  // order, from the next one to be written on.
-  void TakeWriteTurn(std::unique_lock<std::mutex>& hold) {
-    if (Writing) return;
-    Writing = true;
-    SetWriteTurn(true);
-    while (!Stopping && NextWrite < NextRead && JobAt(NextWrite).Ready) {
-      Job& next = JobAt(NextWrite);
-      const bool last = !next.More;
-      hold.unlock();
-      WriteJob(next, last);
-      hold.lock();
-      next.Ready = false;
-      Turns.notify_all();
-      if (!last) break;  // its converter goes on into the output block
-      ++NextWrite;
-    }
-    Writing = false;
-    SetWriteTurn(false);
-    Turns.notify_all();
   }
 
   void Stop(std::exception_ptr error) {
     {
       std::lock_guard<std::mutex> hold(Lock);
-      StopHeld(error);
+      if (error && !Error) Error = error;
+      Stopping = true;
     }
     Turns.notify_all();
-  }
-
-  void StopHeld(std::exception_ptr error) {
-    if (error && !Error) Error = error;
-    Stopping = true;
-  }
-
-  // --- writing at offsets (under the lock but for the writes) -------------
-
-  // Writes at offsets when the output is a regular file written through
-  // its own write-out: first the bytes waiting in its buffer, at the file's
-  // position. Otherwise, or when that write fails (the write turn then
-  // writes them again and meets the failure where one writer meets it),
-  // every output goes through the write turn.
-  void BeginAtOffsets() {
-    std::uint64_t start = 0;
-    if (!WritesAtOffsets(Out) || WriteWaitingAhead(Out, start) != 0) return;
-    AtOffsets = true;
-    PlaceAt = WrittenEnd = start + WaitingBytes(Out);
-  }
-
-  // Places the outputs that are ready in the order of the text, each after
-  // the one before; none after an output whose job carries an error, whose
-  // later outputs are never written, nor once a write has failed.
-  void PlaceReady() {
-    bool placed = false;
-    while (!PlacingStopped && !WriteFailed && NextPlace < NextRead) {
-      Job& next = JobAt(NextPlace);
-      if (!next.Ready || next.Placed) break;
-      next.Placed = true;
-      next.Offset = PlaceAt;
-      PlaceAt += next.OutputSize;
-      placed = true;
-      if (next.More) break;  // its job's next output goes after it
-      ++NextPlace;
-      PlacingStopped = next.Error != nullptr;
-    }
-    if (placed) Turns.notify_all();
-  }
-
-  // Waits until the job's output is placed, the outputs before it being
-  // converted, and writes it at its offset. When a write fails, the last
-  // write in flight to end hands the file back to the write turn.
-  void WriteAtOffset(Job& job, std::unique_lock<std::mutex>& hold) {
-    PlaceReady();
-    Turns.wait(hold, [&] { return Stopping || !AtOffsets || (job.Placed && !WriteFailed); });
-    if (Stopping || !AtOffsets) return;
-    ++WritesInFlight;
-    hold.unlock();
-    std::size_t written = 0;
-    const std::int32_t code =
-        platform::WriteAt(HandleOf(Out), job.Output, job.OutputSize, job.Offset, written);
-    hold.lock();
-    --WritesInFlight;
-    job.WrittenBytes = written;
-    job.Written = code == 0;
-    WriteFailed = WriteFailed || code != 0;
-    TakeWritten();
-    if (AtOffsets && WriteFailed && WritesInFlight == 0) HandBack(true);
-    Turns.notify_all();
-  }
-
-  // Takes the outputs written in order, from the next one to be written on,
-  // into the output file's buffer as the write turn would have written them;
-  // a job's slot is free once its last output is taken. At a job's error,
-  // hands the file back and stops the run with it.
-  void TakeWritten() {
-    while (NextWrite < NextRead && JobAt(NextWrite).Written) {
-      Job& next = JobAt(NextWrite);
-      TakeWrittenAtOffset(Out, next.Output, next.OutputSize);
-      WrittenEnd += next.OutputSize;
-      next.Ready = next.Placed = next.Written = false;
-      next.WrittenBytes = 0;
-      Turns.notify_all();
-      if (next.More) return;  // its converter goes on into the output block
-      ++NextWrite;
-      if (next.Error) {
-        HandBack(false);
-        StopHeld(next.Error);
-        return;
-      }
-    }
-  }
-
-  // Ends the writing at offsets at the first byte not known to be written:
-  // the end of the outputs written in order, and what a failed write of the
-  // next one wrote, which the output file's buffer then follows as the write
-  // turn would have left it. With nothing written beyond (the end, or a
-  // job's error), the file's position goes there; otherwise (a failed
-  // write, a stop) the file is cut at the last write-out boundary, as one
-  // writer leaves it. The outputs not written go through the write turn
-  // from then on, the next one from its first byte not written. With no
-  // write in flight.
-  void HandBack(bool cut) {
-    AtOffsets = false;
-    std::uint64_t end = WrittenEnd;
-    for (std::size_t index = NextWrite; index < NextRead; ++index) {
-      Job& job = JobAt(index);
-      if (index == NextWrite && job.Placed) {
-        TakeWrittenAtOffset(Out, job.Output, job.WrittenBytes);
-        end += job.WrittenBytes;
-      } else {
-        job.WrittenBytes = 0;
-      }
-      job.Placed = job.Written = false;
-    }
-    if (std::int32_t code = EndWritingAtOffsets(Out, end, cut)) StopHeld(WriteFailure(code));
-  }
-
-  // The error of a failed write-out with `code`, as the write turn raises it.
-  static std::exception_ptr WriteFailure(std::int32_t code) {
-    try {
-      SetPendingIoCode(code);
-      CheckLineWritten();
-    } catch (...) {
-      return std::current_exception();
-    }
-    return nullptr;
   }
 
   // --- reading (with the read turn) ---------------------------------------
@@ -572,9 +412,8 @@ class Blocks {
 
   // --- writing (with the write turn) --------------------------------------
 
-  void WriteJob(Job& job, bool last) {
-    AppendLines(Out, job.Output + job.WrittenBytes, job.OutputSize - job.WrittenBytes);
-    job.WrittenBytes = 0;
+  void WriteJob(const Job& job, bool last) {
+    AppendLines(Out, job.Output, job.OutputSize);
     CheckLineWritten();
     if (last && job.Error) std::rethrow_exception(job.Error);
   }
@@ -603,16 +442,6 @@ class Blocks {
   bool Stopping = false;
   const Job* BegunLine = nullptr;  // the job holding the start of a line longer than a block
   std::exception_ptr Error;
-  // Writing at offsets: the next output's offset, the end of the outputs
-  // written in order (what the output file's buffer follows), the next job
-  // to place.
-  bool AtOffsets = false;
-  bool PlacingStopped = false;
-  bool WriteFailed = false;
-  unsigned WritesInFlight = 0;
-  std::uint64_t PlaceAt = 0;
-  std::uint64_t WrittenEnd = 0;
-  std::size_t NextPlace = 0;
 
   // With the read turn: the bytes of a line begun, for the next job, and
   // where they are now.

@@ -1,16 +1,13 @@
 // Converting a large text on several threads. Each thread (the calling one
 // among them) takes its turn to read the next block of whole lines from the
-// text and converts it with the record path into the block's own output.
-// Into a regular file, each thread writes its block's output itself at its
-// offset, once the blocks before it are converted, side by side with the
-// others; into anything else, whichever thread finds the next output in
-// order ready writes it out, so a thread whose output must wait goes on to
-// read and convert the next block. Reads stay in the order of the text, and
-// the reading of one block and the writing of another run side by side.
-// Everything observable is what converting line by line on one thread
-// gives: the output bytes, the requests to the system on the text file, and
-// every error with its location, at the same point of the output, with the
-// output file holding what one writer leaves there.
+// text and converts it with the record path into the block's own output;
+// whichever thread finds the next output in order ready writes it out, so a
+// thread whose output must wait goes on to read and convert the next block.
+// Reads and writes stay in the order of the text, and the reading of one
+// block and the writing of another run side by side. Everything observable
+// is what converting line by line on one thread gives: the output bytes,
+// the requests to the system on both files, and every error with its
+// location, at the same point of the output.
 #pragma once
 
 #include <cstddef>

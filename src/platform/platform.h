@@ -60,31 +60,6 @@ std::int32_t Write(Handle handle, const char* data, std::size_t size);
 
 std::int32_t Close(Handle handle);
 
-// --- a regular file written at offsets ----------------------------------
-//
-// Several threads may write one regular file side by side, each at its own
-// offset; a run that does so then brings the file back to what one writer
-// would have written (TruncateFile, SetFilePosition).
-
-// True for a regular file, the one kind these operations apply to: not a
-// pipe, a terminal, a device or a directory.
-bool IsRegularFile(Handle handle);
-
-// Writes all `size` bytes at `offset`, completing partial writes, from any
-// thread. `written` receives the bytes written before a failure (all of
-// them on success). Returns 0 or an I/O code, as Write. The file position
-// is left undefined (Windows moves it): set it before the next Write.
-std::int32_t WriteAt(Handle handle, const char* data, std::size_t size, std::uint64_t offset,
-                     std::size_t& written);
-
-// The offset the next Write writes at.
-std::int32_t FilePosition(Handle handle, std::uint64_t& offset);
-std::int32_t SetFilePosition(Handle handle, std::uint64_t offset);
-
-// Cuts the file to `size` bytes (it must not be longer): what lay past it
-// is gone, and its space given back.
-std::int32_t TruncateFile(Handle handle, std::uint64_t size);
-
 Handle StandardError();
 Handle StandardOutput();
 Handle StandardInput();

@@ -22,9 +22,6 @@ struct BlockActions {
   static std::int32_t EndOfBlock(LineFile& file);
   static void BindBlock(LineFile& file, char* data, std::uint32_t capacity, LineFileState state);
   static void WriteOutInPlace(LineFile& file, const char* data);
-  static std::int32_t WriteAhead(LineFile& file, std::uint64_t& start);
-  static void TakeWritten(LineFile& file, const char* data, std::size_t size);
-  static std::int32_t EndAtOffsets(LineFile& file, std::uint64_t end, bool cut);
 };
 
 std::int32_t BlockActions::EndOfBlock(LineFile& file) {
@@ -56,46 +53,6 @@ void BlockActions::WriteOutInPlace(LineFile& file, const char* data) {
     SetPendingIoCode(code);
     file.DroppingText = true;
   }
-}
-
-std::int32_t BlockActions::WriteAhead(LineFile& file, std::uint64_t& start) {
-  std::uint64_t at = 0;
-  if (std::int32_t code = platform::FilePosition(file.OsHandle, at)) return code;
-  std::size_t written = 0;
-  const std::int32_t code = platform::WriteAt(file.OsHandle, file.BufferRef + file.WrittenAhead,
-                                              file.Position - file.WrittenAhead, at, written);
-  if (code != 0) {
-    // Past a failure the file is written in order again, from where it was.
-    if (written != 0) platform::TruncateFile(file.OsHandle, at);
-    platform::SetFilePosition(file.OsHandle, at);
-    return code;
-  }
-  start = at - file.WrittenAhead;
-  file.WrittenAhead = file.Position;
-  return 0;
-}
-
-void BlockActions::TakeWritten(LineFile& file, const char* data, std::size_t size) {
-  const std::size_t room = file.Capacity - file.Position;
-  if (size < room) {
-    if (size != 0) std::memcpy(file.BufferRef + file.Position, data, size);
-    file.Position += static_cast<std::uint32_t>(size);
-  } else {
-    // The buffer would have filled and been written out, once or more: the
-    // bytes after its last full buffer stay.
-    const std::size_t rest = (size - room) % file.Capacity;
-    std::memcpy(file.BufferRef, data + size - rest, rest);
-    file.Position = static_cast<std::uint32_t>(rest);
-  }
-  file.WrittenAhead = file.Position;
-}
-
-std::int32_t BlockActions::EndAtOffsets(LineFile& file, std::uint64_t end, bool cut) {
-  if (!cut) return platform::SetFilePosition(file.OsHandle, end);
-  const std::uint64_t start = end - file.Position;
-  file.WrittenAhead = 0;
-  std::int32_t code = platform::TruncateFile(file.OsHandle, start);
-  return code != 0 ? code : platform::SetFilePosition(file.OsHandle, start);
 }
 
 void BindBlockReader(LineFile& file, char* data, std::size_t size) {
@@ -170,23 +127,6 @@ void AppendLines(LineFile& file, const char* data, std::size_t size) {
       return;
     }
   }
-}
-
-bool WritesAtOffsets(const LineFile& file) {
-  return WritesOutToHandle(file) && !FlushesAtLineEnds(file) &&
-         platform::IsRegularFile(HandleOf(file));
-}
-
-std::int32_t WriteWaitingAhead(LineFile& file, std::uint64_t& start) {
-  return BlockActions::WriteAhead(file, start);
-}
-
-void TakeWrittenAtOffset(LineFile& file, const char* data, std::size_t size) {
-  BlockActions::TakeWritten(file, data, size);
-}
-
-std::int32_t EndWritingAtOffsets(LineFile& file, std::uint64_t end, bool cut) {
-  return BlockActions::EndAtOffsets(file, end, cut);
 }
 
 }  // namespace tabulon

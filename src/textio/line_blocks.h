@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
 #include "textio/line_file.h"
 
@@ -52,37 +51,5 @@ void BeginLine(LineFile& file, const char* data, std::size_t size, SpillBuffer& 
 // and its line end still appended. Stops at the first failure, its code
 // pending.
 void AppendLines(LineFile& file, const char* data, std::size_t size);
-
-// --- an output file written at offsets -----------------------------------
-//
-// Blocks of the output written straight into a regular file at their
-// offsets, by several threads, while the record's buffer keeps what one
-// writer would hold in it at the end of the bytes written in order so far:
-// the bytes after its last write-out, whose boundaries fall a capacity's
-// worth of bytes apart from where the buffer began. Those bytes are in the
-// file already (written ahead): a write-out writes only the rest.
-
-// True when `file` writes a regular file through its own write-out, and
-// not at every line end.
-bool WritesAtOffsets(const LineFile& file);
-
-// Writes the bytes waiting in the buffer that are not in the file yet at
-// the file's position, and keeps them all as written ahead; `start`
-// receives the offset where the buffer begins. On a failure, returns its
-// code and leaves the file as it was (what the write wrote is cut off).
-std::int32_t WriteWaitingAhead(LineFile& file, std::uint64_t& start);
-
-// Takes bytes already written at the offset after what the buffer holds,
-// as if appended: the buffer then holds what the write-outs of appending
-// them would leave in it, all written ahead. Nothing is written.
-void TakeWrittenAtOffset(LineFile& file, const char* data, std::size_t size);
-
-// Ends the writing at offsets, `end` being the end of the bytes written in
-// order: the file's position goes there, the buffer's bytes staying written
-// ahead. With `cut`, the file is cut where the buffer begins instead (what
-// was written beyond is gone, and its space given back) and its position
-// set there: the buffer's bytes are to be written again, as one writer
-// holds them. Returns 0 or an I/O code.
-std::int32_t EndWritingAtOffsets(LineFile& file, std::uint64_t end, bool cut);
 
 }  // namespace tabulon

@@ -44,9 +44,7 @@ std::int32_t LineFileActions::Refill(LineFile& file) {
 
 std::int32_t LineFileActions::WriteOut(LineFile& file) {
   if (file.Position == 0) return 0;
-  const std::uint32_t ahead = file.WrittenAhead;
-  file.WrittenAhead = 0;
-  std::int32_t code = platform::Write(file.OsHandle, file.BufferRef + ahead, file.Position - ahead);
+  std::int32_t code = platform::Write(file.OsHandle, file.BufferRef, file.Position);
   file.Position = 0;  // a block whose write failed is dropped, not retried
   return code;
 }
@@ -71,7 +69,6 @@ std::int32_t LineFileActions::OpenWith(LineFile& file,
                                        platform::OpenResult (*opener)(const char*)) {
   file.Position = 0;
   file.FillCount = 0;
-  file.WrittenAhead = 0;
   bool reading = file.State == StateReading;
   file.TransferAction = reading ? Refill : WriteOut;
   file.CloseAction = CloseHandleAction;
@@ -220,15 +217,10 @@ LineFileAction ReplaceTransferAction(LineFile& file, LineFileAction action) {
   return old;
 }
 
-bool WritesOutToHandle(const LineFile& file) {
-  return file.State == StateWriting && file.TransferAction == LineFileActions::WriteOut;
-}
-
 void BindName(LineFile& file, std::string_view name, std::uint32_t capacity) {
   file.OsHandle = platform::kInvalidHandle;
   file.Position = 0;
   file.FillCount = 0;
-  file.WrittenAhead = 0;
   file.TransferAction = nullptr;
   file.FlushAction = nullptr;
   file.FlushesEachLine = false;

@@ -28,9 +28,6 @@
 //   once (and emptied even when that write-out fails; only a block writer,
 //   which never writes out, stays full). DroppingText: a write-out failed
 //   during the current text, whose rest is dropped until BeginText.
-//   WrittenAhead <= Position: the first WrittenAhead bytes waiting are in
-//   the file already, just before its position (line_blocks.h wrote them
-//   at their offsets); the next write-out writes the rest.
 // - FlushesEachLine is true exactly when FlushAction is not NoFlush.
 // - The actions: TransferAction refills (reading) or writes out (writing),
 //   FlushAction runs after each line end, CloseAction closes the handle.
@@ -115,7 +112,6 @@ class LineFile {
   friend void MarkClosed(LineFile&);
   friend void OpenOnDevice(LineFile&, LineFileState, LineFileAction, LineFileAction);
   friend LineFileAction ReplaceTransferAction(LineFile&, LineFileAction);
-  friend bool WritesOutToHandle(const LineFile&);
   friend void BindBlockReader(LineFile&, char*, std::size_t);
   friend void BindBlockWriter(LineFile&, char*, std::size_t);
   friend std::size_t TakeBuffered(LineFile&, char*);
@@ -126,9 +122,8 @@ class LineFile {
   platform::Handle OsHandle = platform::kInvalidHandle;
   std::uint16_t State = 0;  // none of the three states: never bound
   std::uint32_t Capacity = 0;
-  std::uint32_t Position = 0;      // reading: next unread byte; writing: bytes waiting
-  std::uint32_t FillCount = 0;     // reading: valid bytes in the buffer
-  std::uint32_t WrittenAhead = 0;  // writing: bytes waiting that are in the file already
+  std::uint32_t Position = 0;   // reading: next unread byte; writing: bytes waiting
+  std::uint32_t FillCount = 0;  // reading: valid bytes in the buffer
   char* BufferRef = nullptr;
   LineFileAction OpenAction = nullptr;
   LineFileAction TransferAction = nullptr;  // refill or write-out
@@ -356,7 +351,6 @@ inline void SetFilled(LineFile& file, std::uint32_t count) {
 inline std::uint32_t TakeWaiting(LineFile& file) {
   const std::uint32_t count = file.Position;
   file.Position = 0;
-  file.WrittenAhead = 0;
   return count;
 }
 inline void MarkClosed(LineFile& file) {
@@ -368,8 +362,5 @@ void OpenOnDevice(LineFile& file, LineFileState state, LineFileAction transfer,
                   LineFileAction close);
 // Puts `action` in the place of the transfer action, which it returns.
 LineFileAction ReplaceTransferAction(LineFile& file, LineFileAction action);
-// True when the record writes out to its handle with the file's own
-// write-out: no device stands in for the system, no action wraps it.
-bool WritesOutToHandle(const LineFile& file);
 
 }  // namespace tabulon

@@ -1,16 +1,11 @@
 // Failures met while converting in blocks leave exactly what converting line
 // by line leaves: a write-out that fails at any point of the output, a read
-// that fails at any point of the text, a file-size limit at any byte (the
-// blocks are then written at their offsets). Small buffers put the failing
+// that fails at any point of the text. Small buffers put the failing
 // transfer everywhere: inside a field, on the CR or the LF of a line end,
 // inside a line longer than a block, in lines a converter had no room for.
 #include "convert/pipeline.h"
 
 #include <gtest/gtest.h>
-#if !defined(_WIN32)
-#include <signal.h>
-#include <sys/resource.h>
-#endif
 
 #include <cstdio>
 #include <memory>
@@ -44,38 +39,7 @@ struct Outcome {
   bool operator==(const Outcome&) const = default;
 };
 
-// Reads and write-outs fail through their transfer action, which keeps the
-// blocks in the write turn; a file-size limit fails the blocks' own writes
-// at their offsets.
-enum class Failing { Reads, WriteOuts, SizeLimit };
-
-// Limits the size of the files the process writes to `size` bytes while it
-// lives, a write past it failing (code 223) instead of raising SIGXFSZ.
-class FileSizeLimit {
- public:
-#if defined(_WIN32)
-  FileSizeLimit(bool, int) {}
-  void Lift() {}
-#else
-  FileSizeLimit(bool on, int size) : On(on) {
-    if (!On) return;
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{static_cast<rlim_t>(size), RLIM_INFINITY};
-    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  }
-  ~FileSizeLimit() {
-    Lift();
-  }
-  void Lift() {
-    const rlimit none{RLIM_INFINITY, RLIM_INFINITY};
-    if (On) ::setrlimit(RLIMIT_FSIZE, &none);
-    On = false;
-  }
-
- private:
-  bool On;
-#endif
-};
+enum class Failing { Reads, WriteOuts };
 
 Outcome Convert(const test::TempDir& dir, const std::string& parameters, bool in_blocks,
                 Failing failing, int transfers, const BlockShape& shape = {2, 12, 3, 240},
@@ -92,9 +56,7 @@ Outcome Convert(const test::TempDir& dir, const std::string& parameters, bool in
   LineFile& failing_file = failing == Failing::Reads ? *text : *out;
   real_transfer = ReplaceTransferAction(failing_file, FailingTransfer);
   transfers_left = transfers;
-  if (failing == Failing::SizeLimit) ReplaceTransferAction(failing_file, real_transfer);
   Outcome outcome;
-  FileSizeLimit limit(failing == Failing::SizeLimit, transfers);
   try {
     if (in_blocks) {
       ConvertLines(*text, *out, plan, ',', shape, 0);
@@ -107,9 +69,6 @@ Outcome Convert(const test::TempDir& dir, const std::string& parameters, bool in
   }
   ReplaceTransferAction(failing_file, real_transfer);
   CloseLineFile(*out);
-  // A close whose write-out failed keeps the handle; what it held is gone.
-  limit.Lift();
-  if (StateOf(*out) == StateWriting) CloseLineFile(*out);
   CloseLineFile(*text);
   PendingIoCode = 0;
   outcome.Output = test::TempDir::Read(dir.Path("out.csv"));
@@ -132,18 +91,13 @@ TEST(ConvertInBlocks, FailuresLeaveWhatTheLineByLineLoopLeaves) {
   const Outcome whole = Convert(dir, parameters, false, Failing::Reads, 1 << 30);
   ASSERT_EQ(whole.Code, 0);
   ASSERT_EQ(Convert(dir, parameters, true, Failing::Reads, 1 << 30), whole);
-  std::vector<Failing> failings = {Failing::WriteOuts, Failing::Reads};
-#if !defined(_WIN32)
-  failings.push_back(Failing::SizeLimit);
-#endif
-  for (Failing failing : failings) {
-    // Every transfer fails once, or the limit falls at every byte, until the
-    // run needs no more.
+  for (Failing failing : {Failing::WriteOuts, Failing::Reads}) {
+    // Every transfer fails once, until the run needs no more.
     for (int k = 0;; ++k) {
       const Outcome by_line = Convert(dir, parameters, false, failing, k);
       const Outcome in_blocks = Convert(dir, parameters, true, failing, k);
       ASSERT_EQ(in_blocks.Output, by_line.Output)
-          << (failing == Failing::Reads ? "read " : "write-out or limit ") << k;
+          << (failing == Failing::Reads ? "read " : "write-out ") << k;
       ASSERT_EQ(in_blocks.Code, by_line.Code) << k;
       ASSERT_EQ(in_blocks.Location, by_line.Location) << k;
       if (by_line.Code == 0) {
@@ -157,7 +111,6 @@ TEST(ConvertInBlocks, FailuresLeaveWhatTheLineByLineLoopLeaves) {
 // Output blocks of every room from none up, filled by records whose text is
 // the longest the layout gives (every byte a quote, doubled): a record that
 // is converted into a block must fit it with its copy slack and line end.
-// Written at offsets, and through the write turn (a wrapped write-out).
 TEST(ConvertInBlocks, OutputBlocksOfAnyRoomTakeTheLongestRecords) {
   test::TempDir dir;
   std::string text;
@@ -170,10 +123,8 @@ TEST(ConvertInBlocks, OutputBlocksOfAnyRoomTakeTheLongestRecords) {
   for (std::size_t room = 0; room < 200; ++room) {
     for (unsigned jobs : {1u, 3u}) {
       const BlockShape shape{2, 40, jobs, room};
-      for (Failing wrapped : {Failing::Reads, Failing::WriteOuts}) {
-        ASSERT_EQ(Convert(dir, parameters, true, wrapped, 1 << 30, shape), whole)
-            << "output room " << room << ", jobs " << jobs;
-      }
+      ASSERT_EQ(Convert(dir, parameters, true, Failing::Reads, 1 << 30, shape), whole)
+          << "output room " << room << ", jobs " << jobs;
     }
   }
 }
@@ -182,7 +133,7 @@ TEST(ConvertInBlocks, OutputBlocksOfAnyRoomTakeTheLongestRecords) {
 // The writing thread only writes. With 200 one-byte quoted fields over
 // records full of quotes and commas (the text grows fourfold and more), on
 // the shapes of two to eight CPUs, no output byte is converted by a thread
-// while it holds the write turn (which the wrapped write-outs keep).
+// while it holds the write turn.
 TEST(ConvertInBlocks, NothingIsConvertedWithTheWriteTurn) {
   test::TempDir dir;
   std::string record;
@@ -202,7 +153,7 @@ TEST(ConvertInBlocks, NothingIsConvertedWithTheWriteTurn) {
   for (unsigned cpus : {2u, 4u, 8u}) {
     const BlockShape shape = BlockShapeFor(cpus, plan, kFileCapacity);
     const TurnCounts before = ReadTurnCounts();
-    ASSERT_EQ(Convert(dir, parameters, true, Failing::WriteOuts, 1 << 30, shape, true), whole);
+    ASSERT_EQ(Convert(dir, parameters, true, Failing::Reads, 1 << 30, shape, true), whole);
     const TurnCounts after = ReadTurnCounts();
     const std::uint64_t converted = after.Converted - before.Converted;
     const std::uint64_t by_writer = after.ConvertedInWriteTurn - before.ConvertedInWriteTurn;

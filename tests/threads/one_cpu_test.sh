@@ -3,9 +3,8 @@
 # converts line by line: standard output (the failure report with its code
 # location), exit status and the output file must be the same bytes, for
 # texts large enough to go in blocks, on success and on every failure: a
-# file-size limit at many sizes (among them at, just after and inside the
-# blocks a run on all CPUs writes at their offsets), a full disk, a reader
-# that leaves, and memory that runs out.
+# file-size limit at many sizes, a full disk, a reader that leaves, and
+# memory that runs out.
 # Usage: one_cpu_test.sh PATH-TO-TABULON. Exits 77 (skipped) with one CPU.
 set -uo pipefail
 export LC_ALL=C
@@ -39,8 +38,6 @@ awk 'BEGIN {
   printf "999999last line"
 }' >big.txt
 head -c 2500000 big.txt >ctrlz.txt && printf '\032tail\r\n' >>ctrlz.txt && cat big.txt >>ctrlz.txt
-# Twice the text without its long line: blocks from 2 MiB to the end.
-for copy in 1 2; do grep -av '^0123456789' big.txt; done >blocks.txt
 # A line of 24 MB that one field keeps whole, among ordinary records, in
 # the part converted in blocks.
 printf 'X,6\r\nX,30000000\r\n' >wide.txt
@@ -73,41 +70,7 @@ both "Ctrl-Z inside a block" '$T -h -f ../p.txt ../ctrlz.txt out.csv'
 for limit in 0 1 2 1000 65535 65536 65537 131074 524287 1000001 1048576 2097153 2500000 3000001 4000000; do
   both "file-size limit $limit" "prlimit --fsize=$limit \$T -f ../p.txt ../big.txt out.csv"
 done
-# The blocks of a run on all CPUs, as offset and size: each is written at
-# its offset (pwrite) into a regular file. Limits at the start of each, one
-# byte into it and half way through it, over the text that goes in blocks
-# from its first 2 MiB to its end.
-if command -v strace >/dev/null && strace -f -qq -e trace=none true 2>/dev/null; then
-  # A trace of its own per thread: no call is cut in two by another's.
-  strace -ff -qq -e trace=pwrite64 -o trace ./tabulon -f p.txt blocks.txt blocks.csv >/dev/null
-  blocks=$(cat trace.* | sed -nE 's/^pwrite64\([0-9]+, .*, ([0-9]+), ([0-9]+)\) = [0-9]+$/\2 \1/p' |
-    sort -n)
-  if [[ -z $blocks ]]; then
-    echo "FAIL no block was written at its offset"
-    failed=1
-  fi
-  while read -r offset size; do
-    [[ -n $offset ]] || continue
-    for limit in "$offset" "$((offset + 1))" "$((offset + size / 2))"; do
-      both "file-size limit $limit (block at $offset)" \
-        "prlimit --fsize=$limit \$T -f ../p.txt ../blocks.txt out.csv"
-    done
-  done <<<"$blocks"
-fi
 both "full disk" '$T -h -f ../p.txt ../big.txt /dev/full'
-# A file system that fills up inside the blocks: where one writer meets the
-# full disk, the run on all CPUs meets it too, with the space of the blocks
-# written beyond given back. Only where a small tmpfs can be mounted (root).
-mkdir disk
-if mount -t tmpfs -o size=1m tmpfs disk 2>/dev/null; then
-  umount disk
-  for size in 2500 2900 3300 3700 4100 4500 4900 5300 5700 6100 6500; do
-    both "full file system of $size KiB" "mkdir disk && mount -t tmpfs -o size=${size}k tmpfs disk &&
-      { \$T -f ../p.txt ../blocks.txt disk/out.csv; status=\$?; cp disk/out.csv out.csv;
-        umount disk; rmdir disk; exit \$status; }"
-  done
-fi
-rmdir disk
 for count in 10 70000 1000000 3000000; do
   both "reader leaves after $count bytes" "mkfifo out.csv && { head -c $count out.csv >head.txt & } &&
     \$T -f ../p.txt ../big.txt out.csv; status=\$?; wait; rm out.csv; exit \$status"

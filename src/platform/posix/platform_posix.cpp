@@ -254,49 +254,6 @@ std::int32_t Write(Handle handle, const char* data, std::size_t size) {
   return 0;
 }
 
-bool IsRegularFile(Handle handle) {
-  struct stat st {};
-  return handle != kConsoleHandle && ::fstat(static_cast<int>(handle), &st) == 0 &&
-         S_ISREG(st.st_mode);
-}
-
-std::int32_t WriteAt(Handle handle, const char* data, std::size_t size, std::uint64_t offset,
-                     std::size_t& written) {
-  written = 0;
-  while (written < size) {
-    ssize_t n = ::pwrite(static_cast<int>(handle), data + written, size - written,
-                         static_cast<off_t>(offset + written));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return CodeOf(errno, nullptr);
-    }
-    if (n == 0) return kIoGeneralFailure;
-    written += static_cast<std::size_t>(n);
-  }
-  return 0;
-}
-
-std::int32_t FilePosition(Handle handle, std::uint64_t& offset) {
-  off_t at = ::lseek(static_cast<int>(handle), 0, SEEK_CUR);
-  if (at < 0) return CodeOf(errno, nullptr);
-  offset = static_cast<std::uint64_t>(at);
-  return 0;
-}
-
-std::int32_t SetFilePosition(Handle handle, std::uint64_t offset) {
-  if (::lseek(static_cast<int>(handle), static_cast<off_t>(offset), SEEK_SET) < 0) {
-    return CodeOf(errno, nullptr);
-  }
-  return 0;
-}
-
-std::int32_t TruncateFile(Handle handle, std::uint64_t size) {
-  for (;;) {
-    if (::ftruncate(static_cast<int>(handle), static_cast<off_t>(size)) == 0) return 0;
-    if (errno != EINTR) return CodeOf(errno, nullptr);
-  }
-}
-
 std::int32_t Close(Handle handle) {
   if (handle == kConsoleHandle) return 0;
   ForgetOpenInput(static_cast<int>(handle));

@@ -219,53 +219,6 @@ std::int32_t Write(Handle handle, const char* data, std::size_t size) {
   return 0;
 }
 
-bool IsRegularFile(Handle handle) {
-  BY_HANDLE_FILE_INFORMATION info{};
-  return (::GetFileType(ToHandle(handle)) & ~static_cast<DWORD>(FILE_TYPE_REMOTE)) ==
-             FILE_TYPE_DISK &&
-         ::GetFileInformationByHandle(ToHandle(handle), &info) &&
-         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-std::int32_t WriteAt(Handle handle, const char* data, std::size_t size, std::uint64_t offset,
-                     std::size_t& written) {
-  written = 0;
-  while (written < size) {
-    // A synchronous handle writes at the offset given and moves its file
-    // pointer: the caller sets the pointer before the next plain write.
-    const std::uint64_t at = offset + written;
-    OVERLAPPED where{};
-    where.Offset = static_cast<DWORD>(at);
-    where.OffsetHigh = static_cast<DWORD>(at >> 32);
-    DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - written, 0x40000000));
-    DWORD done = 0;
-    if (!::WriteFile(ToHandle(handle), data + written, chunk, &done, &where)) return LastCode();
-    if (done == 0) return kIoWriteFault;
-    written += done;
-  }
-  return 0;
-}
-
-std::int32_t FilePosition(Handle handle, std::uint64_t& offset) {
-  LARGE_INTEGER zero{};
-  LARGE_INTEGER at{};
-  if (!::SetFilePointerEx(ToHandle(handle), zero, &at, FILE_CURRENT)) return LastCode();
-  offset = static_cast<std::uint64_t>(at.QuadPart);
-  return 0;
-}
-
-std::int32_t SetFilePosition(Handle handle, std::uint64_t offset) {
-  LARGE_INTEGER to{};
-  to.QuadPart = static_cast<LONGLONG>(offset);
-  return ::SetFilePointerEx(ToHandle(handle), to, nullptr, FILE_BEGIN) ? 0 : LastCode();
-}
-
-std::int32_t TruncateFile(Handle handle, std::uint64_t size) {
-  // The end of the file is set where its pointer is.
-  if (std::int32_t code = SetFilePosition(handle, size)) return code;
-  return ::SetEndOfFile(ToHandle(handle)) ? 0 : LastCode();
-}
-
 std::int32_t Close(Handle handle) {
   return ::CloseHandle(ToHandle(handle)) ? 0 : LastCode();
 }
