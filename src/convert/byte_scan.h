@@ -51,8 +51,10 @@ inline int BytesAfterFlag(std::uint64_t flags) {
   return std::countl_zero(flags) >> 3;
 }
 
-// Four full-width blanks (0x81 0x40 four times) as one eight-byte load sees them.
+// Four full-width blanks (0x81 0x40 four times) and eight blanks as one
+// eight-byte load sees them.
 inline constexpr std::uint64_t kFourWideBlanks = 0x4081408140814081ULL;
+inline constexpr std::uint64_t kEightBlanks = 0x2020202020202020ULL;
 
 inline bool IsWideBlankAt(const char* p) {
   return static_cast<unsigned char>(p[0]) == kWideBlankLead &&
@@ -68,6 +70,9 @@ TABULON_INLINE const char* SkipLeadingBlanks(const char* begin, const char* end,
   while (end - p > 1) {
     char first = *p;
     if (first == kBlank) {
+      // Long padding goes a word at a time with one compare; the word's
+      // bytes lie inside the value and before its last byte.
+      while (end - p >= 9 && Load8(p) == kEightBlanks) p += 8;
       int run;
       if (window_end - p >= 8) {
         run = BytesBeforeFlag(~BytesEqual(Load8(p), kBlank) & kHighs);
@@ -98,6 +103,8 @@ TABULON_INLINE const char* SkipTrailingBlanks(const char* begin, const char* end
   while (q - begin > 1) {
     char last = q[-1];
     if (last == kBlank) {
+      // A word at a time while the word lies after the first byte.
+      while (q - begin >= 9 && Load8(q - 8) == kEightBlanks) q -= 8;
       int run;
       if (q - window_begin >= 8) {
         run = BytesAfterFlag(~BytesEqual(Load8(q - 8), kBlank) & kHighs);
@@ -111,12 +118,14 @@ TABULON_INLINE const char* SkipTrailingBlanks(const char* begin, const char* end
       last = q[-1];
     }
     if (static_cast<unsigned char>(last) != kWideBlankTrail || !IsWideBlankAt(q - 2)) return q;
-    // Four pairs at a time: every pair but the first follows a 0x40, which
-    // ends a character, so only the first needs the lead-byte walk.
-    // (At least one byte stays before them, so the next round may read q[-1].)
+    // Four pairs at a time: every pair but the lowest of the run follows a
+    // 0x40, which ends a character, so only the lowest needs the lead-byte
+    // walk. (At least one byte stays before them, so the next round may
+    // read q[-1].)
     if (q - begin >= 9 && Load8(q - 8) == kFourWideBlanks) {
-      if (!StartsCharacter(begin, q - 8)) return q - 6;
       q -= 8;
+      while (q - begin >= 9 && Load8(q - 8) == kFourWideBlanks) q -= 8;
+      if (!StartsCharacter(begin, q)) return q + 2;
       continue;
     }
     if (!StartsCharacter(begin, q - 2)) return q;
