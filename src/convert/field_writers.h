@@ -58,9 +58,16 @@ char* WriteScalarFieldOutOfLine(char* out, const FieldPlan& field, std::string_v
                                 RecordScan& scan);
 
 #if TABULON_BYTE_MASKS
-// --- the masked writers: one per field kind and load width, and the
-// out-of-line scalar writer for a field too long for every load ---
+// --- the masked writers: one per field kind and load width, and a call to
+// the scalar writer of the kind for a field too long for every load ---
 static_assert(kMaskedWriterCount <= 256, "a masked writer index fits FieldPlan::MaskedWriter");
+
+// One function per kind: the masked table's jump picks it, and each saves
+// only the registers its own kind uses.
+template <TrimKind kTrim, TextKind kText>
+[[gnu::noinline]] char* WriteLongField(char* out, std::string_view value, RecordScan& scan) {
+  return WriteScalarField<kTrim, kText>(out, value, scan);
+}
 
 template <bool kCommaMode>
 struct MaskedWriter {
@@ -74,7 +81,7 @@ struct MaskedWriter {
     constexpr FieldKind kKind = FieldKindAt(I / kMaskedChoices);
     constexpr std::size_t kLoad = I % kMaskedChoices;
     if constexpr (kLoad == kMaskLoadCount) {
-      return WriteScalarFieldOutOfLine(Out, Field, {Value, Field.Length}, Scan);
+      return WriteLongField<kKind.Trim, kKind.Text>(Out, {Value, Field.Length}, Scan);
     } else {
       return WriteMaskedField<kKind.Trim, kKind.Text, kMaskLoadBlocks[kLoad], kCommaMode>(
           Out, Value, static_cast<unsigned>(Field.Length), Field.MaskBits);
