@@ -5,8 +5,10 @@
 // count, /proc/PID/io), which a linear program makes no more of for the
 // large input than for the ten small ones, and the peak memory, bounded by a
 // small constant where the program streams and by a small multiple of the
-// line where one line must be held whole. (Their CPU time per byte is timed
-// by bench/run.sh scale, away from the test suite.)
+// line where one line must be held whole. The instructions a run executes
+// (valgrind's count, when valgrind is there) show that its CPU cost grows
+// no faster than its input. (Their CPU time per byte is timed by
+// bench/run.sh scale, away from the test suite.)
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -233,6 +235,58 @@ TEST_F(ScaleTest, TenMillionEmptyLines) {
   // Streaming: the peak does not grow with the number of lines.
   EXPECT_LT(large.PeakBytes, small.PeakBytes + 8 * kMiB)
       << "peak bytes: small " << small.PeakBytes << ", large " << large.PeakBytes;
+}
+
+// The instructions a run of the converter executes, as valgrind counts them
+// (the same on a busy machine as on a quiet one); -1 without valgrind.
+std::int64_t CountInstructions(const tabulon::test::TempDir& dir,
+                               const std::vector<std::string>& args) {
+  if (std::system("valgrind --version >/dev/null 2>&1") != 0) return -1;
+  const std::string log = dir.Path("valgrind.txt");
+  std::string command = "valgrind --tool=callgrind --callgrind-out-file=/dev/null " TABULON_BINARY;
+  for (const std::string& a : args) command += " '" + a + "'";
+  command += " >/dev/null 2>'" + log + "'";
+  if (std::system(command.c_str()) != 0) return 0;
+  std::ifstream text(log);
+  std::string line;
+  while (std::getline(text, line)) {
+    const std::size_t at = line.find("Collected : ");
+    if (at != std::string::npos) return std::stoll(line.substr(at + 12));
+  }
+  return 0;
+}
+
+// Linear CPU cost: ten times the input takes no more instructions than ten
+// runs of the small input (which pay the start-up ten times), within a
+// tenth. A cost that grows with what came before (a line scanned again from
+// its start at every read, a table copied at every entry) fails it.
+TEST_F(ScaleTest, InstructionsGrowLinearly) {
+  if (kSanitized) GTEST_SKIP() << "valgrind does not run a sanitized program";
+  struct Case {
+    const char* Name;
+    std::string Params, SmallParams, Text, SmallText;
+  };
+  const std::int64_t line = 4 * kMiB;
+  const std::string piece = "E,2,T,\"Code\"\r\nn\t$1\tz\r\n";
+  const Case cases[] = {
+      {"a line held whole", Write("lp.txt", "", 0, "N," + std::to_string(line) + "\r\n"), "",
+       Write("l.txt", "0123456789", line / 10, "\r\n"),
+       Write("ls.txt", "0123456789", line / 100, "\r\n")},
+      {"a long parameter file", Write("pp.txt", piece, 50000), Write("pps.txt", piece, 5000),
+       Write("p.txt", std::string(100000, '0') + "\r\n", 1), ""},
+  };
+  for (const Case& c : cases) {
+    const std::string& small_params = c.SmallParams.empty() ? c.Params : c.SmallParams;
+    const std::string& small_text = c.SmallText.empty() ? c.Text : c.SmallText;
+    const std::int64_t large = CountInstructions(Dir, {"-f", c.Params, c.Text, Path("o.csv")});
+    if (large < 0) GTEST_SKIP() << "valgrind is not installed";
+    const std::int64_t small =
+        CountInstructions(Dir, {"-f", small_params, small_text, Path("o.csv")});
+    std::printf("%s: %lld instructions, a tenth of it: %lld\n", c.Name,
+                static_cast<long long>(large), static_cast<long long>(small));
+    ASSERT_GT(small, 0) << c.Name;
+    EXPECT_LE(large, kSizeRatio * small + kSizeRatio * small / 10) << c.Name;
+  }
 }
 
 // The peak memory of a large text converted in blocks, with the shape of a
