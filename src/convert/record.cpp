@@ -17,9 +17,10 @@ TABULON_INLINE std::string_view CutOut(const FieldPlan& field, std::string_view 
 
 // The searches for quotes and commas stop where the fields end: the bytes
 // after the layout can be many.
-TABULON_INLINE RecordScan ScanOf(std::string_view record, const RecordPlan& plan, char separator) {
-  return RecordScan(record, record.data() + std::min(record.size(), plan.BytesReached),
-                    separator == ',');
+TABULON_INLINE RecordScan ScanOf(std::string_view record, const RecordPlan& plan, char separator,
+                                 std::size_t readable_after = 0) {
+  return RecordScan(record, readable_after,
+                    record.data() + std::min(record.size(), plan.BytesReached), separator == ',');
 }
 
 // Every field text is followed by the separator, and the last one is taken
@@ -36,12 +37,13 @@ TABULON_INLINE char* WriteScalarFields(char* out, std::string_view record, const
 
 #if TABULON_BYTE_MASKS
 // The same for a record that every field lies inside, with kMaskedTail
-// readable bytes after it; one loop for each separator, so that the 'E'
-// fields of a tab-separated run take no comma test.
+// readable bytes after it, which the long fields' copies may read too; one
+// loop for each separator, so that the 'E' fields of a tab-separated run
+// take no comma test.
 template <bool kCommaMode>
 TABULON_INLINE char* WriteMaskedFieldsAs(char* out, std::string_view record, const RecordPlan& plan,
                                          char separator) {
-  RecordScan scan = ScanOf(record, plan, separator);
+  RecordScan scan = ScanOf(record, plan, separator, kMaskedTail);
   for (const FieldPlan& field : plan.Fields) {
     out = WriteMaskedFieldOf<kCommaMode>(out, field, record.data() + field.Offset, scan);
     *out++ = separator;
