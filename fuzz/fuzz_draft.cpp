@@ -64,8 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // in their own blocks. The kinds are those of the records after a row of
   // names; the row itself never splits a character at the layout's
   // boundaries.
-  std::vector<std::string_view> all(records.Ends.size());
-  for (std::size_t i = 0; i < all.size(); ++i) all[i] = records.Record(i);
+  std::vector<std::string_view> all = records.Records();
   if (check::FirstIsNamesRow(all)) all.erase(all.begin());
   if (check::FindKinds(all, whole_file).Found()) return 0;
   for (const check::Tally& split : findings.SplitFields) FUZZ_CHECK(split.Count == 0);

@@ -152,7 +152,7 @@ const Text* ReadDraftSample(LineFile& text, SampleRecords& sample, bool& whole_f
 }
 
 std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sample,
-                      const std::vector<std::string>& names) {
+                      const std::vector<std::string>& names, const std::vector<bool>& quoted) {
   std::string out;
   AppendCp932(out, messages::kDraftTitle);
   EndLine(out);
@@ -187,7 +187,9 @@ std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sampl
     std::string name(messages::kCheckField.Cp932);
     name += std::to_string(i + 1);
     if (i < names.size() && !names[i].empty()) name = names[i];
-    AppendFieldLine(out, TypeCode(field.Kind), field.Width, TrimCode(field), name);
+    char type = TypeCode(field.Kind);
+    if (type == 'N' && i < quoted.size() && quoted[i]) type = 'X';
+    AppendFieldLine(out, type, field.Width, TrimCode(field), name);
   }
   return out;
 }
@@ -207,24 +209,10 @@ std::vector<bool> FieldsHoldingSeparators(const std::vector<std::string_view>& r
   std::vector<bool> holding(layout.Fields.size(), false);
   for (std::string_view r : records) {
     for (std::size_t c = 0; c < r.size() && c < field_at.size(); ++c) {
-      if (r[c] == ',' || r[c] == '\t' || r[c] == '"') holding[field_at[c]] = true;
+      if (IsSeparatorByte(static_cast<unsigned char>(r[c]))) holding[field_at[c]] = true;
     }
   }
   return holding;
-}
-
-// The draft's field lines of plain type that `holding` marks, quoted (X).
-void QuoteHoldingFields(const std::vector<bool>& holding, std::string& text) {
-  std::size_t field = 0;
-  for (std::size_t at = 0; at < text.size();) {
-    if (text[at] != '#') {
-      if (field < holding.size() && holding[field] && text[at] != 'E') text[at] = 'X';
-      ++field;
-    }
-    const std::size_t end = text.find("\r\n", at);
-    if (end == std::string::npos) break;
-    at = end + 2;
-  }
 }
 
 }  // namespace
@@ -247,9 +235,7 @@ const Text* DraftOf(const std::vector<std::string_view>& records, bool whole_fil
     for (const draft::DraftField& f : layout.Fields) widths.push_back(f.Width);
     names = NamesOfRow(names_row, widths);
   }
-  std::string text = DraftText(layout, sample, names);
-  QuoteHoldingFields(FieldsHoldingSeparators(records, layout), text);
-  out += text;
+  out += DraftText(layout, sample, names, FieldsHoldingSeparators(records, layout));
   return nullptr;
 }
 
@@ -259,8 +245,7 @@ const Text* DraftSampleText(const SampleRecords& records, bool whole_file, const
   if (refusal == &messages::kDraftTooLong && LooksBinary(records))
     refusal = &messages::kDraftBinary;
   if (refusal) return refusal;
-  std::vector<std::string_view> all(records.Ends.size());
-  for (std::size_t i = 0; i < all.size(); ++i) all[i] = records.Record(i);
+  const std::vector<std::string_view> all = records.Records();
   if (draft::LayoutLength(all) == 0) return &messages::kDraftEmpty;
   // UTF-8 text reads as bytes that are no code page 932 characters: that
   // reason first, since it says what to do.

@@ -25,17 +25,6 @@ inline constexpr std::size_t kLongestRecord = 65536;
 // The records kept, however short they are.
 inline constexpr std::size_t kSampleRecords = std::size_t{1} << 16;
 
-// The records of the sample: their bytes one after another, and where each
-// ends.
-struct SampleRecords {
-  std::string Bytes;
-  std::vector<std::size_t> Ends;
-  std::string_view Record(std::size_t i) const {
-    std::size_t begin = i == 0 ? 0 : Ends[i - 1];
-    return std::string_view(Bytes).substr(begin, Ends[i] - begin);
-  }
-};
-
 // What the sample showed about the file as a whole.
 struct DraftSample {
   std::size_t Records = 0;         // records read
@@ -46,9 +35,11 @@ struct DraftSample {
 };
 
 // The parameter file of a drafted layout, each line ended by CR LF. A field
-// whose `names` entry is missing or empty is named 項目n (field n).
+// whose `names` entry is missing or empty is named 項目n (field n); a field
+// of plain type that `quoted` marks is written quoted (X) instead.
 std::string DraftText(const draft::DraftLayout& layout, const DraftSample& sample,
-                      const std::vector<std::string>& names = {});
+                      const std::vector<std::string>& names = {},
+                      const std::vector<bool>& quoted = {});
 
 // Appends the draft of `records` (the sample's, or one kind's, with the ends
 // of its key as `cuts`) to `out`, its header names taken from `names_row`

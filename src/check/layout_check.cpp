@@ -32,10 +32,6 @@ struct BlockMasks {
   std::uint32_t Sep = 0;   // a comma, a TAB or a double quote
 };
 
-constexpr bool IsSeparatorByte(unsigned char b) {
-  return b == ',' || b == '\t' || b == '"';
-}
-
 inline BlockMasks ClassifyBytes(const unsigned char* p, std::size_t n) {
   BlockMasks m;
   for (std::size_t i = 0; i < n; ++i) {
@@ -345,15 +341,10 @@ void RecordScanner::End() {
 
 namespace {
 
-// The records of the sample, kept while their kinds are not known yet.
-struct KeptRecords {
-  std::string Bytes;
-  std::vector<std::size_t> Ends;
+// The records of the sample, kept while their kinds are not known yet, and
+// which of them lost a lone CR.
+struct KeptRecords : SampleRecords {
   std::vector<bool> LoneCr;
-  std::string_view Record(std::size_t i) const {
-    const std::size_t begin = i == 0 ? 0 : Ends[i - 1];
-    return std::string_view(Bytes).substr(begin, Ends[i] - begin);
-  }
 };
 
 // The kind whose records fit the layout's width best (the most common on a tie).
@@ -444,8 +435,7 @@ class KindedFeed {
   // the part of the record being read, if any.
   void HandOver(bool whole_file) {
     Keeping = false;
-    std::vector<std::string_view> records;
-    for (std::size_t i = 0; i < Kept.Ends.size(); ++i) records.push_back(Kept.Record(i));
+    const std::vector<std::string_view> records = Kept.Records();
     // A row of names on line 1 is no record: the kinds are those of the rest.
     const std::size_t skip = NamesRowFirst(records) ? 1 : 0;
     Findings.NamesRow = skip == 1;

@@ -29,6 +29,12 @@ struct Tally {
   }
 };
 
+// A comma, a TAB or a double quote: in a field of plain type, it breaks the
+// output's columns.
+constexpr bool IsSeparatorByte(unsigned char b) {
+  return b == ',' || b == '\t' || b == '"';
+}
+
 // The field positions of a layout, as the conversion cuts them.
 struct CheckLayout {
   bool Present = false;                  // false: the parameter file drew a diagnostic

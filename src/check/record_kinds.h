@@ -27,6 +27,23 @@
 
 namespace tabulon::check {
 
+// The records of a sample: their bytes one after another, and where each
+// ends.
+struct SampleRecords {
+  std::string Bytes;
+  std::vector<std::size_t> Ends;
+  std::string_view Record(std::size_t i) const {
+    std::size_t begin = i == 0 ? 0 : Ends[i - 1];
+    return std::string_view(Bytes).substr(begin, Ends[i] - begin);
+  }
+  // Every record, in order.
+  std::vector<std::string_view> Records() const {
+    std::vector<std::string_view> all(Ends.size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = Record(i);
+    return all;
+  }
+};
+
 inline constexpr std::size_t kKeyPositions = 16;
 inline constexpr std::size_t kMaxKinds = 8;
 inline constexpr std::size_t kProfileColumns = 512;
