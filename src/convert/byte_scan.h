@@ -1,18 +1,26 @@
-// Byte scans of the record path, eight bytes at a time.
+// Byte scans of the record path, 16 bytes at a time with SSE2 and eight
+// bytes at a time without it.
 //
 // The trims here work on a value [begin, end) that lies inside a readable
 // window [window_begin, window_end) (the whole record when called from the
-// converter, the value itself otherwise). Eight-byte loads never leave the
-// window; what they see beyond the value is masked off, so the result is
-// exactly the byte-by-byte rule's.
+// converter, the value itself otherwise). The loads never leave the window;
+// what they see beyond the value is masked off, so the result is exactly the
+// byte-by-byte rule's.
 #pragma once
 
+#include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "base/cp932.h"
+#include "base/simd.h"
 #include "convert/inline.h"
+
+#if TABULON_SSE2
+#include <emmintrin.h>
+#endif
 
 namespace tabulon::scan {
 
@@ -61,6 +69,100 @@ inline bool IsWideBlankAt(const char* p) {
          static_cast<unsigned char>(p[1]) == kWideBlankTrail;
 }
 
+#if TABULON_SSE2
+// 16 bytes at a time: bit k of the result is set where byte k of the block
+// at `p` differs from the same byte of `pattern`.
+inline unsigned BytesOtherThan(const char* p, __m128i pattern) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, pattern))) ^ 0xFFFFu;
+}
+inline __m128i SixteenBlanks() {
+  return _mm_set1_epi8(kBlank);
+}
+// Eight full-width blanks, 0x81 at the even bytes.
+inline __m128i EightWideBlanks() {
+  return _mm_set1_epi16(static_cast<short>(kWideBlankTrail << 8 | kWideBlankLead));
+}
+#endif
+
+// The runs of padding at either end of a value. Each takes whole blocks of
+// 16 bytes where SSE2 is there and the block lies in the read window, and
+// eight-byte words otherwise.
+
+// The first byte other than a blank in [p, end), or a place at or after
+// `end` when there is none.
+TABULON_INLINE const char* BlanksEnd(const char* p, const char* end, const char* window_end) {
+#if TABULON_SSE2
+  const __m128i blanks = SixteenBlanks();
+  for (std::ptrdiff_t room = std::min(end - p, window_end - p - 15); room > 0; room -= 16) {
+    if (const unsigned others = BytesOtherThan(p, blanks)) return p + std::countr_zero(others);
+    p += 16;
+  }
+  if (p >= end) return p;
+#endif
+  while (end - p >= 8 && Load8(p) == kEightBlanks) p += 8;
+  if (window_end - p >= 8) return p + BytesBeforeFlag(~BytesEqual(Load8(p), kBlank) & kHighs);
+  while (p < end && *p == kBlank) ++p;
+  return p;
+}
+
+// Where the run of whole full-width blanks from `p` ends inside the value.
+TABULON_INLINE const char* PairsEnd(const char* p, const char* end, const char* window_end) {
+#if TABULON_SSE2
+  const __m128i pairs = EightWideBlanks();
+  for (std::ptrdiff_t room = std::min(end - p, window_end - p - 15); room > 0; room -= 16) {
+    if (const unsigned others = BytesOtherThan(p, pairs)) {
+      p += std::countr_zero(others) & ~1;
+      // A pair that the value's end cuts is none: back to the last whole one.
+      return p > end ? end - ((end - p) & 1) : p;
+    }
+    p += 16;
+  }
+  if (p >= end) return end - ((end - p) & 1);
+#endif
+  while (end - p >= 8 && Load8(p) == kFourWideBlanks) p += 8;
+  while (end - p >= 2 && IsWideBlankAt(p)) p += 2;
+  return p;
+}
+
+// One past the last byte other than a blank in [begin, q), or a place at or
+// before `begin` when there is none.
+TABULON_INLINE const char* BlanksStart(const char* q, const char* begin, const char* window_begin) {
+#if TABULON_SSE2
+  const __m128i blanks = SixteenBlanks();
+  for (std::ptrdiff_t room = std::min(q - begin, q - window_begin - 15); room > 0; room -= 16) {
+    if (const unsigned others = BytesOtherThan(q - 16, blanks)) {
+      return q - 16 + static_cast<int>(std::bit_width(others));
+    }
+    q -= 16;
+  }
+  if (q <= begin) return q;
+#endif
+  while (q - begin >= 8 && Load8(q - 8) == kEightBlanks) q -= 8;
+  if (q - window_begin >= 8) return q - BytesAfterFlag(~BytesEqual(Load8(q - 8), kBlank) & kHighs);
+  while (q > begin && q[-1] == kBlank) --q;
+  return q;
+}
+
+// Where the run of whole full-width blanks that ends at `q` starts inside
+// the value.
+TABULON_INLINE const char* PairsStart(const char* q, const char* begin, const char* window_begin) {
+#if TABULON_SSE2
+  const __m128i pairs = EightWideBlanks();  // a block ending at q starts at a pair
+  for (std::ptrdiff_t room = std::min(q - begin, q - window_begin - 15); room > 0; room -= 16) {
+    if (const unsigned others = BytesOtherThan(q - 16, pairs)) {
+      q -= (16 - static_cast<int>(std::bit_width(others))) & ~1;
+      return q < begin ? begin + ((begin - q) & 1) : q;
+    }
+    q -= 16;
+  }
+  if (q <= begin) return begin + ((begin - q) & 1);
+#endif
+  while (q - begin >= 8 && Load8(q - 8) == kFourWideBlanks) q -= 8;
+  while (q - begin >= 2 && IsWideBlankAt(q - 2)) q -= 2;
+  return q;
+}
+
 // Where the value [begin, end) starts once its leading blanks (0x20 and the
 // pair 0x81 0x40) are gone. The last byte is never tested on its own, so a
 // trailing single blank stays; a full-width blank in the last two bytes goes.
@@ -70,26 +172,14 @@ TABULON_INLINE const char* SkipLeadingBlanks(const char* begin, const char* end,
   while (end - p > 1) {
     char first = *p;
     if (first == kBlank) {
-      // Long padding goes a word at a time with one compare; the word's
-      // bytes lie inside the value and before its last byte.
-      while (end - p >= 9 && Load8(p) == kEightBlanks) p += 8;
-      int run;
-      if (window_end - p >= 8) {
-        run = BytesBeforeFlag(~BytesEqual(Load8(p), kBlank) & kHighs);
-      } else {
-        run = 0;
-        while (p + run < window_end && run < 8 && p[run] == kBlank) ++run;
-      }
-      p += run;
+      p = BlanksEnd(p, end, window_end);
       if (end - p <= 1) return end - 1;  // the scan stops on the last byte
-      if (run == 8) continue;
       first = *p;
     }
     if (static_cast<unsigned char>(first) != kWideBlankLead || !IsWideBlankAt(p)) return p;
-    // Full-width padding goes four pairs at a time; the bytes tested lie
-    // inside the value, so the result is the pair-by-pair rule's.
-    while (end - p >= 10 && Load8(p + 2) == kFourWideBlanks) p += 8;
-    p += 2;
+    // Every pair of the run lies inside the value, so the result is the
+    // pair-by-pair rule's.
+    p = PairsEnd(p, end, window_end);
   }
   return p;
 }
@@ -103,33 +193,15 @@ TABULON_INLINE const char* SkipTrailingBlanks(const char* begin, const char* end
   while (q - begin > 1) {
     char last = q[-1];
     if (last == kBlank) {
-      // A word at a time while the word lies after the first byte.
-      while (q - begin >= 9 && Load8(q - 8) == kEightBlanks) q -= 8;
-      int run;
-      if (q - window_begin >= 8) {
-        run = BytesAfterFlag(~BytesEqual(Load8(q - 8), kBlank) & kHighs);
-      } else {
-        run = 0;
-        while (q - run > window_begin && run < 8 && q[-run - 1] == kBlank) ++run;
-      }
-      q -= run;
+      q = BlanksStart(q, begin, window_begin);
       if (q - begin <= 1) return begin + 1;  // the first byte stays
-      if (run == 8) continue;
       last = q[-1];
     }
     if (static_cast<unsigned char>(last) != kWideBlankTrail || !IsWideBlankAt(q - 2)) return q;
-    // Four pairs at a time: every pair but the lowest of the run follows a
-    // 0x40, which ends a character, so only the lowest needs the lead-byte
-    // walk. (At least one byte stays before them, so the next round may
-    // read q[-1].)
-    if (q - begin >= 9 && Load8(q - 8) == kFourWideBlanks) {
-      q -= 8;
-      while (q - begin >= 9 && Load8(q - 8) == kFourWideBlanks) q -= 8;
-      if (!StartsCharacter(begin, q)) return q + 2;
-      continue;
-    }
-    if (!StartsCharacter(begin, q - 2)) return q;
-    q -= 2;
+    // Every pair of the run but the lowest follows a 0x40, which ends a
+    // character, so only the lowest needs the lead-byte walk.
+    q = PairsStart(q, begin, window_begin);
+    if (!StartsCharacter(begin, q)) return q + 2;
   }
   return q;
 }

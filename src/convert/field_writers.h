@@ -34,6 +34,13 @@ TABULON_INLINE char* WriteByIndex(std::size_t index, const Writer& writer, char*
 
 // --- the scalar writers: one per field kind ---
 
+// One function per kind: a table's jump picks it, and each saves only the
+// registers its own kind uses.
+template <TrimKind kTrim, TextKind kText>
+[[gnu::noinline]] char* WriteLongField(char* out, std::string_view value, RecordScan& scan) {
+  return WriteScalarField<kTrim, kText>(out, value, scan);
+}
+
 struct ScalarWriter {
   char* Out;
   std::string_view Value;
@@ -42,7 +49,13 @@ struct ScalarWriter {
   template <std::size_t I>
   TABULON_INLINE char* At() const {
     constexpr FieldKind kKind = FieldKindAt(I);
+#if TABULON_BYTE_MASKS
+    // Records the masked writer does not take are rare: their fields are
+    // calls, which keep the record loop small.
+    return WriteLongField<kKind.Trim, kKind.Text>(Out, Value, Scan);
+#else
     return WriteScalarField<kKind.Trim, kKind.Text>(Out, Value, Scan);
+#endif
   }
 };
 
@@ -61,13 +74,6 @@ char* WriteScalarFieldOutOfLine(char* out, const FieldPlan& field, std::string_v
 // --- the masked writers: one per field kind and load width, and a call to
 // the scalar writer of the kind for a field too long for every load ---
 static_assert(kMaskedWriterCount <= 256, "a masked writer index fits FieldPlan::MaskedWriter");
-
-// One function per kind: the masked table's jump picks it, and each saves
-// only the registers its own kind uses.
-template <TrimKind kTrim, TextKind kText>
-[[gnu::noinline]] char* WriteLongField(char* out, std::string_view value, RecordScan& scan) {
-  return WriteScalarField<kTrim, kText>(out, value, scan);
-}
 
 template <bool kCommaMode>
 struct MaskedWriter {

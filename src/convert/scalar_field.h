@@ -7,6 +7,7 @@
 
 #include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -68,47 +69,91 @@ struct RecordScan {
   NextByte Commas;
 };
 
-// `value` quoted (as AppendQuoted quotes it) at `out`: copied in one piece unless it holds a quote.
-TABULON_INLINE char* WriteQuoted(char* out, std::string_view value, RecordScan& scan) {
-  const char* begin = value.data();
-  const char* const end = begin + value.size();
-  *out++ = '"';
 #if TABULON_SSE2
-  if (scan.Window.End - end >= 16) {
-    // Copied 16 bytes at a time, each block's quotes found by the same
-    // load: no search runs ahead of the copy. Every store may run up to 15
-    // bytes past the text; later text overwrites them.
-    const __m128i quote = _mm_set1_epi8('"');
-    const auto quotes_at = [quote](const char* p) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      return std::pair{v, static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, quote)))};
-    };
-    for (;;) {
-      const auto left = static_cast<std::size_t>(end - begin);
-      auto [v, quotes] = quotes_at(begin);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-      if (left < 16) {
-        quotes &= (1u << left) - 1;
-        if (quotes == 0) {
-          out += left;
-          break;
-        }
-      } else if (quotes == 0) {
+// Copies [begin, end) to `out` with every 0x22 doubled, where 16 bytes after
+// `end` are readable (up to `window_end`). A text of 16 bytes and more goes
+// 64 bytes a step where the window has them: one test of the step's quotes
+// while it holds none. Each store may run up to 63 bytes past the text, which
+// the output room allows: the longest text of the 16 bytes and more still
+// to copy, and the copy slack, make 64 bytes. Later text overwrites them.
+TABULON_INLINE char* CopyDoublingQuotes(char* out, const char* begin, const char* end,
+                                        const char* window_end) {
+  const __m128i quote = _mm_set1_epi8('"');
+  const auto load = [](const char* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  };
+  const auto store = [](char* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); };
+  const auto mask = [](__m128i v) { return static_cast<unsigned>(_mm_movemask_epi8(v)); };
+  for (;;) {
+    const auto left = static_cast<std::size_t>(end - begin);
+    std::uint64_t quotes;
+    if (left >= 16 && window_end - begin >= 64) {
+      const __m128i v0 = load(begin);
+      const __m128i v1 = load(begin + 16);
+      const __m128i v2 = load(begin + 32);
+      const __m128i v3 = load(begin + 48);
+      store(out, v0);
+      store(out + 16, v1);
+      store(out + 32, v2);
+      store(out + 48, v3);
+      const __m128i q0 = _mm_cmpeq_epi8(v0, quote);
+      const __m128i q1 = _mm_cmpeq_epi8(v1, quote);
+      const __m128i q2 = _mm_cmpeq_epi8(v2, quote);
+      const __m128i q3 = _mm_cmpeq_epi8(v3, quote);
+      if (mask(_mm_or_si128(_mm_or_si128(q0, q1), _mm_or_si128(q2, q3))) == 0) {
+        if (left <= 64) return out + left;
+        out += 64;
+        begin += 64;
+        continue;
+      }
+      quotes = mask(q0) | std::uint64_t{mask(q1)} << 16 | std::uint64_t{mask(q2)} << 32 |
+               std::uint64_t{mask(q3)} << 48;
+      if (left < 64) quotes &= (std::uint64_t{1} << left) - 1;
+      if (quotes == 0) return out + left;  // the quotes lie after the text
+    } else {
+      const __m128i v = load(begin);
+      store(out, v);
+      quotes = mask(_mm_cmpeq_epi8(v, quote));
+      if (left < 16) quotes &= (1u << left) - 1;
+      if (quotes == 0) {
+        if (left <= 16) return out + left;
         out += 16;
         begin += 16;
         continue;
       }
-      const auto through = static_cast<std::size_t>(std::countr_zero(quotes)) + 1;
-      out += through;
-      *out++ = '"';  // every 0x22 byte doubled
-      begin += through;
     }
-    *out++ = '"';
-    return out;
+    const auto through = static_cast<std::size_t>(std::countr_zero(quotes)) + 1;
+    out += through;
+    *out++ = '"';  // every 0x22 byte doubled
+    begin += through;
   }
+}
+
+// Whether [begin, end), of 16 bytes or more, holds `byte`: every load lies
+// inside it, the last one ending at `end`.
+TABULON_INLINE bool HoldsByte(const char* begin, const char* end, char byte) {
+  const __m128i wanted = _mm_set1_epi8(byte);
+  const auto hits = [wanted](const char* p) {
+    return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), wanted);
+  };
+  __m128i any = hits(end - 16);
+  for (; end - begin > 16; begin += 16) any = _mm_or_si128(any, hits(begin));
+  return _mm_movemask_epi8(any) != 0;
+}
 #endif
-  // Each quote is searched for once: the search that goes on from it also
-  // serves the later fields.
+
+// [begin, end) copied to `out` with every 0x22 doubled and the closing
+// quote after it. Each quote is searched for once: the search that goes on
+// from it also serves the later fields. With SSE2 it serves only values
+// near the end of the read window, and stays out of line so that the copy
+// in blocks keeps its registers.
+#if TABULON_SSE2
+[[gnu::noinline]] inline
+#else
+TABULON_INLINE
+#endif
+    char*
+    WriteQuotedBySearch(char* out, const char* begin, const char* end, RecordScan& scan) {
   while (begin != end && scan.Quotes.In(begin, end)) {
     const char* quote = scan.Quotes.Where();
     out = CopyExact(out, begin, static_cast<std::size_t>(quote - begin) + 1);
@@ -120,14 +165,46 @@ TABULON_INLINE char* WriteQuoted(char* out, std::string_view value, RecordScan& 
   return out;
 }
 
+// `value` quoted (as AppendQuoted quotes it) at `out`.
+TABULON_INLINE char* WriteQuoted(char* out, std::string_view value, RecordScan& scan) {
+  const char* const begin = value.data();
+  const char* const end = begin + value.size();
+  *out++ = '"';
+#if TABULON_SSE2
+  if (scan.Window.End - end >= 16) {
+    // Each block's quotes are found by the load that copies it: no search
+    // runs ahead of the copy.
+    out = CopyDoublingQuotes(out, begin, end, scan.Window.End);
+    *out++ = '"';
+    return out;
+  }
+#endif
+  return WriteQuotedBySearch(out, begin, end, scan);
+}
+
+// Whether a formula field's cut-out `value` holds a comma. The blank trims
+// take no comma, so a long value's `trimmed` text is searched instead; the
+// search of the record serves short values and the other fields.
+template <TrimKind kTrim>
+TABULON_INLINE bool HoldsComma(std::string_view value, std::string_view trimmed, RecordScan& scan) {
+#if TABULON_SSE2
+  const std::string_view searched = kTrim == TrimKind::LeftLow ? value : trimmed;
+  if (searched.size() >= 16) {
+    return HoldsByte(searched.data(), searched.data() + searched.size(), ',');
+  }
+#else
+  static_cast<void>(trimmed);
+#endif
+  return !value.empty() && scan.Commas.In(value.data(), value.data() + value.size());
+}
+
 // The field text of the cut-out `value` (inside the record) for one kind;
 // `out` has room for LongestFieldText(value.size()) + kCopySlack bytes.
 template <TrimKind kTrim, TextKind kText>
 TABULON_INLINE char* WriteScalarField(char* out, std::string_view value, RecordScan& scan) {
   const std::string_view trimmed = TrimAs<kTrim>(value, scan.Window);
   if constexpr (kText == TextKind::Formula) {
-    const bool comma = scan.CommaMode && !value.empty() &&
-                       scan.Commas.In(value.data(), value.data() + value.size());
+    const bool comma = scan.CommaMode && HoldsComma<kTrim>(value, trimmed, scan);
     if (TakesFormulaMark(scan.CommaMode, comma)) *out++ = '=';
   }
   if constexpr (kText == TextKind::Plain) {
