@@ -137,6 +137,10 @@ TABULON_INLINE bool HoldsByte(const char* begin, const char* end, char byte) {
     return _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), wanted);
   };
   __m128i any = hits(end - 16);
+  for (; end - begin > 64; begin += 64) {
+    any = _mm_or_si128(_mm_or_si128(any, _mm_or_si128(hits(begin), hits(begin + 16))),
+                       _mm_or_si128(hits(begin + 32), hits(begin + 48)));
+  }
   for (; end - begin > 16; begin += 16) any = _mm_or_si128(any, hits(begin));
   return _mm_movemask_epi8(any) != 0;
 }
