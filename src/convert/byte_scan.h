@@ -100,12 +100,11 @@ inline __m128i EightWideBlanks() {
 TABULON_INLINE const char* BlanksEnd(const char* p, const char* end, const char* window_end) {
 #if TABULON_SSE2
   const __m128i blanks = SixteenBlanks();
-  for (std::ptrdiff_t room = std::min(end - p, window_end - p - (kScanStep - 1)); room > 0;
-       room -= kScanStep) {
+  while (window_end - p >= kScanStep) {  // p lies in the value
     if (const std::uint32_t others = BytesOtherThan(p, blanks)) return p + std::countr_zero(others);
     p += kScanStep;
+    if (p >= end) return p;
   }
-  if (p >= end) return p;
 #endif
   while (end - p >= 8 && Load8(p) == kEightBlanks) p += 8;
   if (window_end - p >= 8) return p + BytesBeforeFlag(~BytesEqual(Load8(p), kBlank) & kHighs);
@@ -117,16 +116,15 @@ TABULON_INLINE const char* BlanksEnd(const char* p, const char* end, const char*
 TABULON_INLINE const char* PairsEnd(const char* p, const char* end, const char* window_end) {
 #if TABULON_SSE2
   const __m128i pairs = EightWideBlanks();
-  for (std::ptrdiff_t room = std::min(end - p, window_end - p - (kScanStep - 1)); room > 0;
-       room -= kScanStep) {
+  while (window_end - p >= kScanStep) {  // p lies in the value
     if (const std::uint32_t others = BytesOtherThan(p, pairs)) {
       p += std::countr_zero(others) & ~1;
       // A pair that the value's end cuts is none: back to the last whole one.
       return p > end ? end - ((end - p) & 1) : p;
     }
     p += kScanStep;
+    if (p >= end) return end - ((end - p) & 1);
   }
-  if (p >= end) return end - ((end - p) & 1);
 #endif
   while (end - p >= 8 && Load8(p) == kFourWideBlanks) p += 8;
   while (end - p >= 2 && IsWideBlankAt(p)) p += 2;
@@ -138,14 +136,13 @@ TABULON_INLINE const char* PairsEnd(const char* p, const char* end, const char* 
 TABULON_INLINE const char* BlanksStart(const char* q, const char* begin, const char* window_begin) {
 #if TABULON_SSE2
   const __m128i blanks = SixteenBlanks();
-  for (std::ptrdiff_t room = std::min(q - begin, q - window_begin - (kScanStep - 1)); room > 0;
-       room -= kScanStep) {
+  while (q - window_begin >= kScanStep) {  // q lies after the value's first byte
     if (const std::uint32_t others = BytesOtherThan(q - kScanStep, blanks)) {
       return q - kScanStep + static_cast<int>(std::bit_width(others));
     }
     q -= kScanStep;
+    if (q <= begin) return q;
   }
-  if (q <= begin) return q;
 #endif
   while (q - begin >= 8 && Load8(q - 8) == kEightBlanks) q -= 8;
   if (q - window_begin >= 8) return q - BytesAfterFlag(~BytesEqual(Load8(q - 8), kBlank) & kHighs);
@@ -158,15 +155,14 @@ TABULON_INLINE const char* BlanksStart(const char* q, const char* begin, const c
 TABULON_INLINE const char* PairsStart(const char* q, const char* begin, const char* window_begin) {
 #if TABULON_SSE2
   const __m128i pairs = EightWideBlanks();  // a step ending at q starts at a pair
-  for (std::ptrdiff_t room = std::min(q - begin, q - window_begin - (kScanStep - 1)); room > 0;
-       room -= kScanStep) {
+  while (q - window_begin >= kScanStep) {   // q lies after the value's first byte
     if (const std::uint32_t others = BytesOtherThan(q - kScanStep, pairs)) {
       q -= (kScanStep - static_cast<int>(std::bit_width(others))) & ~1;
       return q < begin ? begin + ((begin - q) & 1) : q;
     }
     q -= kScanStep;
+    if (q <= begin) return begin + ((begin - q) & 1);
   }
-  if (q <= begin) return begin + ((begin - q) & 1);
 #endif
   while (q - begin >= 8 && Load8(q - 8) == kFourWideBlanks) q -= 8;
   while (q - begin >= 2 && IsWideBlankAt(q - 2)) q -= 2;
