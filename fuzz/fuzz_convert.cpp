@@ -29,7 +29,7 @@ constexpr std::int32_t kWidths[] = {
 
 std::int32_t WidthOf(std::uint8_t b) {
   if (b >= 0xF8) return kWidths[b - 0xF8];
-  return static_cast<std::int32_t>(b % 141) - 5;  // -5 to 135
+  return static_cast<std::int32_t>(b % 206) - 5;  // -5 to 200
 }
 
 unsigned char CodeOf(std::uint8_t b, std::string_view codes) {

@@ -92,7 +92,7 @@ FieldTable RandomTable(std::mt19937& rng) {
 // --- tests ----------------------------------------------------------------------
 
 TEST(FastTrims, AgreeWithThePlainRulesOnTrickyValues) {
-  const std::vector<std::string> cases = {
+  std::vector<std::string> cases = {
       "",
       " ",
       "  ",
@@ -132,7 +132,28 @@ TEST(FastTrims, AgreeWithThePlainRulesOnTrickyValues) {
       "\x30\x30\x31",
       std::string("\x00\x2F\x30\x31", 4),
   };
+  // Runs of 15 to 70 blanks or pairs, across the scans' steps, around bodies
+  // that end or start them (lead bytes before a trailing pair, a blank
+  // between runs of pairs), and a 0x40 first or a 0x81 last that pairs only
+  // with a byte outside the value.
+  for (std::size_t run = 15; run <= 70; ++run) {
+    std::string pairs;
+    for (std::size_t i = 0; i < run; ++i) pairs += "\x81\x40";
+    cases.push_back("@" + pairs);
+    cases.push_back(pairs + "\x81");
+    for (const std::string body : {"x", "\x83", "\x83\x83\x83", "\x83\x83 "}) {
+      cases.push_back(std::string(run, ' ') + body + std::string(run, ' '));
+      cases.push_back(pairs + body + pairs);
+      cases.push_back(body + pairs.substr(0, run) + " " + pairs);
+    }
+  }
   for (const std::string& v : cases) {
+    // The same inside a window whose bytes around the value pair with its ends.
+    const std::string around = std::string(40, ' ') + "\x81" + v + "@" + std::string(40, ' ');
+    const std::string_view in(around.data() + 41, v.size());
+    const ReadWindow window{around.data(), around.data() + around.size()};
+    EXPECT_EQ(std::string(TrimLeftBlanks(in, window)), reference::TrimLeftBlanks(v)) << v;
+    EXPECT_EQ(std::string(TrimRightBlanks(in, window)), reference::TrimRightBlanks(v)) << v;
     EXPECT_EQ(std::string(TrimLeftBlanks(v)), reference::TrimLeftBlanks(v)) << v;
     EXPECT_EQ(std::string(TrimRightBlanks(v)), reference::TrimRightBlanks(v)) << v;
     EXPECT_EQ(std::string(TrimBothBlanks(v)),
@@ -219,6 +240,7 @@ TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
       {{7, 20, 30, 40, 20, 11}},  // reach 128
       {{64, 65}},                 // reach 129
       {{3, 200}},
+      {{1, 1, 1, 1, 100}},  // a long formula field whose 'Z' trim takes commas
   };
   static constexpr unsigned char kTypes[] = {'X', 'E', 'N'};
   static constexpr unsigned char kTrims[] = {'T', ' ', 'L', 'R', 'Z'};
@@ -285,6 +307,10 @@ TEST(FastRecordPath, MaskedFieldsOfEveryWidth) {
           std::string record =
               round % 2 == 0 ? RandomBytes(rng, static_cast<std::size_t>(width)) : PaddedValue(rng);
           record.resize(static_cast<std::size_t>(width), round % 4 == 1 ? ' ' : '\x81');
+          // Full-width padding across the steps, from either byte of a pair.
+          for (std::size_t i = record.size() / 2; round % 8 == 3 && i < record.size(); ++i) {
+            record[i] = (i + static_cast<std::size_t>(round)) % 2 == 0 ? '\x81' : '\x40';
+          }
           std::string around = record + " \x81\x40 \x81\x40" + std::string(kMaskedTail, ' ');
           char separator = round % 3 == 0 ? '\t' : ',';
           BeginText(*out);

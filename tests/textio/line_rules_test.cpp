@@ -212,12 +212,13 @@ TEST_F(LineRules, NoReadAfterTheEnd) {
 }
 
 // A line of `length` letters, then the stop: every stop byte lands at every
-// offset of a 16-byte and a 64-byte block as the lengths run from 0 to 140.
+// offset of a 16-byte block and of both halves of a 128-byte step as the
+// lengths run from 0 to 270.
 TEST(FastLineReader, EveryStopAtEveryOffset) {
   const Lines stops = {"\n", "\r\n", "\rx\n", "\r", "\x1A"};
   for (const std::string& stop : stops) {
     for (std::size_t lead = 0; lead < 17; ++lead) {
-      for (std::size_t length = 0; length <= 140; ++length) {
+      for (std::size_t length = 0; length <= 270; ++length) {
         std::string data = std::string(lead, 'p') + "\n" + std::string(length, 'a') + stop + "tail";
         for (std::uint32_t capacity : {1u, 3u, 16u, 17u, 128u, kFileCapacity}) {
           ASSERT_EQ(ReadAllFromMemory(data, capacity), reference::TextLines(data))
@@ -229,11 +230,12 @@ TEST(FastLineReader, EveryStopAtEveryOffset) {
   }
 }
 
-// The first pass over 64-byte blocks only looks for bytes at or below the
+// The first pass over 128-byte steps only looks for bytes at or below the
 // Ctrl-Z; other low bytes there (and 0x1B just above) must not stop the line.
 TEST(FastLineReader, LowBytesThatAreNoStops) {
   for (char decoy : {'\0', '\t', '\x0B', '\x0C', '\x0E', '\x19', '\x1B'}) {
-    for (std::size_t length : {31u, 32u, 33u, 63u, 64u, 65u, 70u, 127u, 128u, 129u}) {
+    for (std::size_t length :
+         {31u, 32u, 33u, 63u, 64u, 65u, 70u, 127u, 128u, 129u, 191u, 192u, 193u, 255u, 256u}) {
       for (std::size_t at = 0; at < length; ++at) {
         std::string line(length, 'a');
         line[at] = decoy;
