@@ -125,6 +125,8 @@ TABULON_INLINE const char* PairsEnd(const char* p, const char* end, const char* 
     p += kScanStep;
     if (p >= end) return end - ((end - p) & 1);
   }
+#else
+  static_cast<void>(window_end);  // whole words of pairs lie in the value
 #endif
   while (end - p >= 8 && Load8(p) == kFourWideBlanks) p += 8;
   while (end - p >= 2 && IsWideBlankAt(p)) p += 2;
@@ -163,6 +165,8 @@ TABULON_INLINE const char* PairsStart(const char* q, const char* begin, const ch
     q -= kScanStep;
     if (q <= begin) return begin + ((begin - q) & 1);
   }
+#else
+  static_cast<void>(window_begin);  // whole words of pairs lie in the value
 #endif
   while (q - begin >= 8 && Load8(q - 8) == kFourWideBlanks) q -= 8;
   while (q - begin >= 2 && IsWideBlankAt(q - 2)) q -= 2;
