@@ -60,7 +60,8 @@ RecordPlan MakePlan(const FieldTable& table) {
     start += static_cast<std::uint32_t>(field.Width);
     plan.BytesReached = std::max(plan.BytesReached, field.Offset + field.Length);
     plan.LongestText += LongestFieldText(field.Length);  // at most 2^33 per field
-    plan.MaskedSteps.push_back({field.MaskBits, static_cast<std::uint32_t>(field.Offset),
+    plan.MaskedSteps.push_back({field.MaskBits, field.MaskBits ^ (field.MaskBits >> 1),
+                                static_cast<std::uint32_t>(field.Offset),
                                 static_cast<std::uint32_t>(field.Length), field.MaskedWriter});
   }
   plan.MaskedSteps.emplace_back();  // the record's end

@@ -82,9 +82,10 @@ inline constexpr std::size_t kMaskedRecordEnd = kMaskedWriterCount;
 
 // What the masked record loop reads of a field, packed: its offset and
 // length (below 2^31, as the widths and starts are 32-bit), its MaskBits and
-// its MaskedWriter.
+// the highest of them, and its MaskedWriter.
 struct MaskedStep {
   std::uint64_t MaskBits = 0;
+  std::uint64_t LastBit = 0;
   std::uint32_t Offset = 0;
   std::uint32_t Length = 0;
   unsigned char Writer = kMaskedRecordEnd;

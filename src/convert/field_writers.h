@@ -106,6 +106,7 @@ struct MaskedWriter {
   const MaskedStep& Step;
   const char* Value;
   RecordScan& Scan;
+  char Separator;
   bool More = true;
 
   template <std::size_t I>
@@ -119,21 +120,23 @@ struct MaskedWriter {
       constexpr std::size_t kLoad = I % kMaskedChoices;
       if constexpr (kLoad == kMaskLoadCount) {
         Out = WriteLongField<kKind.Trim, kKind.Text>(Out, {Value, Step.Length}, Scan);
+        *Out++ = Separator;
       } else {
         Out = WriteMaskedField<kKind.Trim, kKind.Text, kMaskLoadBlocks[kLoad], kCommaMode>(
-            Out, Value, Step.Length, Step.MaskBits);
+            Out, Value, Step.Length, Step.MaskBits, Step.LastBit, Separator);
       }
     }
   }
 };
 
 // The field text of the step's field, which lies inside the record, and
-// true; false at the step that ends the record. The record is followed by
-// at least kMaskedTail readable bytes; kCommaMode is scan.CommaMode.
+// the separator after it, and true; false at the step that ends the record.
+// The record is followed by at least kMaskedTail readable bytes; kCommaMode
+// is scan.CommaMode.
 template <bool kCommaMode>
 TABULON_INLINE bool WriteMaskedStep(char*& out, const MaskedStep& step, const char* record,
-                                    RecordScan& scan) {
-  MaskedWriter<kCommaMode> writer{out, step, record + step.Offset, scan};
+                                    RecordScan& scan, char separator) {
+  MaskedWriter<kCommaMode> writer{out, step, record + step.Offset, scan, separator};
   CallByMaskedIndex(step.Writer, writer);
   return writer.More;
 }

@@ -45,7 +45,8 @@ TABULON_INLINE char* WriteMaskedFieldsAs(char* out, std::string_view record, con
                                          char separator) {
   RecordScan scan = ScanOf(record, plan, separator, kMaskedTail);
   const MaskedStep* step = plan.MaskedSteps.data();
-  while (WriteMaskedStep<kCommaMode>(out, *step++, record.data(), scan)) *out++ = separator;
+  while (WriteMaskedStep<kCommaMode>(out, *step++, record.data(), scan, separator)) {
+  }
   return out - 1;
 }
 
