@@ -35,6 +35,7 @@ constexpr bool FlippedLeadMatchesIsLeadByte() {
   return true;
 }
 static_assert(FlippedLeadMatchesIsLeadByte());
+static_assert(kFlippedLead.Last - kFlippedLead.First < 127, "the range fits below 0 once moved");
 
 // The low k bits set (k below 64).
 inline std::uint64_t Below(unsigned k) {
@@ -63,6 +64,14 @@ class ValueBytes {
     return Collect([k](__m128i v) { return _mm_cmpeq_epi8(v, k); });
   }
 
+  // The bytes equal to a or to b, in one mask.
+  std::uint64_t EqualEither(unsigned char a, unsigned char b) const {
+    const __m128i ka = _mm_set1_epi8(static_cast<char>(a));
+    const __m128i kb = _mm_set1_epi8(static_cast<char>(b));
+    return Collect(
+        [ka, kb](__m128i v) { return _mm_or_si128(_mm_cmpeq_epi8(v, ka), _mm_cmpeq_epi8(v, kb)); });
+  }
+
   std::uint64_t AtMost(unsigned char c) const {
     const __m128i k = _mm_set1_epi8(static_cast<char>(c));
     return Collect([k](__m128i v) { return _mm_cmpeq_epi8(_mm_min_epu8(v, k), v); });
@@ -77,11 +86,12 @@ class ValueBytes {
   }
 
  private:
+  // The range moved to start at -128, so that one signed compare tells
+  // the bytes inside it from the rest (one instruction fewer than clamping).
   static __m128i InRangeMask(__m128i v, ByteRange range) {
-    const __m128i clamped =
-        _mm_min_epu8(_mm_max_epu8(v, _mm_set1_epi8(static_cast<char>(range.First))),
-                     _mm_set1_epi8(static_cast<char>(range.Last)));
-    return _mm_cmpeq_epi8(clamped, v);
+    const __m128i moved = _mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - range.First)));
+    return _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(0x80 + (range.Last - range.First + 1))),
+                          moved);
   }
 
   template <typename Compare>

@@ -43,6 +43,7 @@ RecordPlan MakePlan(const FieldTable& table) {
   const std::size_t count = table.FieldCount > 0 ? static_cast<std::size_t>(table.FieldCount) : 1;
   RecordPlan plan;
   plan.Fields.resize(count);
+  plan.MaskedSteps.reserve(count + 1);
   std::uint32_t start = 1;  // the running start position wraps like a 32-bit integer
   for (std::size_t i = 0; i < count; ++i) {
     FieldPlan& field = plan.Fields[i];
@@ -59,7 +60,11 @@ RecordPlan MakePlan(const FieldTable& table) {
     start += static_cast<std::uint32_t>(field.Width);
     plan.BytesReached = std::max(plan.BytesReached, field.Offset + field.Length);
     plan.LongestText += LongestFieldText(field.Length);  // at most 2^33 per field
+    plan.MaskedSteps.push_back({field.MaskBits, field.MaskBits ^ (field.MaskBits >> 1),
+                                static_cast<std::uint32_t>(field.Offset),
+                                static_cast<std::uint32_t>(field.Length), field.MaskedWriter});
   }
+  plan.MaskedSteps.emplace_back();  // the record's end
   return plan;
 }
 

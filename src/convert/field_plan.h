@@ -76,11 +76,27 @@ inline constexpr std::size_t kMaskedWriterCount = kFieldKindCount * kMaskedChoic
 constexpr std::size_t MaskedWriterIndex(FieldKind kind, std::size_t mask_load) {
   return FieldKindIndex(kind) * kMaskedChoices + mask_load;
 }
+// The writer index of the step after the last field: it ends the record, so
+// that the record loop needs no test of its own.
+inline constexpr std::size_t kMaskedRecordEnd = kMaskedWriterCount;
+
+// What the masked record loop reads of a field, packed: its offset and
+// length (below 2^31, as the widths and starts are 32-bit), its MaskBits and
+// the highest of them, and its MaskedWriter.
+struct MaskedStep {
+  std::uint64_t MaskBits = 0;
+  std::uint64_t LastBit = 0;
+  std::uint32_t Offset = 0;
+  std::uint32_t Length = 0;
+  unsigned char Writer = kMaskedRecordEnd;
+};
 
 struct RecordPlan {
   // One entry per field; field 0 always exists, taken from a zeroed slot
   // when the table has none.
   std::vector<FieldPlan> Fields;
+  // One step per field, in the same order, then one that ends the record.
+  std::vector<MaskedStep> MaskedSteps;
   std::size_t BytesReached = 0;  // the bytes of a record that any field reaches
   std::size_t LongestText = 0;   // the most bytes the field texts and separators can take
 };

@@ -71,37 +71,80 @@ char* WriteScalarFieldOutOfLine(char* out, const FieldPlan& field, std::string_v
                                 RecordScan& scan);
 
 #if TABULON_BYTE_MASKS
-// --- the masked writers: one per field kind and load width, and a call to
-// the scalar writer of the kind for a field too long for every load ---
-static_assert(kMaskedWriterCount <= 256, "a masked writer index fits FieldPlan::MaskedWriter");
+// --- the masked writers: one per field kind and load width, a call to the
+// scalar writer of the kind for a field too long for every load, and the
+// step that ends the record ---
+static_assert(kMaskedRecordEnd < 256, "a masked writer index fits MaskedStep::Writer");
+
+// Calls writer.template At<I>() for the I equal to `index`, which is below
+// kMaskedIndexLimit. A switch whose default cannot be reached lets the
+// compiler jump into the writers with no range test (it keeps one for a
+// chain of comparisons).
+inline constexpr std::size_t kMaskedIndexLimit = 64;
+static_assert(kMaskedRecordEnd < kMaskedIndexLimit, "every masked writer has its case below");
+
+template <typename Writer>
+TABULON_INLINE void CallByMaskedIndex(unsigned index, Writer& writer) {
+#define TABULON_CASE(i)        \
+  case (i):                    \
+    writer.template At<(i)>(); \
+    return;
+#define TABULON_CASES4(i) \
+  TABULON_CASE(i) TABULON_CASE((i) + 1) TABULON_CASE((i) + 2) TABULON_CASE((i) + 3)
+#define TABULON_CASES16(i) \
+  TABULON_CASES4(i) TABULON_CASES4((i) + 4) TABULON_CASES4((i) + 8) TABULON_CASES4((i) + 12)
+  switch (index) {
+    TABULON_CASES16(0)
+    TABULON_CASES16(16)
+    TABULON_CASES16(32)
+    TABULON_CASES16(48)
+    default:
+      __builtin_unreachable();
+  }
+#undef TABULON_CASES16
+#undef TABULON_CASES4
+#undef TABULON_CASE
+}
 
 template <bool kCommaMode>
 struct MaskedWriter {
-  char* Out;
-  const FieldPlan& Field;
+  char*& Out;
+  const MaskedStep& Step;
   const char* Value;
   RecordScan& Scan;
+  char Separator;
+  bool More = true;
 
   template <std::size_t I>
-  TABULON_INLINE char* At() const {
-    constexpr FieldKind kKind = FieldKindAt(I / kMaskedChoices);
-    constexpr std::size_t kLoad = I % kMaskedChoices;
-    if constexpr (kLoad == kMaskLoadCount) {
-      return WriteLongField<kKind.Trim, kKind.Text>(Out, {Value, Field.Length}, Scan);
+  TABULON_INLINE void At() {
+    if constexpr (I > kMaskedRecordEnd) {
+      __builtin_unreachable();  // no step takes these
+    } else if constexpr (I == kMaskedRecordEnd) {
+      More = false;
     } else {
-      return WriteMaskedField<kKind.Trim, kKind.Text, kMaskLoadBlocks[kLoad], kCommaMode>(
-          Out, Value, static_cast<unsigned>(Field.Length), Field.MaskBits);
+      constexpr FieldKind kKind = FieldKindAt(I / kMaskedChoices);
+      constexpr std::size_t kLoad = I % kMaskedChoices;
+      if constexpr (kLoad == kMaskLoadCount) {
+        Out = WriteLongField<kKind.Trim, kKind.Text>(Out, {Value, Step.Length}, Scan);
+        *Out++ = Separator;
+      } else {
+        Out = WriteMaskedField<kKind.Trim, kKind.Text, kMaskLoadBlocks[kLoad], kCommaMode>(
+            Out, Value, Step.Length, Step.MaskBits, Step.LastBit, Separator);
+      }
     }
   }
 };
 
-// The field text of a field that lies inside the record, which is followed
-// by at least kMaskedTail readable bytes; kCommaMode is scan.CommaMode.
+// The field text of the step's field, which lies inside the record, and
+// the separator after it, and true; false at the step that ends the record.
+// The record is followed by at least kMaskedTail readable bytes; kCommaMode
+// is scan.CommaMode.
 template <bool kCommaMode>
-TABULON_INLINE char* WriteMaskedFieldOf(char* out, const FieldPlan& field, const char* value,
-                                        RecordScan& scan) {
-  return WriteByIndex(field.MaskedWriter, MaskedWriter<kCommaMode>{out, field, value, scan}, out,
-                      std::make_index_sequence<kMaskedWriterCount>{});
+TABULON_INLINE bool WriteMaskedStep(char*& out, const MaskedStep& step, const char* record,
+                                    RecordScan& scan, char separator) {
+  MaskedWriter<kCommaMode> writer{out, step, record + step.Offset, scan, separator};
+  CallByMaskedIndex(step.Writer, writer);
+  return writer.More;
 }
 #endif
 

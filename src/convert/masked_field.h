@@ -29,11 +29,6 @@ TABULON_INLINE unsigned BitWidth(std::uint64_t x) {
   return static_cast<unsigned>(std::bit_width((x << 1) | 1)) - 1;
 }
 
-// The bit of the value's last byte, of its `valid` bits.
-TABULON_INLINE std::uint64_t LastBit(std::uint64_t valid) {
-  return valid ^ (valid >> 1);
-}
-
 // The leading blanks and pairs of a value: `blank` and `pairs` (the 0x81 of
 // each 0x81 0x40 inside the value) hold no bit beyond the value. The blanks
 // and pairs take turns without overlap, so the run of their bits from bit 0
@@ -42,12 +37,12 @@ TABULON_INLINE std::uint64_t BlanksAndPairs(std::uint64_t blank, std::uint64_t p
   return blank | pairs | (pairs << 1);
 }
 
-// Where the leading blanks of a value end, of its blanks and pairs `skip`.
-// The last byte is never taken on its own: a blank there ends the run, as a
-// byte that is no blank does.
+// Where the leading blanks of a value end, of its blanks and pairs `skip`;
+// `last` is the bit of its last byte. That byte is never taken on its own: a
+// blank there ends the run, as a byte that is no blank does.
 TABULON_INLINE unsigned LeadingBlanksEnd(std::uint64_t skip, std::uint64_t blank,
-                                         std::uint64_t valid) {
-  return static_cast<unsigned>(std::countr_zero(~skip | (blank & LastBit(valid))));
+                                         std::uint64_t last) {
+  return static_cast<unsigned>(std::countr_zero(~skip | (blank & last)));
 }
 
 // Where the value [first, n) ends once its trailing blanks are gone; `first`
@@ -81,10 +76,10 @@ struct Trimmed {
 };
 
 // The trim of one kind, by the masks of the value's n bytes (`valid`, the
-// low n bits).
+// low n bits; `last`, the highest of them).
 template <TrimKind kTrim, std::size_t kBlocks>
 TABULON_INLINE Trimmed TrimByMasks(const masks::ValueBytes<kBlocks>& bytes, unsigned n,
-                                   std::uint64_t valid) {
+                                   std::uint64_t valid, std::uint64_t last) {
   Trimmed t{0, n};
   if constexpr (kTrim != TrimKind::None) {
     const std::uint64_t blank = bytes.Equal(kBlank) & valid;
@@ -92,7 +87,7 @@ TABULON_INLINE Trimmed TrimByMasks(const masks::ValueBytes<kBlocks>& bytes, unsi
         bytes.Equal(kWideBlankLead) & ((bytes.Equal(kWideBlankTrail) & valid) >> 1);
     const std::uint64_t skip = BlanksAndPairs(blank, pairs);
     if constexpr (kTrim == TrimKind::Left || kTrim == TrimKind::Both) {
-      t.First = LeadingBlanksEnd(skip, blank, valid);
+      t.First = LeadingBlanksEnd(skip, blank, last);
     }
     if constexpr (kTrim == TrimKind::LeftLow) {
       // A blank is a low byte too: the low bytes take a last blank that the
@@ -125,6 +120,15 @@ TABULON_INLINE Trimmed TrimByMasks(const masks::ValueBytes<kBlocks>& bytes, unsi
   return CopyInBlocks(out, from + done, length - done, source_end);
 }
 
+// The closing quote and the separator at `out`, stored as four bytes: the
+// last two fall in the room after the text (kCopySlack), which the next text
+// overwrites. (Byte masks mean x86: the store is little-endian.)
+TABULON_INLINE char* CloseQuoted(char* out, char separator) {
+  const std::uint32_t bytes = 0x22u | std::uint32_t{static_cast<unsigned char>(separator)} << 8;
+  std::memcpy(out, &bytes, sizeof bytes);
+  return out + 2;
+}
+
 // Copies the trimmed text in whole blocks: kMaskedTail bytes after the
 // value's end may be read. A value of one or two blocks takes as many moves,
 // whatever its length.
@@ -143,14 +147,15 @@ TABULON_INLINE char* CopyText(char* out, const char* text, unsigned length, cons
 }  // namespace masked
 
 // The field text of the n-byte value at `value` (n at most kMaskedFieldLimit
-// and 16 * kBlocks; `valid` is masks::Below(n)). kMaskedTail bytes after the
-// value's end are readable; `out` has room for LongestFieldText(n) +
-// kCopySlack bytes.
+// and 16 * kBlocks; `valid` is masks::Below(n), `last` the bit of its last
+// byte, 0 when n is 0) and the separator after it.
+// kMaskedTail bytes after the value's end are readable; `out` has room for
+// LongestFieldText(n) + kCopySlack bytes.
 template <TrimKind kTrim, TextKind kText, std::size_t kBlocks, bool kCommaMode>
-TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n,
-                                      std::uint64_t valid) {
+TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n, std::uint64_t valid,
+                                      std::uint64_t last, char separator) {
   const masks::ValueBytes<kBlocks> bytes(value);
-  const masked::Trimmed t = masked::TrimByMasks<kTrim>(bytes, n, valid);
+  const masked::Trimmed t = masked::TrimByMasks<kTrim>(bytes, n, valid, last);
   const char* text = value + t.First;
   const unsigned length = t.Last - t.First;
   if constexpr (kText == TextKind::Formula) {
@@ -169,8 +174,7 @@ TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n,
     const std::uint64_t quotes = bytes.Equal('"') & valid;
     if (quotes != 0) [[unlikely]] {
       out = masked::CopyDoublingQuotes(out, text, quotes >> t.First, length);
-      *out++ = '"';
-      return out;
+      return masked::CloseQuoted(out, separator);
     }
   }
   if constexpr ((kTrim == TrimKind::None || kTrim == TrimKind::Right) && kBlocks <= 2) {
@@ -179,8 +183,9 @@ TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n,
   } else {
     out = masked::CopyText<kBlocks>(out, text, length, value + n);
   }
-  if constexpr (kText != TextKind::Plain) *out++ = '"';
-  return out;
+  if constexpr (kText != TextKind::Plain) return masked::CloseQuoted(out, separator);
+  *out = separator;
+  return out + 1;
 }
 
 }  // namespace tabulon

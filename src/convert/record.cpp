@@ -44,9 +44,8 @@ template <bool kCommaMode>
 TABULON_INLINE char* WriteMaskedFieldsAs(char* out, std::string_view record, const RecordPlan& plan,
                                          char separator) {
   RecordScan scan = ScanOf(record, plan, separator, kMaskedTail);
-  for (const FieldPlan& field : plan.Fields) {
-    out = WriteMaskedFieldOf<kCommaMode>(out, field, record.data() + field.Offset, scan);
-    *out++ = separator;
+  const MaskedStep* step = plan.MaskedSteps.data();
+  while (WriteMaskedStep<kCommaMode>(out, *step++, record.data(), scan, separator)) {
   }
   return out - 1;
 }

@@ -31,10 +31,11 @@ std::string PlainLine(const std::string& record, const FieldTable& table, char s
 // --- inputs -------------------------------------------------------------------
 
 // Bytes that steer the rules: blank, the full-width pair's halves (0x40 is
-// '@'), other lead bytes, low bytes, the quote, the comma and plain letters.
-constexpr char kAlphabet[] = {' ',    ' ',    '\x81', '@',    '\x81', '@', '\x83', '\xE0',
-                              '0',    '-',    '"',    ',',    'a',    'Z', '\x30', '\x31',
-                              '\x00', '\x9F', '\xFC', '\x40', ' ',    '1'};
+// '@'), other lead bytes and the bytes just outside their ranges, low bytes,
+// the quote, the comma and plain letters.
+constexpr char kAlphabet[] = {' ',    ' ',    '\x81', '@', '\x81', '@',    '\x83', '\xE0', '0',
+                              '-',    '"',    ',',    'a', 'Z',    '\x30', '\x31', '\x00', '\x9F',
+                              '\xFC', '\x40', ' ',    '1', '\x80', '\xA0', '\xDF', '\xFD'};
 
 std::string RandomBytes(std::mt19937& rng, std::size_t length) {
   std::uniform_int_distribution<std::size_t> pick(0, sizeof kAlphabet - 1);
@@ -240,7 +241,8 @@ TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
       {{7, 20, 30, 40, 20, 11}},  // reach 128
       {{64, 65}},                 // reach 129
       {{3, 200}},
-      {{1, 1, 1, 1, 100}},  // a long formula field whose 'Z' trim takes commas
+      {{1, 1, 1, 1, 100}},        // a long formula field whose 'Z' trim takes commas
+      {std::vector<int>(17, 4)},  // every kind next to others, as in short-field layouts
   };
   static constexpr unsigned char kTypes[] = {'X', 'E', 'N'};
   static constexpr unsigned char kTrims[] = {'T', ' ', 'L', 'R', 'Z'};
