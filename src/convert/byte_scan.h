@@ -126,7 +126,7 @@ TABULON_INLINE const char* PairsEnd(const char* p, const char* end, const char* 
     if (p >= end) return end - ((end - p) & 1);
   }
 #else
-  static_cast<void>(window_end);  // whole words of pairs lie in the value
+  static_cast<void>(window_end);    // whole words of pairs lie in the value
 #endif
   while (end - p >= 8 && Load8(p) == kFourWideBlanks) p += 8;
   while (end - p >= 2 && IsWideBlankAt(p)) p += 2;
