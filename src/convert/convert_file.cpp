@@ -27,7 +27,9 @@ void WriteHeaderLine(LineFile& out, const FieldTable& table, const RecordPlan& p
 void ConvertLines(LineFile& text, LineFile& out, const RecordPlan& plan, char separator,
                   const BlockShape& shape, std::size_t blocks_after) {
   SpillBuffer spill;
-  std::size_t before_blocks = blocks_after;
+  BufferedRun run;
+  std::size_t& before_blocks = run.Budget;
+  before_blocks = blocks_after;
   bool begun = false;  // spill holds the start of the next line
   for (;;) {
     if (!begun) {
@@ -41,6 +43,7 @@ void ConvertLines(LineFile& text, LineFile& out, const RecordPlan& plan, char se
         begun = end == BlocksEnd::LineBegun;
         continue;
       }
+      if (ConvertBufferedLines(text, out, plan, separator, run) > 0) continue;
     }
     // Bytes beyond the fields' reach are never looked at: not keeping them
     // bounds the memory a huge line needs.

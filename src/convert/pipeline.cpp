@@ -136,6 +136,7 @@ struct Worker {
   LineFile Reader;
   LineFile Sink;
   SpillBuffer Spill;  // a line of the block gathered around a dropped CR
+  BufferedRun Run;    // the lines taken straight out of the block
   platform::Thread OsThread;
   class Blocks* Owner = nullptr;
 };
@@ -192,6 +193,7 @@ class Blocks {
       while (Workers.size() < worker_count) {
         std::unique_ptr<Worker> worker(new Worker);  // left uninitialised: the buffers untouched
         if (!worker->Spill.Reserve(TextRoom)) break;
+        worker->Run.Keep = LineRoom;
         worker->Owner = this;
         Workers.push_back(std::move(worker));
       }
@@ -400,6 +402,7 @@ class Blocks {
     try {
       while (!AtEndOfData(self.Reader)) {
         if (BlockRoom(self.Sink) <= LineRoom) return true;
+        if (ConvertBufferedLines(self.Reader, self.Sink, Plan, Separator, self.Run) > 0) continue;
         std::string_view record = ReadTextLine(self.Reader, self.Spill, Plan.BytesReached);
         WriteRecordLine(self.Sink, self.Reader, record, Plan, Separator);
         CheckIo();

@@ -117,15 +117,67 @@ TABULON_INLINE char* WriteFields(char* out, std::string_view record, const Recor
   return WriteScalarFields(out, record, plan, separator);
 }
 
+// The record text of AppendRecord, whose lines are the few that
+// ConvertBufferedLines leaves: out of line, so that the record loop is
+// inlined in one place only.
+[[gnu::noinline]] char* WriteFieldsOutOfLine(char* out, std::string_view record,
+                                             const RecordPlan& plan, char separator,
+                                             std::size_t tail) {
+  return WriteFields(out, record, plan, separator, tail);
+}
+
+// The room a line end takes: CR LF, and one byte more, as WriteLineEnd
+// writes into the buffer only while that leaves it unfilled.
+constexpr std::size_t kLineEndRoom = 3;
+
 }  // namespace
 
 void AppendRecord(LineFile& out, std::string_view record, const RecordPlan& plan, char separator,
                   std::size_t tail) {
   if (char* room = WriteRoom(out, RecordRoom(plan))) {
-    CommitWritten(out, WriteFields(room, record, plan, separator, tail));
+    CommitWritten(out, WriteFieldsOutOfLine(room, record, plan, separator, tail));
   } else {
     AppendRecordPiecewise(out, record, plan, separator);
   }
+}
+
+std::size_t ConvertBufferedLines(LineFile& text, LineFile& out, const RecordPlan& plan,
+                                 char separator, BufferedRun& run) {
+  char* next_out = FlushesAtLineEnds(out) ? nullptr : WriteRoom(out, 0);
+  if (next_out == nullptr) return 0;
+  const std::size_t room = CapacityOf(out) - WaitingBytes(out);
+  const std::size_t need = std::max(run.Keep + 1, RecordRoom(plan) + kLineEndRoom);
+  if (room < need) return 0;
+  char* const last_out = next_out + (room - need);  // where a line may still start
+  const std::string_view buffered = BufferedBytes(text);
+  const char* line = buffered.data();
+  const char* const end = line + buffered.size();
+  std::size_t lines = 0;
+  while (run.Budget > 0 && next_out <= last_out && line != end && *line != kEndOfData) {
+    // TakeBufferedLine's rules: a line ends in LF or CR LF within the buffer.
+    const char* stop = FindLineStopAt(line, end, run.Expected);
+    const char* after;
+    if (stop != end && *stop == kLineFeed) {
+      after = stop + 1;
+    } else if (end - stop >= 2 && stop[0] == kCarriageReturn && stop[1] == kLineFeed) {
+      after = stop + 2;
+    } else {
+      break;
+    }
+    run.Expected = static_cast<std::size_t>(stop - line);
+    const std::string_view record(line, std::min(run.Expected, plan.BytesReached));
+    next_out = WriteFields(next_out, record, plan, separator,
+                           static_cast<std::size_t>(end - (record.data() + record.size())));
+    next_out[0] = '\r';
+    next_out[1] = '\n';
+    next_out += 2;
+    run.Budget -= std::min(run.Budget, record.size() + 2);
+    line = after;
+    ++lines;
+  }
+  TakeBufferedBytes(text, static_cast<std::size_t>(line - buffered.data()));
+  CommitWritten(out, next_out);
+  return lines;
 }
 
 void AppendHeader(LineFile& out, const FieldTable& table, std::size_t field_count, char separator) {

@@ -34,6 +34,26 @@ inline void WriteRecordLine(LineFile& out, const LineFile& text, std::string_vie
   WriteLineEnd(out);
 }
 
+// What ConvertBufferedLines carries from one call to the next.
+struct BufferedRun {
+  std::size_t Keep = 0;  // output room that a line must leave more than
+  // Text bytes left to convert: each line takes its kept bytes and 2; the
+  // lines stop when none are left.
+  std::size_t Budget = static_cast<std::size_t>(-1);
+  std::size_t Expected = 0;  // the last line's length, which the next is expected to have
+};
+
+// Converts the lines that lie whole in the read buffer of `text`, each with
+// its LF or CR LF, straight into the buffer of `out` while it has room for
+// a record's longest text and line end, more than `run.Keep` bytes: with the
+// effect of ReadTextLine and WriteRecordLine for each, the same bytes, and
+// no system request. Stops before a line the general rules must read (a CR
+// that ends no line, a Ctrl-Z, a line that runs past the buffer) and before
+// any line when `out` is written out at every line end. Returns the number
+// of lines converted.
+std::size_t ConvertBufferedLines(LineFile& text, LineFile& out, const RecordPlan& plan,
+                                 char separator, BufferedRun& run);
+
 // Appends the header line's text: every field's header name quoted.
 void AppendHeader(LineFile& out, const FieldTable& table, std::size_t field_count, char separator);
 

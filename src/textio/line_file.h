@@ -86,6 +86,8 @@ class LineFile {
   friend bool AtEndOfDataSlow(LineFile&);
   friend std::uint64_t BytesAfterEndOfData(LineFile&);
   friend bool TakeBufferedLine(LineFile&, std::string_view&);
+  friend std::string_view BufferedBytes(const LineFile&);
+  friend void TakeBufferedBytes(LineFile&, std::size_t);
   template <class Piece, class DroppedCr>
   friend LastPiece ReadLinePieces(LineFile&, Piece&&, DroppedCr&&);
   friend std::size_t ReadableAfter(const LineFile&, std::string_view);
@@ -216,6 +218,17 @@ inline bool TakeBufferedLine(LineFile& file, std::string_view& line) {
     }
   }
   return false;
+}
+
+// The bytes of the read buffer not read yet (none when the record is not
+// reading), and taking the first `count` of them as read: for a reader that
+// takes whole lines out of the buffer by the rules of TakeBufferedLine.
+inline std::string_view BufferedBytes(const LineFile& file) {
+  if (file.State != StateReading || file.Position >= file.FillCount) return {};
+  return {file.BufferRef + file.Position, file.FillCount - file.Position};
+}
+inline void TakeBufferedBytes(LineFile& file, std::size_t count) {
+  file.Position += static_cast<std::uint32_t>(count);
 }
 
 inline std::string_view ReadTextLine(LineFile& file, SpillBuffer& spill,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -94,6 +95,35 @@ inline constexpr char kEndOfData = 0x1A;  // Ctrl-Z
   }
   while (p < end && *p != kLineFeed && *p != kCarriageReturn && *p != kEndOfData) ++p;
   return p;
+}
+
+// FindLineStop(p, end) for a line expected to be `size` bytes long, as the
+// lines of a fixed-width file are: when p[size] is a stop byte and no byte
+// before it is at or below Ctrl-Z (the lowest a stop byte is), the stop is
+// found by one pass of compares over the line, with no search for where it
+// lies; otherwise by FindLineStop.
+[[gnu::always_inline]] inline const char* FindLineStopAt(const char* p, const char* end,
+                                                         std::size_t size) {
+#if TABULON_SSE2
+  if (size >= 16 && static_cast<std::size_t>(end - p) > size) {
+    const char next = p[size];
+    if (next == kLineFeed || next == kCarriageReturn || next == kEndOfData) {
+      const auto load = [](const char* q) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+      };
+      // The last 16 bytes, and every 16 from the start before them.
+      __m128i least = load(p + size - 16);
+      for (std::size_t i = 0; i + 16 < size; i += 16) least = _mm_min_epu8(least, load(p + i));
+      const __m128i ctrl_z = _mm_set1_epi8(kEndOfData);
+      if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(least, ctrl_z), least)) == 0) {
+        return p + size;
+      }
+    }
+  }
+#else
+  static_cast<void>(size);
+#endif
+  return FindLineStop(p, end);
 }
 
 }  // namespace tabulon

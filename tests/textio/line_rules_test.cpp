@@ -214,12 +214,24 @@ TEST_F(LineRules, NoReadAfterTheEnd) {
 // A line of `length` letters, then the stop: every stop byte lands at every
 // offset of a 16-byte block and of both halves of a 128-byte step as the
 // lengths run from 0 to 270.
+// A line expected to be of about its true length stops where FindLineStop
+// says, whatever the expectation.
+void ExpectSameStopWhateverExpected(const std::string& data, std::size_t from, std::size_t length) {
+  const char* begin = data.data() + from;
+  const char* end = data.data() + data.size();
+  for (std::size_t expected : {std::size_t{0}, std::size_t{16}, length - 1, length, length + 1}) {
+    ASSERT_EQ(FindLineStopAt(begin, end, expected), FindLineStop(begin, end))
+        << "length " << length << " expected " << expected;
+  }
+}
+
 TEST(FastLineReader, EveryStopAtEveryOffset) {
   const Lines stops = {"\n", "\r\n", "\rx\n", "\r", "\x1A"};
   for (const std::string& stop : stops) {
     for (std::size_t lead = 0; lead < 17; ++lead) {
       for (std::size_t length = 0; length <= 270; ++length) {
         std::string data = std::string(lead, 'p') + "\n" + std::string(length, 'a') + stop + "tail";
+        ExpectSameStopWhateverExpected(data, lead + 1, length);
         for (std::uint32_t capacity : {1u, 3u, 16u, 17u, 128u, kFileCapacity}) {
           ASSERT_EQ(ReadAllFromMemory(data, capacity), reference::TextLines(data))
               << "stop " << static_cast<int>(stop[0]) << " lead " << lead << " length " << length
@@ -231,15 +243,17 @@ TEST(FastLineReader, EveryStopAtEveryOffset) {
 }
 
 // The first pass over 128-byte steps only looks for bytes at or below the
-// Ctrl-Z; other low bytes there (and 0x1B just above) must not stop the line.
-TEST(FastLineReader, LowBytesThatAreNoStops) {
-  for (char decoy : {'\0', '\t', '\x0B', '\x0C', '\x0E', '\x19', '\x1B'}) {
+// Ctrl-Z; other low bytes there (and 0x1B just above) must not stop the line,
+// and a stop inside a line expected to end later must.
+TEST(FastLineReader, LowBytesAndStopsInsideALine) {
+  for (char decoy : {'\0', '\t', '\x0B', '\x0C', '\x0E', '\x19', '\x1B', '\r', '\n', '\x1A'}) {
     for (std::size_t length :
          {31u, 32u, 33u, 63u, 64u, 65u, 70u, 127u, 128u, 129u, 191u, 192u, 193u, 255u, 256u}) {
       for (std::size_t at = 0; at < length; ++at) {
         std::string line(length, 'a');
         line[at] = decoy;
         std::string data = line + "\r\n" + line + "\n" + line;
+        ExpectSameStopWhateverExpected(data, length + 2, length);
         for (std::uint32_t capacity : {16u, 33u, kFileCapacity}) {
           ASSERT_EQ(ReadAllFromMemory(data, capacity), reference::TextLines(data))
               << "decoy " << static_cast<int>(decoy) << " length " << length << " at " << at;
