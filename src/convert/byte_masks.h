@@ -18,6 +18,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 namespace tabulon::masks {
 
@@ -36,6 +37,36 @@ constexpr bool FlippedLeadMatchesIsLeadByte() {
 }
 static_assert(FlippedLeadMatchesIsLeadByte());
 static_assert(kFlippedLead.Last - kFlippedLead.First < 127, "the range fits below 0 once moved");
+
+// A class of bytes: those b with b ^ Flip in Range.
+struct ByteClass {
+  unsigned char Flip;
+  ByteRange Range;
+};
+constexpr ByteClass Only(unsigned char c) {
+  return {0, {c, c}};
+}
+constexpr ByteClass UpTo(unsigned char c) {
+  return {0, {0, c}};
+}
+// Lead bytes of code page 932 (IsLeadByte): one range once bit 0x20 is
+// flipped, which moves 0xE0 to 0xFC right after 0x81 to 0x9F.
+inline constexpr ByteClass kLeadBytes{static_cast<unsigned char>(kLeadFlip), kFlippedLead};
+
+// The masks of two classes; the bits from the value's end up are not
+// defined, so every user keeps the value's own bits only.
+struct ClassPair {
+  std::uint64_t First;
+  std::uint64_t Second;
+};
+
+// Bytes of `range` as 0xFF, once moved to start at -128, so that one
+// signed compare tells them from the rest (one instruction fewer than
+// clamping): `low_end` is 0x80 - First of each byte lane, `bound` 0x80 plus
+// the range's size.
+inline __m128i InRangeMask(__m128i v, __m128i low_end, __m128i bound) {
+  return _mm_cmpgt_epi8(bound, _mm_add_epi8(v, low_end));
+}
 
 // The low k bits set (k below 64).
 inline std::uint64_t Below(unsigned k) {
@@ -77,23 +108,30 @@ class ValueBytes {
     return Collect([k](__m128i v) { return _mm_cmpeq_epi8(_mm_min_epu8(v, k), v); });
   }
 
-  // Lead bytes of code page 932 (IsLeadByte): one range once bit 0x20 is
-  // flipped, which moves 0xE0 to 0xFC right after 0x81 to 0x9F.
-  std::uint64_t Lead() const {
-    return Collect([](__m128i v) {
-      return InRangeMask(_mm_xor_si128(v, _mm_set1_epi8(kLeadFlip)), kFlippedLead);
-    });
+  template <ByteClass kClass>
+  std::uint64_t Of() const {
+    constexpr ByteRange r = kClass.Range;
+    if constexpr (kClass.Flip == 0 && r.First == r.Last) {
+      return Equal(r.First);
+    } else if constexpr (kClass.Flip == 0 && r.First == 0) {
+      return AtMost(r.Last);
+    } else {
+      return Collect([](__m128i v) {
+        constexpr ByteRange kRange = kClass.Range;
+        return InRangeMask(
+            _mm_xor_si128(v, _mm_set1_epi8(static_cast<char>(kClass.Flip))),
+            _mm_set1_epi8(static_cast<char>(0x80 - kRange.First)),
+            _mm_set1_epi8(static_cast<char>(0x80 + (kRange.Last - kRange.First + 1))));
+      });
+    }
+  }
+
+  template <ByteClass kFirst, ByteClass kSecond>
+  ClassPair Pair() const {
+    return {Of<kFirst>(), Of<kSecond>()};
   }
 
  private:
-  // The range moved to start at -128, so that one signed compare tells
-  // the bytes inside it from the rest (one instruction fewer than clamping).
-  static __m128i InRangeMask(__m128i v, ByteRange range) {
-    const __m128i moved = _mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - range.First)));
-    return _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(0x80 + (range.Last - range.First + 1))),
-                          moved);
-  }
-
   template <typename Compare>
   std::uint64_t Collect(Compare compare) const {
     std::uint64_t m = 0;
@@ -106,6 +144,62 @@ class ValueBytes {
 
   __m128i Blocks[kBlocks];
 };
+
+// Eight bytes from p (16 readable) in both halves of one register: a
+// compare against a constant that holds one class in each half gives two
+// classes in one mask, bits 0 to 7 and 8 to 15, for the instructions of one.
+class PairedBytes {
+ public:
+  explicit PairedBytes(const char* p)
+      : Once(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))),
+        Both(_mm_unpacklo_epi64(Once, Once)) {}
+
+  void StoreTo(char* p) const { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), Once); }
+
+  // A class on its own takes the bytes once, so that a value with no pair
+  // of classes is never doubled.
+  template <ByteClass kClass>
+  std::uint64_t Of() const {
+    return Mask<kClass, kClass>(Once);
+  }
+
+  template <ByteClass kFirst, ByteClass kSecond>
+  ClassPair Pair() const {
+    const std::uint64_t m = Mask<kFirst, kSecond>(Both);
+    return {m, m >> 8};
+  }
+
+ private:
+  // Eight bytes of `low` then eight of `high`, taken modulo 256.
+  static __m128i Halves(int low, int high) {
+    constexpr std::uint64_t kEach = 0x0101010101010101;
+    return _mm_set_epi64x(static_cast<long long>(kEach * static_cast<unsigned char>(high)),
+                          static_cast<long long>(kEach * static_cast<unsigned char>(low)));
+  }
+
+  template <ByteClass kFirst, ByteClass kSecond>
+  static std::uint64_t Mask(__m128i v) {
+    constexpr ByteRange a = kFirst.Range;
+    constexpr ByteRange b = kSecond.Range;
+    if constexpr (kFirst.Flip == 0 && kSecond.Flip == 0 && a.First == a.Last && b.First == b.Last) {
+      v = _mm_cmpeq_epi8(v, Halves(a.First, b.First));
+    } else {
+      if constexpr (kFirst.Flip != 0 || kSecond.Flip != 0) {
+        v = _mm_xor_si128(v, Halves(kFirst.Flip, kSecond.Flip));
+      }
+      v = InRangeMask(v, Halves(0x80 - a.First, 0x80 - b.First),
+                      Halves(0x80 + (a.Last - a.First + 1), 0x80 + (b.Last - b.First + 1)));
+    }
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(v));
+  }
+
+  __m128i Once;  // the eight bytes, then zeros
+  __m128i Both;
+};
+
+// The loaded bytes of a mask load of kBytes.
+template <std::size_t kBytes>
+using LoadedBytes = std::conditional_t<kBytes == 8, PairedBytes, ValueBytes<kBytes / 16>>;
 
 }  // namespace tabulon::masks
 

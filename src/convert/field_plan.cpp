@@ -7,7 +7,7 @@ namespace {
 
 unsigned char MaskLoadOf(std::size_t length) {
   unsigned char load = 0;
-  while (load < kMaskLoadCount && length > kMaskLoadBlocks[load] * kMaskBlockSize) ++load;
+  while (load < kMaskLoadCount && length > kMaskLoadBytes[load]) ++load;
   return length <= kMaskedFieldLimit ? load : static_cast<unsigned char>(kMaskLoadCount);
 }
 

@@ -41,15 +41,15 @@ constexpr FieldKind FieldKindAt(std::size_t index) {
           static_cast<TextKind>(index % kTextKindCount)};
 }
 
-// Bounds of the masked field writer: a value is loaded in 1, 2 or 4 blocks
-// of kMaskBlockSize bytes, and one of up to kMaskedFieldLimit bytes fits the
-// 64-bit masks.
+// Bounds of the masked field writer: a value is loaded as 8 bytes or in 1, 2
+// or 4 blocks of kMaskBlockSize bytes, and one of up to kMaskedFieldLimit
+// bytes fits the 64-bit masks.
 inline constexpr std::size_t kMaskBlockSize = 16;
 inline constexpr std::size_t kMaskedFieldLimit = 63;
-// The block counts of the masked loads; a field's MaskLoad is the index of
-// the smallest that holds it, or kMaskLoadCount when none does.
-inline constexpr std::size_t kMaskLoadBlocks[] = {1, 2, 4};
-inline constexpr std::size_t kMaskLoadCount = std::size(kMaskLoadBlocks);
+// The sizes of the masked loads; a field's MaskLoad is the index of the
+// smallest that holds it, or kMaskLoadCount when none does.
+inline constexpr std::size_t kMaskLoadBytes[] = {8, 16, 32, 64};
+inline constexpr std::size_t kMaskLoadCount = std::size(kMaskLoadBytes);
 // The readable bytes after a record that let every masked field be loaded
 // and copied in whole blocks.
 inline constexpr std::size_t kMaskedTail = 2 * kMaskBlockSize;
@@ -60,7 +60,7 @@ struct FieldPlan {
   std::size_t Offset = 0;  // 0-based first byte: a start below 1 counts as 1
   std::size_t Length = 0;  // the width, or 0 when it is not positive
   FieldKind Kind = {TrimKind::None, TextKind::Plain};
-  unsigned char MaskLoad = 0;  // index into kMaskLoadBlocks, or kMaskLoadCount
+  unsigned char MaskLoad = 0;  // index into kMaskLoadBytes, or kMaskLoadCount
   // Bit k set for each byte k of a masked field (the low Length bits).
   std::uint64_t MaskBits = 0;
   // The masked writer of the kind and load (MaskedWriterIndex), looked up

@@ -80,7 +80,7 @@ static_assert(kMaskedRecordEnd < 256, "a masked writer index fits MaskedStep::Wr
 // kMaskedIndexLimit. A switch whose default cannot be reached lets the
 // compiler jump into the writers with no range test (it keeps one for a
 // chain of comparisons).
-inline constexpr std::size_t kMaskedIndexLimit = 64;
+inline constexpr std::size_t kMaskedIndexLimit = 80;
 static_assert(kMaskedRecordEnd < kMaskedIndexLimit, "every masked writer has its case below");
 
 template <typename Writer>
@@ -98,6 +98,7 @@ TABULON_INLINE void CallByMaskedIndex(unsigned index, Writer& writer) {
     TABULON_CASES16(16)
     TABULON_CASES16(32)
     TABULON_CASES16(48)
+    TABULON_CASES16(64)
     default:
       __builtin_unreachable();
   }
@@ -128,7 +129,7 @@ struct MaskedWriter {
         Out = WriteLongField<kKind.Trim, kKind.Text>(Out, {Value, Step.Length}, Scan);
         *Out++ = Separator;
       } else {
-        Out = WriteMaskedField<kKind.Trim, kKind.Text, kMaskLoadBlocks[kLoad], kCommaMode>(
+        Out = WriteMaskedField<kKind.Trim, kKind.Text, kMaskLoadBytes[kLoad], kCommaMode>(
             Out, Value, Step.Length, Step.MaskBits, Step.LastBit, Separator);
       }
     }

@@ -9,9 +9,11 @@
 
 #if TABULON_BYTE_MASKS
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "convert/block_copy.h"
 #include "convert/byte_scan.h"
@@ -27,6 +29,26 @@ namespace masked {
 // library's version may compile to: a branch on the bytes of the value.
 TABULON_INLINE unsigned BitWidth(std::uint64_t x) {
   return static_cast<unsigned>(std::bit_width((x << 1) | 1)) - 1;
+}
+
+// The same for x below 2^kBits: by a table when the masks are those of a
+// value of up to eight bytes (one load in place of three instructions). The
+// trims only ask it of masks kept within the value's bits.
+inline constexpr auto kByteWidths = [] {
+  std::array<unsigned char, 256> widths{};
+  for (unsigned x = 0; x < widths.size(); ++x) {
+    widths[x] = static_cast<unsigned char>(std::bit_width(x));
+  }
+  return widths;
+}();
+
+template <std::size_t kBits>
+TABULON_INLINE unsigned BitWidthBelow(std::uint64_t x) {
+  if constexpr (kBits <= 8) {
+    return kByteWidths[x];
+  } else {
+    return BitWidth(x);
+  }
 }
 
 // The leading blanks and pairs of a value: `blank` and `pairs` (the 0x81 of
@@ -54,19 +76,85 @@ TABULON_INLINE unsigned LeadingBlanksEnd(std::uint64_t skip, std::uint64_t blank
 // at first at the latest). The first byte is never taken on its own: a
 // blank there counts as a byte kept. Whether the run starts with a pair, or
 // takes the whole value, varies from record to record in real data, so both
-// are worked out without a branch.
-template <std::size_t kBlocks>
-TABULON_INLINE unsigned TrailingBlanksEnd(const masks::ValueBytes<kBlocks>& bytes,
-                                          std::uint64_t skip, std::uint64_t blank,
-                                          std::uint64_t pairs, std::uint64_t valid,
-                                          unsigned first) {
+// are worked out without a branch. `lead` marks the lead-range bytes of the
+// value, which has at most kBits bytes.
+template <std::size_t kBits>
+TABULON_INLINE unsigned TrailingBlanksEnd(std::uint64_t lead, std::uint64_t skip,
+                                          std::uint64_t blank, std::uint64_t pairs,
+                                          std::uint64_t valid, unsigned first) {
   const std::uint64_t kept = (valid & ~skip) | (blank & (std::uint64_t{1} << first));
-  const unsigned run = std::max(first, BitWidth(kept));  // the trailing run starts here
+  const unsigned run = std::max(first, BitWidthBelow<kBits>(kept));  // the trailing run starts here
   // A run that starts with a pair keeps it when its 0x81 is a second byte,
   // that is, after an odd run of lead-range bytes.
-  const unsigned lead_run = run - BitWidth(~bytes.Lead() & masks::Below(run));
+  const unsigned lead_run = run - BitWidthBelow<kBits>(~lead & masks::Below(run));
   const unsigned kept_pair = static_cast<unsigned>(pairs >> run) & lead_run & 1;
   return run + 2 * kept_pair;
+}
+
+// The byte classes the writers use, named by their index in kClasses.
+enum ClassName : unsigned char {
+  kBlanks,
+  kWideLeads,   // 0x81
+  kWideTrails,  // 0x40
+  kQuotes,
+  kLeads,
+  kLows,
+  kCommas,
+  kClassNames
+};
+inline constexpr masks::ByteClass kClasses[kClassNames] = {
+    masks::Only(kBlank), masks::Only(kWideBlankLead), masks::Only(kWideBlankTrail),
+    masks::Only('"'),    masks::kLeadBytes,           masks::UpTo(scan::kHighestLowByte),
+    masks::Only(',')};
+
+// The classes one kind of field takes, in the order in which they are
+// worked out two at a time (see masks::PairedBytes).
+struct ClassList {
+  ClassName Names[kClassNames];
+  std::size_t Count;
+};
+
+template <TrimKind kTrim, TextKind kText, bool kCommaMode>
+constexpr ClassList ClassesOf() {
+  ClassList list{};
+  auto add = [&list](ClassName name) { list.Names[list.Count++] = name; };
+  if (kTrim != TrimKind::None) {
+    add(kBlanks);
+    add(kWideLeads);
+    add(kWideTrails);
+  }
+  if (kText != TextKind::Plain) add(kQuotes);
+  if (kTrim == TrimKind::Right || kTrim == TrimKind::Both) add(kLeads);
+  if (kTrim == TrimKind::LeftLow) add(kLows);
+  if (kText == TextKind::Formula && kCommaMode) add(kCommas);
+  return list;
+}
+
+// The masks of a value's classes by name; those of the classes not asked
+// for stay 0, and the bits from the value's end up are not defined.
+using ClassMasks = std::array<std::uint64_t, kClassNames>;
+
+template <ClassName kFirst, ClassName kSecond, typename Bytes>
+TABULON_INLINE void PutPair(const Bytes& bytes, ClassMasks& m) {
+  const masks::ClassPair p = bytes.template Pair<kClasses[kFirst], kClasses[kSecond]>();
+  m[kFirst] = p.First;
+  m[kSecond] = p.Second;
+}
+
+template <ClassList kList, std::size_t... I, typename Bytes>
+TABULON_INLINE ClassMasks MasksInPairs(const Bytes& bytes, std::index_sequence<I...>) {
+  ClassMasks m{};
+  (PutPair<kList.Names[2 * I], kList.Names[2 * I + 1]>(bytes, m), ...);
+  if constexpr (kList.Count % 2 == 1) {
+    constexpr ClassName kLast = kList.Names[kList.Count - 1];
+    m[kLast] = bytes.template Of<kClasses[kLast]>();
+  }
+  return m;
+}
+
+template <ClassList kList, typename Bytes>
+TABULON_INLINE ClassMasks MasksOf(const Bytes& bytes) {
+  return MasksInPairs<kList>(bytes, std::make_index_sequence<kList.Count / 2>{});
 }
 
 // The trimmed value's bounds [First, Last) within the value.
@@ -75,16 +163,15 @@ struct Trimmed {
   unsigned Last;
 };
 
-// The trim of one kind, by the masks of the value's n bytes (`valid`, the
-// low n bits; `last`, the highest of them).
-template <TrimKind kTrim, std::size_t kBlocks>
-TABULON_INLINE Trimmed TrimByMasks(const masks::ValueBytes<kBlocks>& bytes, unsigned n,
-                                   std::uint64_t valid, std::uint64_t last) {
+// The trim of one kind, by the class masks of the value's n bytes (n at
+// most kBits; `valid`, the low n bits; `last`, the highest of them).
+template <TrimKind kTrim, std::size_t kBits>
+TABULON_INLINE Trimmed TrimByMasks(const ClassMasks& m, unsigned n, std::uint64_t valid,
+                                   std::uint64_t last) {
   Trimmed t{0, n};
   if constexpr (kTrim != TrimKind::None) {
-    const std::uint64_t blank = bytes.Equal(kBlank) & valid;
-    const std::uint64_t pairs =
-        bytes.Equal(kWideBlankLead) & ((bytes.Equal(kWideBlankTrail) & valid) >> 1);
+    const std::uint64_t blank = m[kBlanks] & valid;
+    const std::uint64_t pairs = m[kWideLeads] & ((m[kWideTrails] & valid) >> 1);
     const std::uint64_t skip = BlanksAndPairs(blank, pairs);
     if constexpr (kTrim == TrimKind::Left || kTrim == TrimKind::Both) {
       t.First = LeadingBlanksEnd(skip, blank, last);
@@ -93,11 +180,11 @@ TABULON_INLINE Trimmed TrimByMasks(const masks::ValueBytes<kBlocks>& bytes, unsi
       // A blank is a low byte too: the low bytes take a last blank that the
       // leading run leaves, so the run needs no rule for it here.
       const std::uint64_t leading = ((skip + 1) ^ skip) >> 1;
-      const std::uint64_t low = bytes.AtMost(scan::kHighestLowByte) & valid;
+      const std::uint64_t low = m[kLows] & valid;
       t.First = static_cast<unsigned>(std::countr_zero(~(low | leading)));
     }
     if constexpr (kTrim == TrimKind::Right || kTrim == TrimKind::Both) {
-      t.Last = TrailingBlanksEnd(bytes, skip, blank, pairs, valid, t.First);
+      t.Last = TrailingBlanksEnd<kBits>(m[kLeads], skip, blank, pairs, valid, t.First);
     }
   }
   return t;
@@ -132,11 +219,11 @@ TABULON_INLINE char* CloseQuoted(char* out, char separator) {
 // Copies the trimmed text in whole blocks: kMaskedTail bytes after the
 // value's end may be read. A value of one or two blocks takes as many moves,
 // whatever its length.
-template <std::size_t kBlocks>
+template <std::size_t kBytes>
 TABULON_INLINE char* CopyText(char* out, const char* text, unsigned length, const char* value_end) {
-  if constexpr (kBlocks <= 2) {
+  if constexpr (kBytes <= 2 * kMaskBlockSize) {
     std::memcpy(out, text, kMaskBlockSize);
-    if constexpr (kBlocks == 2)
+    if constexpr (kBytes == 2 * kMaskBlockSize)
       std::memcpy(out + kMaskBlockSize, text + kMaskBlockSize, kMaskBlockSize);
     return out + length;
   } else {
@@ -147,20 +234,22 @@ TABULON_INLINE char* CopyText(char* out, const char* text, unsigned length, cons
 }  // namespace masked
 
 // The field text of the n-byte value at `value` (n at most kMaskedFieldLimit
-// and 16 * kBlocks; `valid` is masks::Below(n), `last` the bit of its last
+// and kBytes; `valid` is masks::Below(n), `last` the bit of its last
 // byte, 0 when n is 0) and the separator after it.
 // kMaskedTail bytes after the value's end are readable; `out` has room for
 // LongestFieldText(n) + kCopySlack bytes.
-template <TrimKind kTrim, TextKind kText, std::size_t kBlocks, bool kCommaMode>
+template <TrimKind kTrim, TextKind kText, std::size_t kBytes, bool kCommaMode>
 TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n, std::uint64_t valid,
                                       std::uint64_t last, char separator) {
-  const masks::ValueBytes<kBlocks> bytes(value);
-  const masked::Trimmed t = masked::TrimByMasks<kTrim>(bytes, n, valid, last);
+  const masks::LoadedBytes<kBytes> bytes(value);
+  const masked::ClassMasks m =
+      masked::MasksOf<masked::ClassesOf<kTrim, kText, kCommaMode>()>(bytes);
+  const masked::Trimmed t = masked::TrimByMasks<kTrim, kBytes>(m, n, valid, last);
   const char* text = value + t.First;
   const unsigned length = t.Last - t.First;
   if constexpr (kText == TextKind::Formula) {
     if constexpr (kCommaMode) {
-      const bool comma = (bytes.Equal(',') & valid) != 0;
+      const bool comma = (m[masked::kCommas] & valid) != 0;
       *out = '=';  // taken back when it does not belong
       out += TakesFormulaMark(kCommaMode, comma) ? 1 : 0;
     } else {
@@ -171,17 +260,18 @@ TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n, 
     *out++ = '"';
     // The blanks a trim takes are never quotes; the low bytes a 'Z'
     // trim takes can be, and their bits are shifted out below.
-    const std::uint64_t quotes = bytes.Equal('"') & valid;
+    const std::uint64_t quotes = m[masked::kQuotes] & valid;
     if (quotes != 0) [[unlikely]] {
       out = masked::CopyDoublingQuotes(out, text, quotes >> t.First, length);
       return masked::CloseQuoted(out, separator);
     }
   }
-  if constexpr ((kTrim == TrimKind::None || kTrim == TrimKind::Right) && kBlocks <= 2) {
+  if constexpr ((kTrim == TrimKind::None || kTrim == TrimKind::Right) &&
+                kBytes <= 2 * kMaskBlockSize) {
     bytes.StoreTo(out);  // the text starts with the value: its loaded bytes
     out += length;
   } else {
-    out = masked::CopyText<kBlocks>(out, text, length, value + n);
+    out = masked::CopyText<kBytes>(out, text, length, value + n);
   }
   if constexpr (kText != TextKind::Plain) return masked::CloseQuoted(out, separator);
   *out = separator;

@@ -243,6 +243,7 @@ TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
       {{3, 200}},
       {{1, 1, 1, 1, 100}},        // a long formula field whose 'Z' trim takes commas
       {std::vector<int>(17, 4)},  // every kind next to others, as in short-field layouts
+      {{1, 2, 3, 4, 5, 6, 7, 8, 9, 8, 7, 6, 5, 4, 3, 2, 1}},  // every kind at 1 to 8 bytes
   };
   static constexpr unsigned char kTypes[] = {'X', 'E', 'N'};
   static constexpr unsigned char kTrims[] = {'T', ' ', 'L', 'R', 'Z'};
