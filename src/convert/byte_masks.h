@@ -95,14 +95,6 @@ class ValueBytes {
     return Collect([k](__m128i v) { return _mm_cmpeq_epi8(v, k); });
   }
 
-  // The bytes equal to a or to b, in one mask.
-  std::uint64_t EqualEither(unsigned char a, unsigned char b) const {
-    const __m128i ka = _mm_set1_epi8(static_cast<char>(a));
-    const __m128i kb = _mm_set1_epi8(static_cast<char>(b));
-    return Collect(
-        [ka, kb](__m128i v) { return _mm_or_si128(_mm_cmpeq_epi8(v, ka), _mm_cmpeq_epi8(v, kb)); });
-  }
-
   std::uint64_t AtMost(unsigned char c) const {
     const __m128i k = _mm_set1_epi8(static_cast<char>(c));
     return Collect([k](__m128i v) { return _mm_cmpeq_epi8(_mm_min_epu8(v, k), v); });

@@ -45,7 +45,7 @@ inline constexpr auto kByteWidths = [] {
 template <std::size_t kBits>
 TABULON_INLINE unsigned BitWidthBelow(std::uint64_t x) {
   if constexpr (kBits <= 8) {
-    return kByteWidths[x];
+    return kByteWidths[x & 0xFF];  // the mask keeps the read inside the table whatever x is
   } else {
     return BitWidth(x);
   }
