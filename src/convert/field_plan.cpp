@@ -5,10 +5,22 @@
 namespace tabulon {
 namespace {
 
-unsigned char MaskLoadOf(std::size_t length) {
-  unsigned char load = 0;
+// The index of the smallest mask load that holds `length` bytes, or
+// kMaskLoadCount when none does.
+std::size_t MaskLoadOf(std::size_t length) {
+  std::size_t load = 0;
   while (load < kMaskLoadCount && length > kMaskLoadBytes[load]) ++load;
-  return length <= kMaskedFieldLimit ? load : static_cast<unsigned char>(kMaskLoadCount);
+  return length <= kMaskedFieldLimit ? load : kMaskLoadCount;
+}
+
+MaskedStep MaskedStepOf(const FieldPlan& field) {
+  MaskedStep step;
+  if (field.Length <= kMaskedFieldLimit) step.MaskBits = (std::uint64_t{1} << field.Length) - 1;
+  step.LastBit = step.MaskBits ^ (step.MaskBits >> 1);
+  step.Offset = static_cast<std::uint32_t>(field.Offset);
+  step.Length = static_cast<std::uint32_t>(field.Length);
+  step.Writer = static_cast<unsigned char>(MaskedWriterIndex(field.Kind, MaskLoadOf(field.Length)));
+  return step;
 }
 
 }  // namespace
@@ -54,15 +66,10 @@ RecordPlan MakePlan(const FieldTable& table) {
     }
     field.Offset = field.Start < 1 ? 0 : static_cast<std::size_t>(field.Start) - 1;
     field.Length = field.Width > 0 ? static_cast<std::size_t>(field.Width) : 0;
-    field.MaskLoad = MaskLoadOf(field.Length);
-    field.MaskedWriter = static_cast<unsigned char>(MaskedWriterIndex(field.Kind, field.MaskLoad));
-    if (field.Length <= kMaskedFieldLimit) field.MaskBits = (std::uint64_t{1} << field.Length) - 1;
     start += static_cast<std::uint32_t>(field.Width);
     plan.BytesReached = std::max(plan.BytesReached, field.Offset + field.Length);
     plan.LongestText += LongestFieldText(field.Length);  // at most 2^33 per field
-    plan.MaskedSteps.push_back({field.MaskBits, field.MaskBits ^ (field.MaskBits >> 1),
-                                static_cast<std::uint32_t>(field.Offset),
-                                static_cast<std::uint32_t>(field.Length), field.MaskedWriter});
+    plan.MaskedSteps.push_back(MaskedStepOf(field));
   }
   plan.MaskedSteps.emplace_back();  // the record's end
   return plan;

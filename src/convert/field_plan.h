@@ -60,12 +60,6 @@ struct FieldPlan {
   std::size_t Offset = 0;  // 0-based first byte: a start below 1 counts as 1
   std::size_t Length = 0;  // the width, or 0 when it is not positive
   FieldKind Kind = {TrimKind::None, TextKind::Plain};
-  unsigned char MaskLoad = 0;  // index into kMaskLoadBytes, or kMaskLoadCount
-  // Bit k set for each byte k of a masked field (the low Length bits).
-  std::uint64_t MaskBits = 0;
-  // The masked writer of the kind and load (MaskedWriterIndex), looked up
-  // once here: the record loop jumps on it without working it out.
-  unsigned char MaskedWriter = 0;
 };
 
 // The masked writers: one per field kind and load, and one more per kind
@@ -81,10 +75,12 @@ constexpr std::size_t MaskedWriterIndex(FieldKind kind, std::size_t mask_load) {
 inline constexpr std::size_t kMaskedRecordEnd = kMaskedWriterCount;
 
 // What the masked record loop reads of a field, packed: its offset and
-// length (below 2^31, as the widths and starts are 32-bit), its MaskBits and
-// the highest of them, and its MaskedWriter.
+// length (below 2^31, as the widths and starts are 32-bit), a bit for each of
+// its bytes and the highest of them (none for a field too long for the
+// masks), and its masked writer (MaskedWriterIndex of its kind and load),
+// looked up once so that the loop jumps on it without working it out.
 struct MaskedStep {
-  std::uint64_t MaskBits = 0;
+  std::uint64_t MaskBits = 0;  // bit k for byte k: the low Length bits
   std::uint64_t LastBit = 0;
   std::uint32_t Offset = 0;
   std::uint32_t Length = 0;

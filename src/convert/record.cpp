@@ -155,14 +155,8 @@ std::size_t ConvertBufferedLines(LineFile& text, LineFile& out, const RecordPlan
   while (run.Budget > 0 && next_out <= last_out && line != end && *line != kEndOfData) {
     // TakeBufferedLine's rules: a line ends in LF or CR LF within the buffer.
     const char* stop = FindLineStopAt(line, end, run.Expected);
-    const char* after;
-    if (stop != end && *stop == kLineFeed) {
-      after = stop + 1;
-    } else if (end - stop >= 2 && stop[0] == kCarriageReturn && stop[1] == kLineFeed) {
-      after = stop + 2;
-    } else {
-      break;
-    }
+    const char* after = AfterLineEnd(stop, end);
+    if (after == nullptr) break;
     run.Expected = static_cast<std::size_t>(stop - line);
     const std::string_view record(line, std::min(run.Expected, plan.BytesReached));
     next_out =

@@ -203,17 +203,10 @@ inline bool TakeBufferedLine(LineFile& file, std::string_view& line) {
     const char* start = file.BufferRef + file.Position;
     const char* end = file.BufferRef + file.FillCount;
     const char* stop = FindLineStop(start, end);
-    std::size_t size = static_cast<std::size_t>(stop - start);
-    if (stop != end && *stop == kLineFeed) {
-      file.Position += static_cast<std::uint32_t>(size + 1);
-      line = {start, size};
-      return true;
-    }
-    // A CR as the last byte of the buffer waits for the next refill: the
-    // byte after it is no data yet.
-    if (end - stop >= 2 && stop[0] == kCarriageReturn && stop[1] == kLineFeed) {
-      file.Position += static_cast<std::uint32_t>(size + 2);
-      line = {start, size};
+    // A CR as the last byte of the buffer waits for the next refill.
+    if (const char* next = AfterLineEnd(stop, end)) {
+      file.Position = static_cast<std::uint32_t>(next - file.BufferRef);
+      line = {start, static_cast<std::size_t>(stop - start)};
       return true;
     }
   }

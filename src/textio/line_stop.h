@@ -18,6 +18,27 @@ inline constexpr char kLineFeed = 0x0A;
 inline constexpr char kCarriageReturn = 0x0D;
 inline constexpr char kEndOfData = 0x1A;  // Ctrl-Z
 
+constexpr bool IsLineStop(char c) {
+  return c == kLineFeed || c == kCarriageReturn || c == kEndOfData;
+}
+
+#if TABULON_SSE2
+namespace line_stops {
+
+inline __m128i Load(const char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// The three stop bytes are all at or below 0x1A: bytes whose smallest,
+// `least`, is above that hold none (one compare for all of them).
+inline bool MayHoldStop(__m128i least) {
+  const __m128i ctrl_z = _mm_set1_epi8(kEndOfData);
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(least, ctrl_z), least)) != 0;
+}
+
+}  // namespace line_stops
+#endif
+
 // The first LF, CR or Ctrl-Z in [p, end), or end. 128 bytes at a time where
 // SSE2 is there (every x86-64), eight at a time otherwise.
 [[gnu::always_inline]] inline const char* FindLineStop(const char* p, const char* end) {
@@ -30,14 +51,8 @@ inline constexpr char kEndOfData = 0x1A;  // Ctrl-Z
                                 _mm_cmpeq_epi8(v, ctrl_z));
     return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits)));
   };
-  const auto load = [](const char* q) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-  };
-  // The three stop bytes are all at or below 0x1A: bytes whose smallest is
-  // above that hold none (one compare for all of them).
-  const auto low = [ctrl_z](__m128i least) {
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(least, ctrl_z), least)) != 0;
-  };
+  const auto load = line_stops::Load;
+  const auto low = line_stops::MayHoldStop;
   const auto least_of = [](__m128i v0, __m128i v1, __m128i v2, __m128i v3) {
     return _mm_min_epu8(_mm_min_epu8(v0, v1), _mm_min_epu8(v2, v3));
   };
@@ -93,8 +108,18 @@ inline constexpr char kEndOfData = 0x1A;  // Ctrl-Z
     if (hits != 0) return p + (std::countr_zero(hits) >> 3);
     p += 8;
   }
-  while (p < end && *p != kLineFeed && *p != kCarriageReturn && *p != kEndOfData) ++p;
+  while (p < end && !IsLineStop(*p)) ++p;
   return p;
+}
+
+// Where the next line begins when the stop byte at `stop` ends a line
+// inside [.., end): after its LF or CR LF. Null for a lone CR, a CR as the
+// last byte (the byte after it is no data yet), a Ctrl-Z or `end` itself.
+inline const char* AfterLineEnd(const char* stop, const char* end) {
+  if (stop == end) return nullptr;
+  if (*stop == kLineFeed) return stop + 1;
+  if (end - stop >= 2 && stop[0] == kCarriageReturn && stop[1] == kLineFeed) return stop + 2;
+  return nullptr;
 }
 
 // FindLineStop(p, end) for a line expected to be `size` bytes long, as the
@@ -106,11 +131,8 @@ inline constexpr char kEndOfData = 0x1A;  // Ctrl-Z
                                                          std::size_t size) {
 #if TABULON_SSE2
   if (size >= 16 && static_cast<std::size_t>(end - p) > size) {
-    const char next = p[size];
-    if (next == kLineFeed || next == kCarriageReturn || next == kEndOfData) {
-      const auto load = [](const char* q) {
-        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-      };
+    if (IsLineStop(p[size])) {
+      const auto load = line_stops::Load;
       // The last 16 bytes, and every 16 from the start before them, 64 a step.
       __m128i least = load(p + size - 16);
       std::size_t i = 0;
@@ -119,10 +141,7 @@ inline constexpr char kEndOfData = 0x1A;  // Ctrl-Z
                                                  _mm_min_epu8(load(p + i + 32), load(p + i + 48))));
       }
       for (; i + 16 < size; i += 16) least = _mm_min_epu8(least, load(p + i));
-      const __m128i ctrl_z = _mm_set1_epi8(kEndOfData);
-      if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(least, ctrl_z), least)) == 0) {
-        return p + size;
-      }
+      if (!line_stops::MayHoldStop(least)) return p + size;
     }
   }
 #else
