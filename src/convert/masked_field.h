@@ -51,6 +51,33 @@ TABULON_INLINE unsigned BitWidthBelow(std::uint64_t x) {
   }
 }
 
+// Whether the run of set bits of `lead` that ends right below bit `run` is
+// odd in length, for masks of up to eight bytes: row `run` (0 to 8; the
+// rows above are never asked for) by the mask's low byte.
+inline constexpr auto kOddRunBelow = [] {
+  std::array<std::array<unsigned char, 256>, 16> odd{};
+  for (unsigned run = 0; run <= 8; ++run) {
+    for (unsigned lead = 0; lead < 256; ++lead) {
+      unsigned length = 0;
+      while (length < run && ((lead >> (run - 1 - length)) & 1) != 0) ++length;
+      odd[run][lead] = static_cast<unsigned char>(length & 1);
+    }
+  }
+  return odd;
+}();
+
+// 1 when the lead-range bytes right below byte `run` of a value of up to
+// kBits bytes are odd in number, else 0.
+template <std::size_t kBits>
+TABULON_INLINE unsigned OddLeadRunBelow(std::uint64_t lead, unsigned run) {
+  if constexpr (kBits <= 8) {
+    return kOddRunBelow[run & 15][lead & 0xFF];  // the masks keep the read inside the table
+  } else {
+    const unsigned lead_run = run - BitWidth(~lead & masks::Below(run));
+    return lead_run & 1;
+  }
+}
+
 // The leading blanks and pairs of a value: `blank` and `pairs` (the 0x81 of
 // each 0x81 0x40 inside the value) hold no bit beyond the value. The blanks
 // and pairs take turns without overlap, so the run of their bits from bit 0
@@ -86,8 +113,8 @@ TABULON_INLINE unsigned TrailingBlanksEnd(std::uint64_t lead, std::uint64_t skip
   const unsigned run = std::max(first, BitWidthBelow<kBits>(kept));  // the trailing run starts here
   // A run that starts with a pair keeps it when its 0x81 is a second byte,
   // that is, after an odd run of lead-range bytes.
-  const unsigned lead_run = run - BitWidthBelow<kBits>(~lead & masks::Below(run));
-  const unsigned kept_pair = static_cast<unsigned>(pairs >> run) & lead_run & 1;
+  const unsigned kept_pair =
+      static_cast<unsigned>(pairs >> run) & OddLeadRunBelow<kBits>(lead, run);
   return run + 2 * kept_pair;
 }
 
