@@ -151,24 +151,31 @@ std::size_t ConvertBufferedLines(LineFile& text, LineFile& out, const RecordPlan
   const std::string_view buffered = BufferedBytes(text);
   const char* line = buffered.data();
   const char* const end = line + buffered.size();
+  // Kept in locals: the record text is a call, after which values behind a
+  // reference would be read again.
+  const std::size_t reached = plan.BytesReached;
+  std::size_t budget = run.Budget;
+  std::size_t expected = run.Expected;
   std::size_t lines = 0;
-  while (run.Budget > 0 && next_out <= last_out && line != end && *line != kEndOfData) {
+  while (budget > 0 && next_out <= last_out && line != end && *line != kEndOfData) {
     // TakeBufferedLine's rules: a line ends in LF or CR LF within the buffer.
-    const char* stop = FindLineStopAt(line, end, run.Expected);
+    const char* stop = FindLineStopAt(line, end, expected);
     const char* after = AfterLineEnd(stop, end);
     if (after == nullptr) break;
-    run.Expected = static_cast<std::size_t>(stop - line);
-    const std::string_view record(line, std::min(run.Expected, plan.BytesReached));
+    expected = static_cast<std::size_t>(stop - line);
+    const std::string_view record(line, std::min(expected, reached));
     next_out =
         WriteFieldsOutOfLine(next_out, record, plan, separator,
                              static_cast<std::size_t>(end - (record.data() + record.size())));
     next_out[0] = '\r';
     next_out[1] = '\n';
     next_out += 2;
-    run.Budget -= std::min(run.Budget, record.size() + 2);
+    budget -= std::min(budget, record.size() + 2);
     line = after;
     ++lines;
   }
+  run.Budget = budget;
+  run.Expected = expected;
   TakeBufferedBytes(text, static_cast<std::size_t>(line - buffered.data()));
   CommitWritten(out, next_out);
   return lines;

@@ -43,7 +43,7 @@ enum class Failing { Reads, WriteOuts };
 
 Outcome Convert(const test::TempDir& dir, const std::string& parameters, bool in_blocks,
                 Failing failing, int transfers, const BlockShape& shape = {2, 12, 3, 240},
-                bool full_buffers = false) {
+                bool full_buffers = false, std::size_t blocks_after = 0) {
   FieldTable table;
   EXPECT_EQ(LoadParameterText(parameters, table), "");
   const RecordPlan plan = MakePlan(table);
@@ -59,7 +59,7 @@ Outcome Convert(const test::TempDir& dir, const std::string& parameters, bool in
   Outcome outcome;
   try {
     if (in_blocks) {
-      ConvertLines(*text, *out, plan, ',', shape, 0);
+      ConvertLines(*text, *out, plan, ',', shape, blocks_after);
     } else {
       ConvertLines(*text, *out, plan, ',', 1);
     }
@@ -133,7 +133,8 @@ TEST(ConvertInBlocks, OutputBlocksOfAnyRoomTakeTheLongestRecords) {
 // The writing thread only writes. With 200 one-byte quoted fields over
 // records full of quotes and commas (the text grows fourfold and more), on
 // the shapes of two to eight CPUs, no output byte is converted by a thread
-// while it holds the write turn.
+// while it holds the write turn; and the blocks take over where the bytes
+// the lines before them may take run out.
 TEST(ConvertInBlocks, NothingIsConvertedWithTheWriteTurn) {
   test::TempDir dir;
   std::string record;
@@ -163,6 +164,16 @@ TEST(ConvertInBlocks, NothingIsConvertedWithTheWriteTurn) {
     EXPECT_EQ(converted, whole.Output.size()) << cpus << " CPUs";
     EXPECT_EQ(by_writer, 0u) << cpus << " CPUs";
   }
+  // The blocks take over once the lines before them, most of them taken
+  // straight out of the read buffer, reach the bytes they may take: half
+  // the text here, which holds about half the output.
+  const TurnCounts before = ReadTurnCounts();
+  ASSERT_EQ(Convert(dir, parameters, true, Failing::Reads, 1 << 30,
+                    BlockShapeFor(2, plan, kFileCapacity), true, text.size() / 2),
+            whole);
+  const std::uint64_t converted = ReadTurnCounts().Converted - before.Converted;
+  EXPECT_GT(converted, whole.Output.size() / 4);
+  EXPECT_LT(converted, whole.Output.size() * 3 / 4);
 }
 #endif
 
