@@ -164,9 +164,7 @@ TEST(ConvertInBlocks, NothingIsConvertedWithTheWriteTurn) {
     EXPECT_EQ(converted, whole.Output.size()) << cpus << " CPUs";
     EXPECT_EQ(by_writer, 0u) << cpus << " CPUs";
   }
-  // The blocks take over once the lines before them, most of them taken
-  // straight out of the read buffer, reach the bytes they may take: half
-  // the text here, which holds about half the output.
+  // Blocks allowed after half the text (most of it buffered lines): about half the output.
   const TurnCounts before = ReadTurnCounts();
   ASSERT_EQ(Convert(dir, parameters, true, Failing::Reads, 1 << 30,
                     BlockShapeFor(2, plan, kFileCapacity), true, text.size() / 2),
