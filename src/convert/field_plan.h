@@ -46,8 +46,8 @@ constexpr FieldKind FieldKindAt(std::size_t index) {
 // bytes fits the 64-bit masks.
 inline constexpr std::size_t kMaskBlockSize = 16;
 inline constexpr std::size_t kMaskedFieldLimit = 63;
-// The sizes of the masked loads; a field's MaskLoad is the index of the
-// smallest that holds it, or kMaskLoadCount when none does.
+// The sizes of the masked loads; a field takes the smallest that holds it,
+// or none (kMaskLoadCount) when none does.
 inline constexpr std::size_t kMaskLoadBytes[] = {8, 16, 32, 64};
 inline constexpr std::size_t kMaskLoadCount = std::size(kMaskLoadBytes);
 // The readable bytes after a record that let every masked field be loaded

@@ -84,8 +84,6 @@ inline void CountConverted(std::size_t) {}
 constexpr std::size_t kLargestBlock = 256 << 10;
 constexpr std::size_t kBlockStep = 16 << 10;
 constexpr std::size_t kSmallestBlock = kBlockStep;
-// CR LF, and one byte more: a line file's buffer is never filled to its end.
-constexpr std::size_t kLineEndRoom = 3;
 
 // The room a record of `record_size` bytes needs in an output block: its
 // longest text (no field cuts more than the record's bytes), the copy slack

@@ -125,10 +125,6 @@ TABULON_INLINE char* WriteFields(char* out, std::string_view record, const Recor
   return WriteFields(out, record, plan, separator, tail);
 }
 
-// The room a line end takes: CR LF, and one byte more, as WriteLineEnd
-// writes into the buffer only while that leaves it unfilled.
-constexpr std::size_t kLineEndRoom = 3;
-
 }  // namespace
 
 void AppendRecord(LineFile& out, std::string_view record, const RecordPlan& plan, char separator,

@@ -19,6 +19,10 @@ inline std::size_t RecordRoom(const RecordPlan& plan) {
   return plan.LongestText + kCopySlack;
 }
 
+// The room a line end takes: CR LF, and one byte more, as WriteLineEnd
+// writes into the buffer only while that leaves it unfilled.
+inline constexpr std::size_t kLineEndRoom = 3;
+
 // Appends the field texts of `record`, joined by `separator`, to `out`
 // (between BeginText and WriteLineEnd); a record whose text may not fit the
 // buffer goes piece by piece. `tail` is the number of bytes after the record
