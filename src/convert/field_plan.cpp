@@ -6,8 +6,10 @@ namespace tabulon {
 namespace {
 
 // The index of the smallest mask load that holds `length` bytes, or
-// kMaskLoadCount when none does.
-std::size_t MaskLoadOf(std::size_t length) {
+// kMaskedLongField when none does; kMaskedTableTrim for a short value whose
+// trim is looked up.
+std::size_t MaskLoadOf(std::size_t length, TrimKind trim) {
+  if (length >= 1 && length <= kTableTrimLimit && TrimsByTable(trim)) return kMaskedTableTrim;
   std::size_t load = 0;
   while (load < kMaskLoadCount && length > kMaskLoadBytes[load]) ++load;
   return length <= kMaskedFieldLimit ? load : kMaskLoadCount;
@@ -19,7 +21,8 @@ MaskedStep MaskedStepOf(const FieldPlan& field) {
   step.LastBit = step.MaskBits ^ (step.MaskBits >> 1);
   step.Offset = static_cast<std::uint32_t>(field.Offset);
   step.Length = static_cast<std::uint32_t>(field.Length);
-  step.Writer = static_cast<unsigned char>(MaskedWriterIndex(field.Kind, MaskLoadOf(field.Length)));
+  step.Writer = static_cast<unsigned char>(
+      MaskedWriterIndex(field.Kind, MaskLoadOf(field.Length, field.Kind.Trim)));
   return step;
 }
 

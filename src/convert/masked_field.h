@@ -27,7 +27,7 @@ namespace masked {
 
 // std::bit_width of x below 2^63, without the test for zero that the
 // library's version may compile to: a branch on the bytes of the value.
-TABULON_INLINE unsigned BitWidth(std::uint64_t x) {
+constexpr TABULON_INLINE unsigned BitWidth(std::uint64_t x) {
   return static_cast<unsigned>(std::bit_width((x << 1) | 1)) - 1;
 }
 
@@ -43,7 +43,7 @@ inline constexpr auto kByteWidths = [] {
 }();
 
 template <std::size_t kBits>
-TABULON_INLINE unsigned BitWidthBelow(std::uint64_t x) {
+constexpr TABULON_INLINE unsigned BitWidthBelow(std::uint64_t x) {
   if constexpr (kBits <= 8) {
     return kByteWidths[x & 0xFF];  // the mask keeps the read inside the table whatever x is
   } else {
@@ -69,7 +69,7 @@ inline constexpr auto kOddRunBelow = [] {
 // 1 when the lead-range bytes right below byte `run` of a value of up to
 // kBits bytes are odd in number, else 0.
 template <std::size_t kBits>
-TABULON_INLINE unsigned OddLeadRunBelow(std::uint64_t lead, unsigned run) {
+constexpr TABULON_INLINE unsigned OddLeadRunBelow(std::uint64_t lead, unsigned run) {
   if constexpr (kBits <= 8) {
     return kOddRunBelow[run & 15][lead & 0xFF];  // the masks keep the read inside the table
   } else {
@@ -82,15 +82,15 @@ TABULON_INLINE unsigned OddLeadRunBelow(std::uint64_t lead, unsigned run) {
 // each 0x81 0x40 inside the value) hold no bit beyond the value. The blanks
 // and pairs take turns without overlap, so the run of their bits from bit 0
 // is what the byte-by-byte trim skips.
-TABULON_INLINE std::uint64_t BlanksAndPairs(std::uint64_t blank, std::uint64_t pairs) {
+constexpr TABULON_INLINE std::uint64_t BlanksAndPairs(std::uint64_t blank, std::uint64_t pairs) {
   return blank | pairs | (pairs << 1);
 }
 
 // Where the leading blanks of a value end, of its blanks and pairs `skip`;
 // `last` is the bit of its last byte. That byte is never taken on its own: a
 // blank there ends the run, as a byte that is no blank does.
-TABULON_INLINE unsigned LeadingBlanksEnd(std::uint64_t skip, std::uint64_t blank,
-                                         std::uint64_t last) {
+constexpr TABULON_INLINE unsigned LeadingBlanksEnd(std::uint64_t skip, std::uint64_t blank,
+                                                   std::uint64_t last) {
   return static_cast<unsigned>(std::countr_zero(~skip | (blank & last)));
 }
 
@@ -106,9 +106,9 @@ TABULON_INLINE unsigned LeadingBlanksEnd(std::uint64_t skip, std::uint64_t blank
 // are worked out without a branch. `lead` marks the lead-range bytes of the
 // value, which has at most kBits bytes.
 template <std::size_t kBits>
-TABULON_INLINE unsigned TrailingBlanksEnd(std::uint64_t lead, std::uint64_t skip,
-                                          std::uint64_t blank, std::uint64_t pairs,
-                                          std::uint64_t valid, unsigned first) {
+constexpr TABULON_INLINE unsigned TrailingBlanksEnd(std::uint64_t lead, std::uint64_t skip,
+                                                    std::uint64_t blank, std::uint64_t pairs,
+                                                    std::uint64_t valid, unsigned first) {
   const std::uint64_t kept = (valid & ~skip) | (blank & (std::uint64_t{1} << first));
   const unsigned run = std::max(first, BitWidthBelow<kBits>(kept));  // the trailing run starts here
   // A run that starts with a pair keeps it when its 0x81 is a second byte,
@@ -193,8 +193,8 @@ struct Trimmed {
 // The trim of one kind, by the class masks of the value's n bytes (n at
 // most kBits; `valid`, the low n bits; `last`, the highest of them).
 template <TrimKind kTrim, std::size_t kBits>
-TABULON_INLINE Trimmed TrimByMasks(const ClassMasks& m, unsigned n, std::uint64_t valid,
-                                   std::uint64_t last) {
+constexpr TABULON_INLINE Trimmed TrimByMasks(const ClassMasks& m, unsigned n, std::uint64_t valid,
+                                             std::uint64_t last) {
   Trimmed t{0, n};
   if constexpr (kTrim != TrimKind::None) {
     const std::uint64_t blank = m[kBlanks] & valid;
@@ -215,6 +215,44 @@ TABULON_INLINE Trimmed TrimByMasks(const ClassMasks& m, unsigned n, std::uint64_
     }
   }
   return t;
+}
+
+// The right trims (alone or with the left one) of values of 1 to
+// kTableTrimLimit bytes, looked up instead of worked out: by the value's
+// length and the four-bit masks of its blanks, its pairs and its lead bytes,
+// each entry the trimmed bounds as First | Last << 4. The table is filled at
+// compile time by TrimByMasks itself, so the two cannot disagree.
+static_assert(kTableTrimLimit == 4, "each mask of the index is one nibble");
+inline constexpr std::size_t kTableTrimIndexes = std::size_t{1} << (3 * kTableTrimLimit);
+
+template <TrimKind kTrim>
+inline constexpr auto kTrimTable = [] {
+  std::array<std::array<unsigned char, kTableTrimIndexes>, kTableTrimLimit> table{};
+  for (unsigned n = 1; n <= kTableTrimLimit; ++n) {
+    const std::uint64_t valid = (std::uint64_t{1} << n) - 1;
+    for (std::size_t index = 0; index < kTableTrimIndexes; ++index) {
+      ClassMasks m{};
+      m[kBlanks] = index & 15;
+      m[kWideLeads] = (index >> 4) & 15;
+      m[kWideTrails] = m[kWideLeads] << 1;
+      m[kLeads] = index >> 8;
+      const Trimmed t = TrimByMasks<kTrim, 8>(m, n, valid, std::uint64_t{1} << (n - 1));
+      table[n - 1][index] = static_cast<unsigned char>(t.First | t.Last << 4);
+    }
+  }
+  return table;
+}();
+
+// TrimByMasks for a value of n bytes, 1 <= n <= kTableTrimLimit, by the table.
+template <TrimKind kTrim>
+TABULON_INLINE Trimmed TrimByTable(const ClassMasks& m, unsigned n, std::uint64_t valid) {
+  const std::uint64_t blank = m[kBlanks] & valid;
+  const std::uint64_t pairs = m[kWideLeads] & ((m[kWideTrails] & valid) >> 1);
+  const std::uint64_t index = blank | pairs << 4 | (m[kLeads] & valid) << 8;
+  // The masks keep the read inside the table whatever the bytes.
+  const unsigned bounds =
+      kTrimTable<kTrim>[(n - 1) & (kTableTrimLimit - 1)][index & (kTableTrimIndexes - 1)];
+  return {bounds & 15, bounds >> 4};
 }
 
 // Copies the `length` bytes at `from`, each 0x22 doubled; bit k of `quotes`
@@ -265,13 +303,19 @@ TABULON_INLINE char* CopyText(char* out, const char* text, unsigned length, cons
 // byte, 0 when n is 0) and the separator after it.
 // kMaskedTail bytes after the value's end are readable; `out` has room for
 // LongestFieldText(n) + kCopySlack bytes.
-template <TrimKind kTrim, TextKind kText, std::size_t kBytes, bool kCommaMode>
+template <TrimKind kTrim, TextKind kText, std::size_t kBytes, bool kCommaMode,
+          bool kByTable = false>
 TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n, std::uint64_t valid,
                                       std::uint64_t last, char separator) {
   const masks::LoadedBytes<kBytes> bytes(value);
   const masked::ClassMasks m =
       masked::MasksOf<masked::ClassesOf<kTrim, kText, kCommaMode>()>(bytes);
-  const masked::Trimmed t = masked::TrimByMasks<kTrim, kBytes>(m, n, valid, last);
+  masked::Trimmed t;
+  if constexpr (kByTable) {
+    t = masked::TrimByTable<kTrim>(m, n, valid);
+  } else {
+    t = masked::TrimByMasks<kTrim, kBytes>(m, n, valid, last);
+  }
   const char* text = value + t.First;
   const unsigned length = t.Last - t.First;
   if constexpr (kText == TextKind::Formula) {

@@ -290,11 +290,15 @@ TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
 // One field of every width around the 16-byte blocks of the masked path,
 // with every trim and type, on values of blanks, pairs, lead and low bytes;
 // the bytes after the record are blanks and pairs that must not count.
+// Values of up to four bytes (whose trims are looked up) are first taken in
+// every spelling of eight bytes that steer the rules.
 TEST(FastRecordPath, MaskedFieldsOfEveryWidth) {
   static constexpr unsigned char kTypes[] = {'X', 'E', 'N'};
   static constexpr unsigned char kTrims[] = {'L', 'R', 'T', 'Z', ' '};
+  static constexpr char kSteering[] = {' ', '\x81', '@', '\x83', '0', '"', ',', 'a'};
   std::mt19937 rng(13);
   for (int width = 0; width <= 130; ++width) {
+    const int spellings = width <= 4 ? 1 << (3 * width) : 0;
     for (unsigned char type : kTypes) {
       for (unsigned char trim : kTrims) {
         FieldTable table;
@@ -306,9 +310,15 @@ TEST(FastRecordPath, MaskedFieldsOfEveryWidth) {
         RecordPlan plan = MakePlan(table);
         auto out = MemoryWriter(kFileCapacity);
         std::string expected;
-        for (int round = 0; round < 40; ++round) {
-          std::string record =
-              round % 2 == 0 ? RandomBytes(rng, static_cast<std::size_t>(width)) : PaddedValue(rng);
+        for (int step = 0; step < spellings + 40; ++step) {
+          const int round = step - spellings;
+          std::string record;
+          if (round < 0) {
+            for (int i = 0, k = step; i < width; ++i, k >>= 3) record += kSteering[k & 7];
+          } else {
+            record = round % 2 == 0 ? RandomBytes(rng, static_cast<std::size_t>(width))
+                                    : PaddedValue(rng);
+          }
           record.resize(static_cast<std::size_t>(width), round % 4 == 1 ? ' ' : '\x81');
           // Full-width padding across the steps, from either byte of a pair.
           for (std::size_t i = record.size() / 2; round % 8 == 3 && i < record.size(); ++i) {
