@@ -133,8 +133,40 @@ inline const char* AfterLineEnd(const char* stop, const char* end) {
   if (size >= 16 && static_cast<std::size_t>(end - p) > size) {
     if (IsLineStop(p[size])) {
       const auto load = line_stops::Load;
-      // The last 16 bytes, and every 16 from the start before them, 64 a step.
+      // The last 16 bytes, and every 16 from the start before them: for a
+      // line of up to 128 bytes by a jump into their loads, else 64 a step.
       __m128i least = load(p + size - 16);
+      if (size <= 128) {
+        const auto take = [&least, p](std::size_t at) {
+          least = _mm_min_epu8(least, line_stops::Load(p + at));
+        };
+        switch ((size - 1) / 16) {
+          case 7:
+            take(96);
+            [[fallthrough]];
+          case 6:
+            take(80);
+            [[fallthrough]];
+          case 5:
+            take(64);
+            [[fallthrough]];
+          case 4:
+            take(48);
+            [[fallthrough]];
+          case 3:
+            take(32);
+            [[fallthrough]];
+          case 2:
+            take(16);
+            [[fallthrough]];
+          case 1:
+            take(0);
+            [[fallthrough]];
+          default:
+            break;
+        }
+        return line_stops::MayHoldStop(least) ? FindLineStop(p, end) : p + size;
+      }
       std::size_t i = 0;
       for (; i + 64 < size; i += 64) {
         least = _mm_min_epu8(least, _mm_min_epu8(_mm_min_epu8(load(p + i), load(p + i + 16)),
