@@ -228,16 +228,24 @@ inline constexpr std::size_t kTableTrimIndexes = std::size_t{1} << (3 * kTableTr
 template <TrimKind kTrim>
 inline constexpr auto kTrimTable = [] {
   std::array<std::array<unsigned char, kTableTrimIndexes>, kTableTrimLimit> table{};
+  // Only the masks of n bits are ever looked up in the table of length n,
+  // and only they are worked out (a compiler's constant evaluation is
+  // bounded).
   for (unsigned n = 1; n <= kTableTrimLimit; ++n) {
     const std::uint64_t valid = (std::uint64_t{1} << n) - 1;
-    for (std::size_t index = 0; index < kTableTrimIndexes; ++index) {
-      ClassMasks m{};
-      m[kBlanks] = index & 15;
-      m[kWideLeads] = (index >> 4) & 15;
-      m[kWideTrails] = m[kWideLeads] << 1;
-      m[kLeads] = index >> 8;
-      const Trimmed t = TrimByMasks<kTrim, 8>(m, n, valid, std::uint64_t{1} << (n - 1));
-      table[n - 1][index] = static_cast<unsigned char>(t.First | t.Last << 4);
+    ClassMasks m{};
+    for (std::uint64_t blank = 0; blank <= valid; ++blank) {
+      for (std::uint64_t pairs = 0; pairs <= valid; ++pairs) {
+        for (std::uint64_t lead = 0; lead <= valid; ++lead) {
+          m[kBlanks] = blank;
+          m[kWideLeads] = pairs;
+          m[kWideTrails] = pairs << 1;
+          m[kLeads] = lead;
+          const Trimmed t = TrimByMasks<kTrim, 8>(m, n, valid, std::uint64_t{1} << (n - 1));
+          table[n - 1][blank | pairs << 4 | lead << 8] =
+              static_cast<unsigned char>(t.First | t.Last << 4);
+        }
+      }
     }
   }
   return table;
