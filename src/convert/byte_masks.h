@@ -69,7 +69,7 @@ inline __m128i InRangeMask(__m128i v, __m128i low_end, __m128i bound) {
 }
 
 // The low k bits set (k below 64).
-inline std::uint64_t Below(unsigned k) {
+constexpr std::uint64_t Below(unsigned k) {
   return (std::uint64_t{1} << k) - 1;
 }
 

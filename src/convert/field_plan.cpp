@@ -12,7 +12,7 @@ std::size_t MaskLoadOf(std::size_t length, TrimKind trim) {
   if (length >= 1 && length <= kTableTrimLimit && TrimsByTable(trim)) return kMaskedTableTrim;
   std::size_t load = 0;
   while (load < kMaskLoadCount && length > kMaskLoadBytes[load]) ++load;
-  return length <= kMaskedFieldLimit ? load : kMaskLoadCount;
+  return length <= kMaskedFieldLimit ? load : kMaskedLongField;
 }
 
 MaskedStep MaskedStepOf(const FieldPlan& field) {

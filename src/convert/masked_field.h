@@ -190,6 +190,11 @@ struct Trimmed {
   unsigned Last;
 };
 
+// The 0x81 of each 0x81 0x40 inside the value whose bits are `valid`.
+constexpr TABULON_INLINE std::uint64_t PairsOf(const ClassMasks& m, std::uint64_t valid) {
+  return m[kWideLeads] & ((m[kWideTrails] & valid) >> 1);
+}
+
 // The trim of one kind, by the class masks of the value's n bytes (n at
 // most kBits; `valid`, the low n bits; `last`, the highest of them).
 template <TrimKind kTrim, std::size_t kBits>
@@ -198,7 +203,7 @@ constexpr TABULON_INLINE Trimmed TrimByMasks(const ClassMasks& m, unsigned n, st
   Trimmed t{0, n};
   if constexpr (kTrim != TrimKind::None) {
     const std::uint64_t blank = m[kBlanks] & valid;
-    const std::uint64_t pairs = m[kWideLeads] & ((m[kWideTrails] & valid) >> 1);
+    const std::uint64_t pairs = PairsOf(m, valid);
     const std::uint64_t skip = BlanksAndPairs(blank, pairs);
     if constexpr (kTrim == TrimKind::Left || kTrim == TrimKind::Both) {
       t.First = LeadingBlanksEnd(skip, blank, last);
@@ -232,7 +237,7 @@ inline constexpr auto kTrimTable = [] {
   // and only they are worked out (a compiler's constant evaluation is
   // bounded).
   for (unsigned n = 1; n <= kTableTrimLimit; ++n) {
-    const std::uint64_t valid = (std::uint64_t{1} << n) - 1;
+    const std::uint64_t valid = masks::Below(n);
     ClassMasks m{};
     for (std::uint64_t blank = 0; blank <= valid; ++blank) {
       for (std::uint64_t pairs = 0; pairs <= valid; ++pairs) {
@@ -254,9 +259,8 @@ inline constexpr auto kTrimTable = [] {
 // TrimByMasks for a value of n bytes, 1 <= n <= kTableTrimLimit, by the table.
 template <TrimKind kTrim>
 TABULON_INLINE Trimmed TrimByTable(const ClassMasks& m, unsigned n, std::uint64_t valid) {
-  const std::uint64_t blank = m[kBlanks] & valid;
-  const std::uint64_t pairs = m[kWideLeads] & ((m[kWideTrails] & valid) >> 1);
-  const std::uint64_t index = blank | pairs << 4 | (m[kLeads] & valid) << 8;
+  const std::uint64_t index =
+      (m[kBlanks] & valid) | PairsOf(m, valid) << 4 | (m[kLeads] & valid) << 8;
   // The masks keep the read inside the table whatever the bytes.
   const unsigned bounds =
       kTrimTable<kTrim>[(n - 1) & (kTableTrimLimit - 1)][index & (kTableTrimIndexes - 1)];

@@ -311,7 +311,7 @@ TEST(FastRecordPath, MaskedFieldsOfEveryWidth) {
         auto out = MemoryWriter(kFileCapacity);
         std::string expected;
         for (int step = 0; step < spellings + 40; ++step) {
-          const int round = step - spellings;
+          const int round = step - spellings;  // below 0 while spelling (either separator)
           std::string record;
           if (round < 0) {
             for (int i = 0, k = step; i < width; ++i, k >>= 3) record += kSteering[k & 7];
