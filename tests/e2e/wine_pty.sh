@@ -90,14 +90,28 @@ else
   [[ -n ${TABULON_WINE_NO_STDERR:-} ]] && spawn+=(--no-stderr)
   spawn+=("$program" "$tmp/line")
   # Standard input stays the terminal: Wine looks at it to make the console.
+  # The program's status is written to a file inside the session, so that a
+  # failure of `script` itself (no terminal to be had on a loaded machine) is
+  # told from the program's own exit: it is tried again, and reported with
+  # status 125 when it keeps failing.
   printf '%q ' "${spawn[@]}" >"$tmp/run.sh"
   printf '>%q 2>%q\n' "$tmp/out" "$tmp/err" >>"$tmp/run.sh"
+  printf 'echo $? >%q\n' "$tmp/status" >>"$tmp/run.sh"
   if [[ -n $no_console ]]; then
     bash "$tmp/run.sh" </dev/null
   else
-    script -qec "bash $tmp/run.sh" /dev/null </dev/null >/dev/null 2>&1
+    for attempt in 1 2 3; do
+      script -qec "bash $tmp/run.sh" /dev/null </dev/null >/dev/null 2>"$tmp/script.err"
+      [[ -s $tmp/status ]] && break
+      sleep "$attempt"
+    done
   fi
-  status=$?
+  if [[ ! -s $tmp/status ]]; then
+    echo "wine_pty.sh: the program was not started on a terminal:" >&2
+    cat "$tmp/script.err" >&2
+    exit 125
+  fi
+  status=$(<"$tmp/status")
 fi
 cat "$tmp/out"
 cat "$tmp/err" >&2
