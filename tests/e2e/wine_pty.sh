@@ -107,8 +107,8 @@ else
     done
   fi
   if [[ ! -s $tmp/status ]]; then
-    echo "wine_pty.sh: the program was not started on a terminal:" >&2
-    cat "$tmp/script.err" >&2
+    echo "wine_pty.sh: the program was not started:" >&2
+    cat "$tmp/script.err" >&2 2>/dev/null
     exit 125
   fi
   status=$(<"$tmp/status")
