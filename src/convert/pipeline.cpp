@@ -1,16 +1,23 @@
 // The protocol of the blocks.
 //
-// A run has a ring of jobs, each with a text block and an output block; the
-// i-th block of the text goes to job i % Jobs. One lock guards the turns
-// (NextRead, NextWrite, Reading, Writing, Ended, Stopping, BegunLine, Error)
-// and every job's Ready and More; everything else has one owner at a time:
+// A run has a set of jobs, each with a text block and an output block, and
+// at most that many blocks of the text in flight (read and not yet written
+// out); InOrder maps the i-th block of the text to its job, at i % Jobs.
+// Each job has a home worker, and a worker that reads takes one of its own
+// jobs when one is free (any free job otherwise): the blocks it fills and
+// converts were last filled and converted on the same CPU, so their memory
+// is still in that CPU's caches and not in another's, whose copy would be
+// fetched or taken away first. One lock guards the turns (NextRead,
+// NextWrite, Reading, Writing, Ended, Stopping, BegunLine, Error), InOrder
+// and every job's Ready, More and InFlight; everything else has one owner at
+// a time:
 //
 // - The read turn (one thread at a time, Reading): owns the text file and
 //   Carry/CarryFrom, the bytes of a line begun after the last LF of the block
 //   read before (in that job's text block; they may hold a Ctrl-Z, which
-//   ends the data where it lies). It fills the next job, whose slot is free
-//   once the job Jobs places before it is written (NextRead < NextWrite +
-//   Jobs), with the carried bytes and reads of the text file's own size.
+//   ends the data where it lies). It fills a free job with the next block,
+//   once fewer than Jobs blocks are in flight (NextRead < NextWrite + Jobs),
+//   with the carried bytes and reads of the text file's own size.
 // - Converting (no turn): the thread that filled a job owns its text, its
 //   output block and its Error until it marks the job Ready; a job that
 //   fills its output block is marked Ready with More, and its converter
@@ -19,7 +26,7 @@
 // - The write turn (one thread at a time, Writing): owns the output file. It
 //   writes the outputs that are Ready, in the order of the text, from
 //   NextWrite on, and clears Ready; NextWrite moves past a job once its last
-//   output is written, and from then on its slot may be read into again.
+//   output is written, and from then on the job is free to be read into.
 //   The write turn never converts.
 // - Errors: a job's one channel is its Error, set by whoever owns the job: a
 //   failed read of the text after its lines (when it is filled) or a failed
@@ -123,9 +130,11 @@ struct Job {
   std::size_t Size = 0;  // bytes of whole lines (the last job: up to the end)
   char* Output = nullptr;
   std::size_t OutputSize = 0;
-  std::exception_ptr Error;  // raised once its last output is written
-  bool Ready = false;        // (under the lock) its output waits for its write
-  bool More = false;         // (under the lock) and more of its lines will follow
+  std::exception_ptr Error;             // raised once its last output is written
+  bool Ready = false;                   // (under the lock) its output waits for its write
+  bool More = false;                    // (under the lock) and more of its lines will follow
+  bool InFlight = false;                // (under the lock) read and not yet written out
+  const struct Worker* Home = nullptr;  // the worker that takes it when it can
 };
 
 // A thread that converts, with line files bound to its job's blocks (their
@@ -177,6 +186,7 @@ class Blocks {
     }
     try {
       Jobs.resize(job_count);
+      InOrder.resize(job_count);
       Memory = std::make_unique<BlockMemory>(job_count * (TextRoom + OutputRoom));
       if (Memory->Start() == nullptr) return;
       char* next = Memory->Start();
@@ -194,6 +204,9 @@ class Blocks {
         worker->Run.Keep = LineRoom;
         worker->Owner = this;
         Workers.push_back(std::move(worker));
+      }
+      for (std::size_t k = 0; k < Jobs.size(); ++k) {
+        Jobs[k].Home = Workers.empty() ? nullptr : Workers[k % Workers.size()].get();
       }
     } catch (const std::bad_alloc&) {
       // As many workers as the memory gave; none: the text goes on line by line.
@@ -238,13 +251,26 @@ class Blocks {
     for (; Started > 0; --Started) platform::JoinThread(Workers[Started]->OsThread);
   }
 
-  Job& JobAt(std::size_t index) { return Jobs[index % Jobs.size()]; }
+  Job& JobAt(std::size_t index) { return *InOrder[index % InOrder.size()]; }
+
+  // A job that is not in flight: one of the worker's own when it has one
+  // free, so that its blocks stay in the caches of the CPU it runs on;
+  // null when every job is in flight.
+  Job* FreeJobFor(const Worker& self) {
+    Job* other = nullptr;
+    for (Job& job : Jobs) {
+      if (job.InFlight) continue;
+      if (job.Home == &self) return &job;
+      if (other == nullptr) other = &job;
+    }
+    return other;
+  }
 
   // The loop of every worker; an error ends every worker's loop and is
   // raised by the calling thread.
   void Work(Worker& self) {
     try {
-      while (Job* job = TakeReadTurn()) {
+      while (Job* job = TakeReadTurn(self)) {
         const Fill fill = FillJob(*job);
         GiveReadTurn(*job, fill);
         if (fill != Fill::LongLine && !ConvertJob(self, *job)) return;
@@ -257,15 +283,17 @@ class Blocks {
   // --- the turns ----------------------------------------------------------
 
   // The job to read the next block into, once the text is free to read and
-  // the job that held its memory before is written; null at the end.
-  Job* TakeReadTurn() {
+  // a job is free; null at the end.
+  Job* TakeReadTurn(const Worker& self) {
     std::unique_lock<std::mutex> hold(Lock);
     Turns.wait(hold, [this] {
       return Stopping || Ended || (!Reading && NextRead < NextWrite + Jobs.size());
     });
     if (Stopping || Ended) return nullptr;
     Reading = true;
-    Job& job = JobAt(NextRead);
+    Job& job = *FreeJobFor(self);
+    job.InFlight = true;
+    InOrder[NextRead % InOrder.size()] = &job;
     job.Index = NextRead++;
     return &job;
   }
@@ -291,7 +319,7 @@ class Blocks {
     if (!Writing) {
       Writing = true;
       SetWriteTurn(true);
-      while (!Stopping && JobAt(NextWrite).Ready) {
+      while (!Stopping && NextWrite < NextRead && JobAt(NextWrite).Ready) {
         Job& next = JobAt(NextWrite);
         const bool last = !next.More;
         hold.unlock();
@@ -300,6 +328,7 @@ class Blocks {
         next.Ready = false;
         Turns.notify_all();
         if (!last) break;  // its converter goes on into the output block
+        next.InFlight = false;
         ++NextWrite;
       }
       Writing = false;
@@ -428,6 +457,7 @@ class Blocks {
   std::size_t LineRoom;    // the room of the longest record a block can hold
   std::size_t OutputRoom;  // an output block: an empty one always has room for a record
   std::vector<Job> Jobs;
+  std::vector<Job*> InOrder;  // (under the lock) the jobs in flight, by Index % size
   std::unique_ptr<BlockMemory> Memory;
   std::vector<std::unique_ptr<Worker>> Workers;  // 0: the calling thread
   std::size_t Started = 0;                       // threads started, from Workers[1] on
