@@ -267,6 +267,10 @@ threads() {
   done
   # Many files: each run free to use every CPU, against each run held to
   # the one CPU of its job slot; the total wall time of the whole set.
+  if ! command -v parallel >/dev/null; then
+    echo "many files: skipped, GNU parallel is not installed (apt-get install parallel)"
+    return
+  fi
   local params=$work/mixed.params
   local part=$(( $(numfmt --from=iec "$size") / files ))
   for ((i = 0; i < files; i++)); do "$datagen" mixed "$part" "$params" "$work/part$i.txt" "$i"; done

@@ -6,10 +6,8 @@ namespace tabulon {
 namespace {
 
 // The index of the smallest mask load that holds `length` bytes, or
-// kMaskedLongField when none does; kMaskedTableTrim for a short value whose
-// trim is looked up.
-std::size_t MaskLoadOf(std::size_t length, TrimKind trim) {
-  if (length >= 1 && length <= kTableTrimLimit && TrimsByTable(trim)) return kMaskedTableTrim;
+// kMaskedLongField when none does.
+std::size_t MaskLoadOf(std::size_t length) {
   std::size_t load = 0;
   while (load < kMaskLoadCount && length > kMaskLoadBytes[load]) ++load;
   return length <= kMaskedFieldLimit ? load : kMaskedLongField;
@@ -21,8 +19,7 @@ MaskedStep MaskedStepOf(const FieldPlan& field) {
   step.LastBit = step.MaskBits ^ (step.MaskBits >> 1);
   step.Offset = static_cast<std::uint32_t>(field.Offset);
   step.Length = static_cast<std::uint32_t>(field.Length);
-  step.Writer = static_cast<unsigned char>(
-      MaskedWriterIndex(field.Kind, MaskLoadOf(field.Length, field.Kind.Trim)));
+  step.Writer = static_cast<unsigned char>(MaskedWriterIndex(field.Kind, MaskLoadOf(field.Length)));
   return step;
 }
 

@@ -62,20 +62,10 @@ struct FieldPlan {
   FieldKind Kind = {TrimKind::None, TextKind::Plain};
 };
 
-// The values short enough for their right trims to be looked up in a table
-// (masked_field.h) in place of being worked out: 1 to kTableTrimLimit bytes.
-// A left trim alone takes a few instructions, no more than the lookup.
-inline constexpr std::size_t kTableTrimLimit = 4;
-constexpr bool TrimsByTable(TrimKind trim) {
-  return trim == TrimKind::Right || trim == TrimKind::Both;
-}
-
-// The masked writers: one per field kind and load, one more per kind for a
-// field too long for every load, and one for a short value trimmed by table
-// (the 8-byte load).
+// The masked writers: one per field kind and load, and one more per kind
+// for a field too long for every load.
 inline constexpr std::size_t kMaskedLongField = kMaskLoadCount;
-inline constexpr std::size_t kMaskedTableTrim = kMaskLoadCount + 1;
-inline constexpr std::size_t kMaskedChoices = kMaskLoadCount + 2;
+inline constexpr std::size_t kMaskedChoices = kMaskLoadCount + 1;
 inline constexpr std::size_t kMaskedWriterCount = kFieldKindCount * kMaskedChoices;
 
 constexpr std::size_t MaskedWriterIndex(FieldKind kind, std::size_t mask_load) {

@@ -80,7 +80,7 @@ static_assert(kMaskedRecordEnd < 256, "a masked writer index fits MaskedStep::Wr
 // kMaskedIndexLimit. A switch whose default cannot be reached lets the
 // compiler jump into the writers with no range test (it keeps one for a
 // chain of comparisons).
-inline constexpr std::size_t kMaskedIndexLimit = 96;
+inline constexpr std::size_t kMaskedIndexLimit = 80;
 static_assert(kMaskedRecordEnd < kMaskedIndexLimit, "every masked writer has its case below");
 
 template <typename Writer>
@@ -99,7 +99,6 @@ TABULON_INLINE void CallByMaskedIndex(unsigned index, Writer& writer) {
     TABULON_CASES16(32)
     TABULON_CASES16(48)
     TABULON_CASES16(64)
-    TABULON_CASES16(80)
     default:
       __builtin_unreachable();
   }
@@ -129,13 +128,6 @@ struct MaskedWriter {
       if constexpr (kLoad == kMaskedLongField) {
         Out = WriteLongField<kKind.Trim, kKind.Text>(Out, {Value, Step.Length}, Scan);
         *Out++ = Separator;
-      } else if constexpr (kLoad == kMaskedTableTrim) {
-        if constexpr (TrimsByTable(kKind.Trim)) {
-          Out = WriteMaskedField<kKind.Trim, kKind.Text, 8, kCommaMode, true>(
-              Out, Value, Step.Length, Step.MaskBits, Step.LastBit, Separator);
-        } else {
-          __builtin_unreachable();  // no step takes these
-        }
       } else {
         Out = WriteMaskedField<kKind.Trim, kKind.Text, kMaskLoadBytes[kLoad], kCommaMode>(
             Out, Value, Step.Length, Step.MaskBits, Step.LastBit, Separator);

@@ -51,31 +51,18 @@ constexpr TABULON_INLINE unsigned BitWidthBelow(std::uint64_t x) {
   }
 }
 
-// Whether the run of set bits of `lead` that ends right below bit `run` is
-// odd in length, for masks of up to eight bytes: row `run` (0 to 8; the
-// rows above are never asked for) by the mask's low byte.
-inline constexpr auto kOddRunBelow = [] {
-  std::array<std::array<unsigned char, 256>, 16> odd{};
-  for (unsigned run = 0; run <= 8; ++run) {
-    for (unsigned lead = 0; lead < 256; ++lead) {
-      unsigned length = 0;
-      while (length < run && ((lead >> (run - 1 - length)) & 1) != 0) ++length;
-      odd[run][lead] = static_cast<unsigned char>(length & 1);
-    }
-  }
-  return odd;
-}();
-
-// 1 when the lead-range bytes right below byte `run` of a value of up to
-// kBits bytes are odd in number, else 0.
-template <std::size_t kBits>
-constexpr TABULON_INLINE unsigned OddLeadRunBelow(std::uint64_t lead, unsigned run) {
-  if constexpr (kBits <= 8) {
-    return kOddRunBelow[run & 15][lead & 0xFF];  // the masks keep the read inside the table
-  } else {
-    const unsigned lead_run = run - BitWidth(~lead & masks::Below(run));
-    return lead_run & 1;
-  }
+// The bits right above the runs of set bits of x that are odd in length: a
+// run that starts at an even bit and is odd ends at an odd one, and the
+// other way round. Adding a run's lowest bit carries it to the bit above
+// it; the runs of each parity of start are carried apart, so that their
+// ends can be told by the parity of where they land. Every operation is a
+// plain one (no bit scan), and a bit depends on the bits below it only.
+constexpr TABULON_INLINE std::uint64_t OddRunEnds(std::uint64_t x) {
+  constexpr std::uint64_t kEven = 0x5555555555555555;
+  const std::uint64_t starts = x & ~(x << 1);
+  const std::uint64_t even_ends = (x + (starts & kEven)) & ~x;
+  const std::uint64_t odd_ends = (x + (starts & ~kEven)) & ~x;
+  return (even_ends & ~kEven) | (odd_ends & kEven);
 }
 
 // The leading blanks and pairs of a value: `blank` and `pairs` (the 0x81 of
@@ -100,21 +87,28 @@ constexpr TABULON_INLINE unsigned LeadingBlanksEnd(std::uint64_t skip, std::uint
 // of blanks and pairs, every pair but the lowest follows a blank or a 0x40
 // and so starts a character; the lowest one starts a character when the
 // lead-range bytes right before it are even in number (the run of them ends
-// at first at the latest). The first byte is never taken on its own: a
-// blank there counts as a byte kept. Whether the run starts with a pair, or
-// takes the whole value, varies from record to record in real data, so both
-// are worked out without a branch. `lead` marks the lead-range bytes of the
-// value, which has at most kBits bytes.
+// at first at the latest). The 0x81 of a pair is a lead-range byte and its
+// 0x40 is not, so that run with the 0x81 ends at the 0x40: odd before the
+// 0x81 when even with it. The pairs that are second bytes are worked out of
+// the masks alone, beside the search for the run's start, and not after
+// it. The first byte is never taken on its own: a blank there counts as a
+// byte kept. Whether the run starts with a pair, or takes the whole value,
+// varies from record to record in real data, so both are worked out without
+// a branch. `lead` marks the lead-range bytes of the value, which has at
+// most kBits bytes.
 template <std::size_t kBits>
 constexpr TABULON_INLINE unsigned TrailingBlanksEnd(std::uint64_t lead, std::uint64_t skip,
                                                     std::uint64_t blank, std::uint64_t pairs,
                                                     std::uint64_t valid, unsigned first) {
-  const std::uint64_t kept = (valid & ~skip) | (blank & (std::uint64_t{1} << first));
-  const unsigned run = std::max(first, BitWidthBelow<kBits>(kept));  // the trailing run starts here
-  // A run that starts with a pair keeps it when its 0x81 is a second byte,
-  // that is, after an odd run of lead-range bytes.
-  const unsigned kept_pair =
-      static_cast<unsigned>(pairs >> run) & OddLeadRunBelow<kBits>(lead, run);
+  // The run starts above the last byte that is neither a blank nor a pair,
+  // and above `first` (or the blank there); its search does not wait for
+  // `first`.
+  const unsigned after_kept = BitWidthBelow<kBits>(valid & ~skip);
+  const unsigned blank_first = static_cast<unsigned>(blank >> first) & 1;
+  const std::uint64_t second_bytes = pairs & ~(OddRunEnds(lead) >> 1);
+  const unsigned run = std::max(first + blank_first, after_kept);
+  // A run that starts with a pair keeps it when its 0x81 is a second byte.
+  const unsigned kept_pair = static_cast<unsigned>(second_bytes >> run) & 1;
   return run + 2 * kept_pair;
 }
 
@@ -222,51 +216,6 @@ constexpr TABULON_INLINE Trimmed TrimByMasks(const ClassMasks& m, unsigned n, st
   return t;
 }
 
-// The right trims (alone or with the left one) of values of 1 to
-// kTableTrimLimit bytes, looked up instead of worked out: by the value's
-// length and the four-bit masks of its blanks, its pairs and its lead bytes,
-// each entry the trimmed bounds as First | Last << 4. The table is filled at
-// compile time by TrimByMasks itself, so the two cannot disagree.
-static_assert(kTableTrimLimit == 4, "each mask of the index is one nibble");
-inline constexpr std::size_t kTableTrimIndexes = std::size_t{1} << (3 * kTableTrimLimit);
-
-template <TrimKind kTrim>
-inline constexpr auto kTrimTable = [] {
-  std::array<std::array<unsigned char, kTableTrimIndexes>, kTableTrimLimit> table{};
-  // Only the masks of n bits are ever looked up in the table of length n,
-  // and only they are worked out (a compiler's constant evaluation is
-  // bounded).
-  for (unsigned n = 1; n <= kTableTrimLimit; ++n) {
-    const std::uint64_t valid = masks::Below(n);
-    ClassMasks m{};
-    for (std::uint64_t blank = 0; blank <= valid; ++blank) {
-      for (std::uint64_t pairs = 0; pairs <= valid; ++pairs) {
-        for (std::uint64_t lead = 0; lead <= valid; ++lead) {
-          m[kBlanks] = blank;
-          m[kWideLeads] = pairs;
-          m[kWideTrails] = pairs << 1;
-          m[kLeads] = lead;
-          const Trimmed t = TrimByMasks<kTrim, 8>(m, n, valid, std::uint64_t{1} << (n - 1));
-          table[n - 1][blank | pairs << 4 | lead << 8] =
-              static_cast<unsigned char>(t.First | t.Last << 4);
-        }
-      }
-    }
-  }
-  return table;
-}();
-
-// TrimByMasks for a value of n bytes, 1 <= n <= kTableTrimLimit, by the table.
-template <TrimKind kTrim>
-TABULON_INLINE Trimmed TrimByTable(const ClassMasks& m, unsigned n, std::uint64_t valid) {
-  const std::uint64_t index =
-      (m[kBlanks] & valid) | PairsOf(m, valid) << 4 | (m[kLeads] & valid) << 8;
-  // The masks keep the read inside the table whatever the bytes.
-  const unsigned bounds =
-      kTrimTable<kTrim>[(n - 1) & (kTableTrimLimit - 1)][index & (kTableTrimIndexes - 1)];
-  return {bounds & 15, bounds >> 4};
-}
-
 // Copies the `length` bytes at `from`, each 0x22 doubled; bit k of `quotes`
 // marks a quote at from[k]. (Rare: kept out of the inlined writers.)
 [[gnu::noinline]] inline char* CopyDoublingQuotes(char* out, const char* from, std::uint64_t quotes,
@@ -315,19 +264,13 @@ TABULON_INLINE char* CopyText(char* out, const char* text, unsigned length, cons
 // byte, 0 when n is 0) and the separator after it.
 // kMaskedTail bytes after the value's end are readable; `out` has room for
 // LongestFieldText(n) + kCopySlack bytes.
-template <TrimKind kTrim, TextKind kText, std::size_t kBytes, bool kCommaMode,
-          bool kByTable = false>
+template <TrimKind kTrim, TextKind kText, std::size_t kBytes, bool kCommaMode>
 TABULON_INLINE char* WriteMaskedField(char* out, const char* value, unsigned n, std::uint64_t valid,
                                       std::uint64_t last, char separator) {
   const masks::LoadedBytes<kBytes> bytes(value);
   const masked::ClassMasks m =
       masked::MasksOf<masked::ClassesOf<kTrim, kText, kCommaMode>()>(bytes);
-  masked::Trimmed t;
-  if constexpr (kByTable) {
-    t = masked::TrimByTable<kTrim>(m, n, valid);
-  } else {
-    t = masked::TrimByMasks<kTrim, kBytes>(m, n, valid, last);
-  }
+  const masked::Trimmed t = masked::TrimByMasks<kTrim, kBytes>(m, n, valid, last);
   const char* text = value + t.First;
   const unsigned length = t.Last - t.First;
   if constexpr (kText == TextKind::Formula) {
