@@ -145,10 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Followed by bytes that the masked path may read and must not count.
   const std::size_t tail = text.size() % 2 == 0 ? kMaskedTail : 0;
   const std::string padded = text + std::string(tail, '\x81');
-  // Either build of the record text, where the CPU runs both.
-  RecordPlan plan = MakePlan(c.Table);
-  plan.WideText = plan.WideText && text.size() % 3 != 0;
-  AppendRecord(out, std::string_view(padded.data(), text.size()), plan, c.Separator, tail);
+  AppendRecord(out, std::string_view(padded.data(), text.size()), MakePlan(c.Table), c.Separator,
+               tail);
   WriteLineEnd(out);
   FUZZ_CHECK(PendingIoCode == 0);
   FUZZ_CHECK(WrittenSoFar(out, device) ==

@@ -8,13 +8,3 @@
 #else
 #define TABULON_SSE2 0
 #endif
-
-// Whether the record text is built a second time for CPUs with AVX2, BMI1
-// and BMI2, and chosen at run time (GCC and clang on x86-64): the vector
-// compares take three operands, so the loaded bytes are not copied before
-// each, and the bit operations are one instruction each.
-#if TABULON_SSE2 && defined(__x86_64__) && defined(__GNUC__)
-#define TABULON_WIDE_TEXT 1
-#else
-#define TABULON_WIDE_TEXT 0
-#endif

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "base/simd.h"
-
 namespace tabulon {
 namespace {
 
@@ -53,15 +51,6 @@ TextKind TextKindOf(unsigned char type_code) {
   }
 }
 
-bool CpuRunsWideText() {
-#if TABULON_WIDE_TEXT
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-         __builtin_cpu_supports("bmi2");
-#else
-  return false;
-#endif
-}
-
 RecordPlan MakePlan(const FieldTable& table) {
   const std::size_t count = table.FieldCount > 0 ? static_cast<std::size_t>(table.FieldCount) : 1;
   RecordPlan plan;
@@ -83,14 +72,6 @@ RecordPlan MakePlan(const FieldTable& table) {
     plan.MaskedSteps.push_back(MaskedStepOf(field));
   }
   plan.MaskedSteps.emplace_back();  // the record's end
-  // The wide build gains in the masked writers; a layout of long fields
-  // only, which call the scalar writers, keeps the other.
-  static const bool wide_text = CpuRunsWideText();
-  plan.WideText =
-      wide_text &&
-      std::any_of(plan.MaskedSteps.begin(), plan.MaskedSteps.end() - 1, [](const MaskedStep& step) {
-        return step.Writer % kMaskedChoices != kMaskedLongField;
-      });
   return plan;
 }
 

@@ -96,13 +96,7 @@ struct RecordPlan {
   std::vector<MaskedStep> MaskedSteps;
   std::size_t BytesReached = 0;  // the bytes of a record that any field reaches
   std::size_t LongestText = 0;   // the most bytes the field texts and separators can take
-  // The record text's build for AVX2, BMI1 and BMI2 (TABULON_WIDE_TEXT),
-  // where the CPU runs it; both builds give the same text.
-  bool WideText = false;
 };
-
-// Whether this CPU runs the record text's build for AVX2, BMI1 and BMI2.
-bool CpuRunsWideText();
 
 RecordPlan MakePlan(const FieldTable& table);
 

@@ -118,28 +118,11 @@ TABULON_INLINE char* WriteFields(char* out, std::string_view record, const Recor
 }
 
 // The record text, out of line: the fields' loop keeps its registers to
-// itself (inlined in the line loop, its writers spill), and is compiled once
-// for each instruction set.
+// itself (inlined in the line loop, its writers spill), and is compiled once.
 [[gnu::noinline]] char* WriteFieldsOutOfLine(char* out, std::string_view record,
                                              const RecordPlan& plan, char separator,
                                              std::size_t tail) {
   return WriteFields(out, record, plan, separator, tail);
-}
-
-#if TABULON_WIDE_TEXT
-[[gnu::noinline, gnu::target("avx2,bmi,bmi2")]] char* WriteWideFieldsOutOfLine(
-    char* out, std::string_view record, const RecordPlan& plan, char separator, std::size_t tail) {
-  return WriteFields(out, record, plan, separator, tail);
-}
-#endif
-
-// The record text by the plan's build: one branch a record, always the same.
-TABULON_INLINE char* WriteRecordText(char* out, std::string_view record, const RecordPlan& plan,
-                                     char separator, std::size_t tail) {
-#if TABULON_WIDE_TEXT
-  if (plan.WideText) return WriteWideFieldsOutOfLine(out, record, plan, separator, tail);
-#endif
-  return WriteFieldsOutOfLine(out, record, plan, separator, tail);
 }
 
 }  // namespace
@@ -147,7 +130,7 @@ TABULON_INLINE char* WriteRecordText(char* out, std::string_view record, const R
 void AppendRecord(LineFile& out, std::string_view record, const RecordPlan& plan, char separator,
                   std::size_t tail) {
   if (char* room = WriteRoom(out, RecordRoom(plan))) {
-    CommitWritten(out, WriteRecordText(room, record, plan, separator, tail));
+    CommitWritten(out, WriteFieldsOutOfLine(room, record, plan, separator, tail));
   } else {
     AppendRecordPiecewise(out, record, plan, separator);
   }
@@ -177,8 +160,9 @@ std::size_t ConvertBufferedLines(LineFile& text, LineFile& out, const RecordPlan
     if (after == nullptr) break;
     expected = static_cast<std::size_t>(stop - line);
     const std::string_view record(line, std::min(expected, reached));
-    next_out = WriteRecordText(next_out, record, plan, separator,
-                               static_cast<std::size_t>(end - (record.data() + record.size())));
+    next_out =
+        WriteFieldsOutOfLine(next_out, record, plan, separator,
+                             static_cast<std::size_t>(end - (record.data() + record.size())));
     next_out[0] = '\r';
     next_out[1] = '\n';
     next_out += 2;

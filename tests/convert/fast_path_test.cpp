@@ -185,7 +185,6 @@ TEST(FastRecordPath, AgreesWithThePlainRulesOnRandomLayouts) {
   for (int round = 0; round < 4000; ++round) {
     FieldTable table = RandomTable(rng);
     RecordPlan plan = MakePlan(table);
-    plan.WideText = plan.WideText && round % 2 == 0;  // either build of the record text
     char separator = rng() % 2 == 0 ? ',' : '\t';
     std::uint32_t capacity = capacities[rng() % 6];
     auto out = MemoryWriter(capacity);
@@ -265,7 +264,6 @@ TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
         auto out = MemoryWriter(kFileCapacity);
         std::string expected;
         for (std::size_t at = 0; at < length; ++at) {
-          plan.WideText = CpuRunsWideText() && at % 2 == 1;
           for (const char* marks : {"\"", ",", "\",", ",\""}) {
             std::string record(length, 'a');
             if (rng() % 2 == 0) record = RandomBytes(rng, length);
@@ -312,10 +310,8 @@ TEST(FastRecordPath, MaskedFieldsOfEveryWidth) {
         RecordPlan plan = MakePlan(table);
         auto out = MemoryWriter(kFileCapacity);
         std::string expected;
-        const int steps = spellings + 40;  // each in either build of the record text
-        for (int step = 0; step < 2 * steps; ++step) {
-          plan.WideText = CpuRunsWideText() && step >= steps;
-          const int round = step % steps - spellings;  // below 0 while spelling (either separator)
+        for (int step = 0; step < spellings + 40; ++step) {
+          const int round = step - spellings;  // below 0 while spelling (either separator)
           std::string record;
           if (round < 0) {
             for (int i = 0, k = step; i < width; ++i, k >>= 3) record += kSteering[k & 7];
