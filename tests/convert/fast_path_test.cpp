@@ -290,8 +290,8 @@ TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
 // One field of every width around the 16-byte blocks of the masked path,
 // with every trim and type, on values of blanks, pairs, lead and low bytes;
 // the bytes after the record are blanks and pairs that must not count.
-// Values of up to four bytes (whose trims are looked up) are first taken in
-// every spelling of eight bytes that steer the rules.
+// Values of up to four bytes are first taken in every spelling of eight
+// bytes that steer the rules.
 TEST(FastRecordPath, MaskedFieldsOfEveryWidth) {
   static constexpr unsigned char kTypes[] = {'X', 'E', 'N'};
   static constexpr unsigned char kTrims[] = {'L', 'R', 'T', 'Z', ' '};
