@@ -68,11 +68,6 @@ inline __m128i InRangeMask(__m128i v, __m128i low_end, __m128i bound) {
   return _mm_cmpgt_epi8(bound, _mm_add_epi8(v, low_end));
 }
 
-// The low k bits set (k below 64).
-constexpr std::uint64_t Below(unsigned k) {
-  return (std::uint64_t{1} << k) - 1;
-}
-
 // 16 * kBlocks bytes from p, all readable.
 template <std::size_t kBlocks>
 class ValueBytes {

@@ -260,7 +260,7 @@ TABULON_INLINE char* CopyText(char* out, const char* text, unsigned length, cons
 }  // namespace masked
 
 // The field text of the n-byte value at `value` (n at most kMaskedFieldLimit
-// and kBytes; `valid` is masks::Below(n), `last` the bit of its last
+// and kBytes; `valid` holds its low n bits, `last` the bit of its last
 // byte, 0 when n is 0) and the separator after it.
 // kMaskedTail bytes after the value's end are readable; `out` has room for
 // LongestFieldText(n) + kCopySlack bytes.

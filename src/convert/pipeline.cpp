@@ -123,18 +123,19 @@ enum class Fill {
   End,       // the data has ended (at its end, a Ctrl-Z or a failed read)
 };
 
+struct Worker;
+
 // One block of the text and its output, from its read to its write.
 struct Job {
-  std::size_t Index = 0;  // its place in the text
   char* Text = nullptr;
   std::size_t Size = 0;  // bytes of whole lines (the last job: up to the end)
   char* Output = nullptr;
   std::size_t OutputSize = 0;
-  std::exception_ptr Error;             // raised once its last output is written
-  bool Ready = false;                   // (under the lock) its output waits for its write
-  bool More = false;                    // (under the lock) and more of its lines will follow
-  bool InFlight = false;                // (under the lock) read and not yet written out
-  const struct Worker* Home = nullptr;  // the worker that takes it when it can
+  std::exception_ptr Error;      // raised once its last output is written
+  bool Ready = false;            // (under the lock) its output waits for its write
+  bool More = false;             // (under the lock) and more of its lines will follow
+  bool InFlight = false;         // (under the lock) read and not yet written out
+  const Worker* Home = nullptr;  // the worker that takes it when it can
 };
 
 // A thread that converts, with line files bound to its job's blocks (their
@@ -293,8 +294,7 @@ class Blocks {
     Reading = true;
     Job& job = *FreeJobFor(self);
     job.InFlight = true;
-    InOrder[NextRead % InOrder.size()] = &job;
-    job.Index = NextRead++;
+    InOrder[NextRead++ % InOrder.size()] = &job;
     return &job;
   }
 
