@@ -65,6 +65,25 @@ constexpr TABULON_INLINE std::uint64_t OddRunEnds(std::uint64_t x) {
   return (even_ends & ~kEven) | (odd_ends & kEven);
 }
 
+// OddRunEnds of eight bits, by table.
+inline constexpr auto kOddRunEnds = [] {
+  std::array<std::uint16_t, 256> ends{};
+  for (unsigned x = 0; x < ends.size(); ++x) ends[x] = static_cast<std::uint16_t>(OddRunEnds(x));
+  return ends;
+}();
+
+// OddRunEnds(x) up to bit kBits, for x of kBits bits from bit 0 on (the
+// bits above may be set): by table for a value of up to eight bytes, one
+// load in place of a dozen operations.
+template <std::size_t kBits>
+constexpr TABULON_INLINE std::uint64_t OddRunEndsBelow(std::uint64_t x) {
+  if constexpr (kBits <= 8) {
+    return kOddRunEnds[x & 0xFF];
+  } else {
+    return OddRunEnds(x);
+  }
+}
+
 // The leading blanks and pairs of a value: `blank` and `pairs` (the 0x81 of
 // each 0x81 0x40 inside the value) hold no bit beyond the value. The blanks
 // and pairs take turns without overlap, so the run of their bits from bit 0
@@ -105,7 +124,7 @@ constexpr TABULON_INLINE unsigned TrailingBlanksEnd(std::uint64_t lead, std::uin
   // `first`.
   const unsigned after_kept = BitWidthBelow<kBits>(valid & ~skip);
   const unsigned blank_first = static_cast<unsigned>(blank >> first) & 1;
-  const std::uint64_t second_bytes = pairs & ~(OddRunEnds(lead) >> 1);
+  const std::uint64_t second_bytes = pairs & ~(OddRunEndsBelow<kBits>(lead) >> 1);
   const unsigned run = std::max(first + blank_first, after_kept);
   // A run that starts with a pair keeps it when its 0x81 is a second byte.
   const unsigned kept_pair = static_cast<unsigned>(second_bytes >> run) & 1;
