@@ -65,22 +65,27 @@ constexpr TABULON_INLINE std::uint64_t OddRunEnds(std::uint64_t x) {
   return (even_ends & ~kEven) | (odd_ends & kEven);
 }
 
-// OddRunEnds of eight bits, by table.
-inline constexpr auto kOddRunEnds = [] {
-  std::array<std::uint16_t, 256> ends{};
-  for (unsigned x = 0; x < ends.size(); ++x) ends[x] = static_cast<std::uint16_t>(OddRunEnds(x));
+// Bit k set where the run of set bits of eight bits x that ends at bit k,
+// if one does, is even in length: ~(OddRunEnds(x) >> 1), by table.
+inline constexpr auto kEvenRunEnds = [] {
+  std::array<std::uint8_t, 256> ends{};
+  for (unsigned x = 0; x < ends.size(); ++x) {
+    ends[x] = static_cast<std::uint8_t>(~(OddRunEnds(x) >> 1));
+  }
   return ends;
 }();
 
-// OddRunEnds(x) up to bit kBits, for x of kBits bits from bit 0 on (the
-// bits above may be set): by table for a value of up to eight bytes, one
-// load in place of a dozen operations.
+// The 0x81 bytes of `pairs` that are second bytes of a character, of the
+// lead-range bytes `lead` of the value (of up to kBits bytes; lead's bits
+// above them may be set): those that end an even run of lead-range bytes.
+// By table for a value of up to eight bytes, one load in place of a dozen
+// operations.
 template <std::size_t kBits>
-constexpr TABULON_INLINE std::uint64_t OddRunEndsBelow(std::uint64_t x) {
+constexpr TABULON_INLINE std::uint64_t SecondBytePairs(std::uint64_t lead, std::uint64_t pairs) {
   if constexpr (kBits <= 8) {
-    return kOddRunEnds[x & 0xFF];
+    return pairs & kEvenRunEnds[lead & 0xFF];
   } else {
-    return OddRunEnds(x);
+    return pairs & ~(OddRunEnds(lead) >> 1);
   }
 }
 
@@ -124,7 +129,7 @@ constexpr TABULON_INLINE unsigned TrailingBlanksEnd(std::uint64_t lead, std::uin
   // `first`.
   const unsigned after_kept = BitWidthBelow<kBits>(valid & ~skip);
   const unsigned blank_first = static_cast<unsigned>(blank >> first) & 1;
-  const std::uint64_t second_bytes = pairs & ~(OddRunEndsBelow<kBits>(lead) >> 1);
+  const std::uint64_t second_bytes = SecondBytePairs<kBits>(lead, pairs);
   const unsigned run = std::max(first + blank_first, after_kept);
   // A run that starts with a pair keeps it when its 0x81 is a second byte.
   const unsigned kept_pair = static_cast<unsigned>(second_bytes >> run) & 1;
