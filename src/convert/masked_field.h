@@ -57,12 +57,15 @@ constexpr TABULON_INLINE unsigned BitWidthBelow(std::uint64_t x) {
 // it; the runs of each parity of start are carried apart, so that their
 // ends can be told by the parity of where they land. Every operation is a
 // plain one (no bit scan), and a bit depends on the bits below it only.
-constexpr TABULON_INLINE std::uint64_t OddRunEnds(std::uint64_t x) {
-  constexpr std::uint64_t kEven = 0x5555555555555555;
-  const std::uint64_t starts = x & ~(x << 1);
-  const std::uint64_t even_ends = (x + (starts & kEven)) & ~x;
-  const std::uint64_t odd_ends = (x + (starts & ~kEven)) & ~x;
-  return (even_ends & ~kEven) | (odd_ends & kEven);
+// Word is the unsigned type the work is done in: one of 32 bits for x below
+// 2^31 (its constants then fit the instructions that use them).
+template <typename Word = std::uint64_t>
+constexpr TABULON_INLINE std::uint64_t OddRunEnds(Word x) {
+  constexpr Word kEven = static_cast<Word>(0x5555555555555555);
+  const Word starts = x & static_cast<Word>(~(x << 1));
+  const Word even_ends = (x + (starts & kEven)) & static_cast<Word>(~x);
+  const Word odd_ends = (x + (starts & static_cast<Word>(~kEven))) & static_cast<Word>(~x);
+  return (even_ends & static_cast<Word>(~kEven)) | (odd_ends & kEven);
 }
 
 // Bit k set where the run of set bits of eight bits x that ends at bit k,
@@ -84,6 +87,8 @@ template <std::size_t kBits>
 constexpr TABULON_INLINE std::uint64_t SecondBytePairs(std::uint64_t lead, std::uint64_t pairs) {
   if constexpr (kBits <= 8) {
     return pairs & kEvenRunEnds[lead & 0xFF];
+  } else if constexpr (kBits <= 16) {
+    return pairs & ~(OddRunEnds(static_cast<std::uint32_t>(lead & 0xFFFF)) >> 1);
   } else {
     return pairs & ~(OddRunEnds(lead) >> 1);
   }
