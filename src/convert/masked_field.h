@@ -57,8 +57,9 @@ constexpr TABULON_INLINE unsigned BitWidthBelow(std::uint64_t x) {
 // it; the runs of each parity of start are carried apart, so that their
 // ends can be told by the parity of where they land. Every operation is a
 // plain one (no bit scan), and a bit depends on the bits below it only.
-// Word is the unsigned type the work is done in: one of 32 bits for x below
-// 2^31 (its constants then fit the instructions that use them).
+// Word is the unsigned type the work is done in: in one of 32 bits the
+// constants fit the instructions that use them, and the bits from 32 up are
+// lost (the end of a run that reaches bit 31).
 template <typename Word = std::uint64_t>
 constexpr TABULON_INLINE std::uint64_t OddRunEnds(Word x) {
   constexpr Word kEven = static_cast<Word>(0x5555555555555555);
@@ -87,8 +88,10 @@ template <std::size_t kBits>
 constexpr TABULON_INLINE std::uint64_t SecondBytePairs(std::uint64_t lead, std::uint64_t pairs) {
   if constexpr (kBits <= 8) {
     return pairs & kEvenRunEnds[lead & 0xFF];
-  } else if constexpr (kBits <= 16) {
-    return pairs & ~(OddRunEnds(static_cast<std::uint32_t>(lead & 0xFFFF)) >> 1);
+  } else if constexpr (kBits <= 32) {
+    // A pair's 0x81 lies below bit kBits - 1, so the end at bit 32 that
+    // 32 bits lose is never asked for.
+    return pairs & ~(OddRunEnds(static_cast<std::uint32_t>(lead)) >> 1);
   } else {
     return pairs & ~(OddRunEnds(lead) >> 1);
   }
