@@ -223,7 +223,10 @@ median_of() { tr ' ' '\n' <<<"$1" | grep . | median; }
 # One large file on one CPU (taskset -c 0) and on every CPU the machine has,
 # next to `cat > out` and the dd copy, interleaved; then many files at once
 # under `parallel -j N` (N = CPUs), each run free to use every CPU against
-# each held to one CPU of its own.
+# each held to one CPU of its own. GNU cat copies a regular file inside
+# the kernel (copy_file_range: no byte passes through the program), dd reads
+# and writes it as tabulon does: all/dd is the share of a plain copy that
+# handles the bytes itself.
 threads() {
   local size=${1:-200M} rounds=${2:-7} files=${3:-8}
   local cpus
@@ -234,8 +237,8 @@ threads() {
   local loops
   loops=$("$measure" sh -c 'for i in $(seq '"$cpus"'); do timeout 1 sh -c "while :; do :; done" & done; wait')
   printf '# CPUs free to a run: %.2f of %s\n' "$(awk '{ print ($2 + $3) / $1 }' <<<"$loops")" "$cpus"
-  printf '%-7s %9s %9s %9s %9s %9s %9s %9s\n' shape '1 CPU' "$cpus CPU" 'cat>out' 'dd' \
-    'all/1' 'all/cat' 'RSS KiB'
+  printf '%-7s %9s %9s %9s %9s %9s %9s %9s %9s\n' shape '1 CPU' "$cpus CPU" 'cat>out' 'dd' \
+    'all/1' 'all/cat' 'all/dd' 'RSS KiB'
   for shape in mixed narrow wide; do
     local params=$work/$shape.params text=$work/$shape.txt
     "$datagen" "$shape" "$size" "$params" "$text"
@@ -260,9 +263,10 @@ threads() {
     local one all cat dd
     one=$(median_of "${rate[one]}") all=$(median_of "${rate[all]}")
     cat=$(median_of "${rate[cat]}") dd=$(median_of "${rate[dd]}")
-    printf '%-7s %9.0f %9.0f %9.0f %9.0f %9.2f %9.2f %9d\n' "$shape" "$one" "$all" "$cat" "$dd" \
-      "$(awk -v a="$all" -v b="$one" 'BEGIN { print a / b }')" \
-      "$(awk -v a="$all" -v b="$cat" 'BEGIN { print a / b }')" "$rss"
+    printf '%-7s %9.0f %9.0f %9.0f %9.0f %9.2f %9.2f %9.2f %9d\n' "$shape" "$one" "$all" "$cat" \
+      "$dd" "$(awk -v a="$all" -v b="$one" 'BEGIN { print a / b }')" \
+      "$(awk -v a="$all" -v b="$cat" 'BEGIN { print a / b }')" \
+      "$(awk -v a="$all" -v b="$dd" 'BEGIN { print a / b }')" "$rss"
     rm -f "$text" "$work/out" "$work/stdout"
   done
   # Many files: each run free to use every CPU, against each run held to
