@@ -8,16 +8,20 @@
 // converts were last filled and converted on the same CPU, so their memory
 // is still in that CPU's caches and not in another's, whose copy would be
 // fetched or taken away first. One lock guards the turns (NextRead,
-// NextWrite, Reading, Writing, Ended, Stopping, BegunLine, Error), InOrder
-// and every job's Ready, More and InFlight; everything else has one owner at
-// a time:
+// NextWrite, Reading, Writing, Ended, Stopping, BegunLine, Error), InOrder,
+// every job's Ready, More and InFlight and every worker's Prepared;
+// everything else has one owner at a time:
 //
+// - Preparing (no turn): a worker starts by bringing its own jobs' text
+//   blocks into memory; until it has, they are nobody else's to take.
 // - The read turn (one thread at a time, Reading): owns the text file and
 //   Carry/CarryFrom, the bytes of a line begun after the last LF of the block
-//   read before (in that job's text block; they may hold a Ctrl-Z, which
+//   read before (in that job's text block, or for the first block in the
+//   text file's buffer; they may hold a Ctrl-Z, which
 //   ends the data where it lies). It fills a free job with the next block,
-//   once fewer than Jobs blocks are in flight (NextRead < NextWrite + Jobs),
-//   with the carried bytes and reads of the text file's own size.
+//   once one is not in flight and prepared (so fewer than Jobs blocks are
+//   in flight), with the carried bytes and reads of the text file's own
+//   size.
 // - Converting (no turn): the thread that filled a job owns its text, its
 //   output block and its Error until it marks the job Ready; a job that
 //   fills its output block is marked Ready with More, and its converter
@@ -88,6 +92,9 @@ inline void SetWriteTurn(bool) {}
 inline void CountConverted(std::size_t) {}
 #endif
 
+// The page size that Prepare steps by: the smallest of the systems built for.
+constexpr std::size_t kPageBytes = 4096;
+
 constexpr std::size_t kLargestBlock = 256 << 10;
 constexpr std::size_t kBlockStep = 16 << 10;
 constexpr std::size_t kSmallestBlock = kBlockStep;
@@ -135,7 +142,7 @@ struct Job {
   bool Ready = false;            // (under the lock) its output waits for its write
   bool More = false;             // (under the lock) and more of its lines will follow
   bool InFlight = false;         // (under the lock) read and not yet written out
-  const Worker* Home = nullptr;  // the worker that takes it when it can
+  const Worker* Home = nullptr;  // the worker that takes it when it can (set once)
 };
 
 // A thread that converts, with line files bound to its job's blocks (their
@@ -147,6 +154,9 @@ struct Worker {
   BufferedRun Run;    // the lines taken straight out of the block
   platform::Thread OsThread;
   class Blocks* Owner = nullptr;
+  // (under the lock) its jobs' text blocks are in memory: until then, no
+  // other worker takes them.
+  bool Prepared = false;
 };
 
 // The text and output blocks of every job, in one piece of memory.
@@ -227,8 +237,12 @@ class Blocks {
   // that start.
   BlocksEnd Run(SpillBuffer& spill) {
     if (Workers.empty()) return BlocksEnd::NotStarted;
-    Carry = TakeBuffered(Text, Jobs[0].Text);
-    CarryFrom = Jobs[0].Text;
+    // The bytes the text file's buffer holds start the first block, read
+    // from where they lie: the buffer is not refilled while the blocks run.
+    const std::string_view buffered = BufferedBytes(Text);
+    Carry = buffered.size();
+    CarryFrom = buffered.data();
+    TakeBufferedBytes(Text, buffered.size());
     while (Started + 1 < Workers.size() &&
            platform::StartThread(Workers[Started + 1]->OsThread, RunWorker,
                                  Workers[Started + 1].get())) {
@@ -256,20 +270,42 @@ class Blocks {
 
   // A job that is not in flight: one of the worker's own when it has one
   // free, so that its blocks stay in the caches of the CPU it runs on;
-  // null when every job is in flight.
+  // null when every job is in flight or not yet prepared by its worker (a
+  // worker whose thread did not start never prepares its jobs: they are
+  // left out).
   Job* FreeJobFor(const Worker& self) {
     Job* other = nullptr;
     for (Job& job : Jobs) {
-      if (job.InFlight) continue;
+      if (job.InFlight || !job.Home->Prepared) continue;
       if (job.Home == &self) return &job;
       if (other == nullptr) other = &job;
     }
     return other;
   }
 
+  // Brings the text blocks of the worker's own jobs into memory, a write to
+  // each page, before the worker takes a turn. The first use of a page
+  // costs a fault (on a virtual machine the host may have to provide the
+  // page, some microseconds each): taken in the read turn, the faults of
+  // every job would come one after the other while the other workers wait
+  // for the turn; here each worker takes those of its own jobs, side by side
+  // with the others.
+  void Prepare(Worker& self) {
+    for (Job& job : Jobs) {
+      if (job.Home != &self) continue;
+      for (std::size_t at = 0; at < TextRoom; at += kPageBytes) job.Text[at] = 0;
+    }
+    {
+      std::lock_guard<std::mutex> hold(Lock);
+      self.Prepared = true;
+    }
+    Turns.notify_all();
+  }
+
   // The loop of every worker; an error ends every worker's loop and is
   // raised by the calling thread.
   void Work(Worker& self) {
+    Prepare(self);
     try {
       while (Job* job = TakeReadTurn(self)) {
         const Fill fill = FillJob(*job);
@@ -287,8 +323,8 @@ class Blocks {
   // a job is free; null at the end.
   Job* TakeReadTurn(const Worker& self) {
     std::unique_lock<std::mutex> hold(Lock);
-    Turns.wait(hold, [this] {
-      return Stopping || Ended || (!Reading && NextRead < NextWrite + Jobs.size());
+    Turns.wait(hold, [this, &self] {
+      return Stopping || Ended || (!Reading && FreeJobFor(self) != nullptr);
     });
     if (Stopping || Ended) return nullptr;
     Reading = true;

@@ -66,14 +66,6 @@ void BindBlockWriter(LineFile& file, char* data, std::size_t capacity) {
   file.TransferAction = BlockFull;
 }
 
-std::size_t TakeBuffered(LineFile& file, char* to) {
-  if (file.State != StateReading || file.Position >= file.FillCount) return 0;
-  std::size_t size = file.FillCount - file.Position;
-  std::memcpy(to, file.BufferRef + file.Position, size);
-  file.Position = file.FillCount;
-  return size;
-}
-
 std::size_t ReadPiece(LineFile& file, char* to) {
   char* own = file.BufferRef;
   file.BufferRef = to;

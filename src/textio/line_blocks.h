@@ -26,10 +26,6 @@ inline std::size_t BlockRoom(const LineFile& file) {
 
 // --- a text file read in blocks ------------------------------------------
 
-// Moves the bytes waiting in the buffer of `file` to `to` (room for the
-// file's capacity); returns their number.
-std::size_t TakeBuffered(LineFile& file, char* to);
-
 // Reads the next piece of the data straight into `to`, as a refill of `file`
 // would: one request of the file's capacity. Returns the number of bytes, 0
 // at the end of the data; a failure leaves its code pending and gives 0.

@@ -116,7 +116,6 @@ class LineFile {
   friend LineFileAction ReplaceTransferAction(LineFile&, LineFileAction);
   friend void BindBlockReader(LineFile&, char*, std::size_t);
   friend void BindBlockWriter(LineFile&, char*, std::size_t);
-  friend std::size_t TakeBuffered(LineFile&, char*);
   friend std::size_t ReadPiece(LineFile&, char*);
   friend void BeginLine(LineFile&, const char*, std::size_t, SpillBuffer&, std::size_t);
   friend void AppendLines(LineFile&, const char*, std::size_t);
