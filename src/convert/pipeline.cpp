@@ -323,15 +323,15 @@ class Blocks {
   // a job is free; null at the end.
   Job* TakeReadTurn(const Worker& self) {
     std::unique_lock<std::mutex> hold(Lock);
-    Turns.wait(hold, [this, &self] {
-      return Stopping || Ended || (!Reading && FreeJobFor(self) != nullptr);
+    Job* job = nullptr;
+    Turns.wait(hold, [this, &self, &job] {
+      return Stopping || Ended || (!Reading && (job = FreeJobFor(self)) != nullptr);
     });
     if (Stopping || Ended) return nullptr;
     Reading = true;
-    Job& job = *FreeJobFor(self);
-    job.InFlight = true;
-    InOrder[NextRead++ % InOrder.size()] = &job;
-    return &job;
+    job->InFlight = true;
+    InOrder[NextRead++ % InOrder.size()] = job;
+    return job;
   }
 
   void GiveReadTurn(Job& job, Fill fill) {
