@@ -7,6 +7,7 @@
 #   bench/run.sh threads [SIZE ROUNDS FILES]  # 1 CPU against all, cat and dd; many files
 #   bench/run.sh draft [SEEDS]     # tabulon-check --draft on generated layouts (bench/draft_score.py)
 #   bench/run.sh against BINARY [SIZE ROUNDS [SHAPE...]]  # this build against another binary
+#   bench/run.sh instructions [SIZE [BINARY...]]  # instructions a record (callgrind), load-free
 #
 # "peers" times, interleaved and repeated on the same file: tabulon; a plain
 # read/write copy (dd bs=128K, the ceiling); cut -b on the same columns; and
@@ -344,11 +345,48 @@ against() {
   done
 }
 
+# Instructions a record of each shape (its fields beside it), for this build and any
+# other binaries given (callgrind counts every instruction the program
+# runs, on one thread: a measure that does not move with the machine's
+# load or its CPU, unlike any time). Each binary's output is compared with
+# this build's.
+instructions() {
+  local size=${1:-10M}
+  shift || true
+  command -v valgrind >/dev/null || { echo "instructions: valgrind is not installed" >&2; exit 1; }
+  local bins=("$tabulon" "$@")
+  printf '%-7s %9s %7s' shape records fields
+  for bin in "${bins[@]}"; do printf ' %16s' "$(basename "$(dirname "$bin")")/$(basename "$bin")"; done
+  echo
+  for shape in mixed narrow wide; do
+    local params=$work/$shape.params text=$work/$shape.txt
+    "$datagen" "$shape" "$size" "$params" "$text"
+    local records fields
+    records=$(wc -l <"$text")
+    fields=$(grep -c -v '^#' "$params")
+    printf '%-7s %9d %7d' "$shape" "$records" "$fields"
+    for bin in "${bins[@]}"; do
+      local log=$work/callgrind.log
+      taskset -c 0 valgrind --tool=callgrind --callgrind-out-file=/dev/null --log-file="$log" \
+        "$bin" -f "$params" "$text" "$work/out.csv"
+      [[ $bin == "$tabulon" ]] && mv "$work/out.csv" "$work/this.csv"
+      [[ ! -e $work/out.csv ]] || cmp -s "$work/this.csv" "$work/out.csv" ||
+        { echo "$shape: $bin writes other bytes" >&2; exit 1; }
+      local ir
+      ir=$(sed -n 's/.*Collected : \([0-9]*\).*/\1/p' "$log")
+      printf ' %16s' "$(awk -v i="$ir" -v r="$records" 'BEGIN { printf "%.1f", i / r }')"
+    done
+    echo
+    rm -f "$text" "$work"/*.csv "$work/callgrind.log"
+  done
+}
+
 case $mode in
   peers) shift || true; peers "$@" ;;
   scale) scale ;;
   threads) shift || true; threads "$@" ;;
   draft) python3 "$root/bench/draft_score.py" --check "$build/tabulon-check" --seeds "${2:-1001-1040}" ;;
   against) shift; against "$@" ;;
-  *) echo "usage: bench/run.sh [peers [SIZE [ROUNDS [SHAPE...]]] | scale | threads [SIZE [ROUNDS [FILES]]] | draft [SEEDS] | against BINARY [SIZE [ROUNDS [SHAPE...]]]]" >&2; exit 2 ;;
+  instructions) shift || true; instructions "$@" ;;
+  *) echo "usage: bench/run.sh [peers [SIZE [ROUNDS [SHAPE...]]] | scale | threads [SIZE [ROUNDS [FILES]]] | draft [SEEDS] | against BINARY [SIZE [ROUNDS [SHAPE...]]] | instructions [SIZE [BINARY...]]]" >&2; exit 2 ;;
 esac
