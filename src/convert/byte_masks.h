@@ -18,6 +18,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 namespace tabulon::masks {
@@ -182,6 +183,53 @@ class PairedBytes {
 
   __m128i Once;  // the eight bytes, then zeros
   __m128i Both;
+};
+
+// Four bytes from p in each quarter of one register: a compare against a
+// constant that holds one class in each quarter gives four classes of the
+// four bytes in one 16-bit mask, class k of byte i at bit 4 * k + i.
+class QuadBytes {
+ public:
+  explicit QuadBytes(const char* p) {
+    int word;
+    std::memcpy(&word, p, sizeof word);
+    All = _mm_shuffle_epi32(_mm_cvtsi32_si128(word), 0);
+  }
+
+  template <ByteClass k0, ByteClass k1, ByteClass k2, ByteClass k3>
+  unsigned Mask() const {
+    constexpr ByteClass kAll[] = {k0, k1, k2, k3};
+    constexpr bool kEqualsOnly = [&] {
+      for (const ByteClass& c : kAll) {
+        if (c.Flip != 0 || c.Range.First != c.Range.Last) return false;
+      }
+      return true;
+    }();
+    __m128i v = All;
+    if constexpr (kEqualsOnly) {
+      v = _mm_cmpeq_epi8(v,
+                         Quarters(k0.Range.First, k1.Range.First, k2.Range.First, k3.Range.First));
+    } else {
+      if constexpr (k0.Flip != 0 || k1.Flip != 0 || k2.Flip != 0 || k3.Flip != 0) {
+        v = _mm_xor_si128(v, Quarters(k0.Flip, k1.Flip, k2.Flip, k3.Flip));
+      }
+      v = InRangeMask(v, Quarters(LowEnd(k0), LowEnd(k1), LowEnd(k2), LowEnd(k3)),
+                      Quarters(Bound(k0), Bound(k1), Bound(k2), Bound(k3)));
+    }
+    return static_cast<unsigned>(_mm_movemask_epi8(v));
+  }
+
+ private:
+  static constexpr int LowEnd(ByteClass c) { return 0x80 - c.Range.First; }
+  static constexpr int Bound(ByteClass c) { return 0x80 + (c.Range.Last - c.Range.First + 1); }
+
+  // Four bytes each of a, b, c and d, taken modulo 256.
+  static __m128i Quarters(int a, int b, int c, int d) {
+    auto each = [](int x) { return static_cast<int>(0x01010101u * static_cast<unsigned char>(x)); };
+    return _mm_set_epi32(each(d), each(c), each(b), each(a));
+  }
+
+  __m128i All;
 };
 
 // The loaded bytes of a mask load of kBytes.

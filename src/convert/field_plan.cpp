@@ -13,13 +13,29 @@ std::size_t MaskLoadOf(std::size_t length) {
   return length <= kMaskedFieldLimit ? load : kMaskedLongField;
 }
 
-MaskedStep MaskedStepOf(const FieldPlan& field) {
+// QuadWritersPay for the fields of a plan.
+bool QuadWritersPayFor(const std::vector<FieldPlan>& fields) {
+  std::size_t quad = 0;
+  std::size_t quoted = 0;
+  for (const FieldPlan& field : fields) {
+    if (TakesQuadWriter(field)) {
+      ++quad;
+    } else if (field.Kind.Text != TextKind::Plain && field.Length <= kMaskedFieldLimit) {
+      ++quoted;
+    }
+  }
+  return QuadWritersPay(quad, quoted);
+}
+
+MaskedStep MaskedStepOf(const FieldPlan& field, bool quad_writers) {
   MaskedStep step;
   if (field.Length <= kMaskedFieldLimit) step.MaskBits = (std::uint64_t{1} << field.Length) - 1;
   step.LastBit = step.MaskBits ^ (step.MaskBits >> 1);
   step.Offset = static_cast<std::uint32_t>(field.Offset);
   step.Length = static_cast<std::uint32_t>(field.Length);
-  step.Writer = static_cast<unsigned char>(MaskedWriterIndex(field.Kind, MaskLoadOf(field.Length)));
+  const bool quad = quad_writers && TakesQuadWriter(field);
+  step.Writer = static_cast<unsigned char>(
+      MaskedWriterIndex(field.Kind, quad ? kMaskedQuadField : MaskLoadOf(field.Length)));
   return step;
 }
 
@@ -69,7 +85,10 @@ RecordPlan MakePlan(const FieldTable& table) {
     start += static_cast<std::uint32_t>(field.Width);
     plan.BytesReached = std::max(plan.BytesReached, field.Offset + field.Length);
     plan.LongestText += LongestFieldText(field.Length);  // at most 2^33 per field
-    plan.MaskedSteps.push_back(MaskedStepOf(field));
+  }
+  plan.QuadWriters = QuadWritersPayFor(plan.Fields);
+  for (const FieldPlan& field : plan.Fields) {
+    plan.MaskedSteps.push_back(MaskedStepOf(field, plan.QuadWriters));
   }
   plan.MaskedSteps.emplace_back();  // the record's end
   return plan;

@@ -80,7 +80,7 @@ static_assert(kMaskedRecordEnd < 256, "a masked writer index fits MaskedStep::Wr
 // kMaskedIndexLimit. A switch whose default cannot be reached lets the
 // compiler jump into the writers with no range test (it keeps one for a
 // chain of comparisons).
-inline constexpr std::size_t kMaskedIndexLimit = 80;
+inline constexpr std::size_t kMaskedIndexLimit = 96;
 static_assert(kMaskedRecordEnd < kMaskedIndexLimit, "every masked writer has its case below");
 
 template <typename Writer>
@@ -99,6 +99,7 @@ TABULON_INLINE void CallByMaskedIndex(unsigned index, Writer& writer) {
     TABULON_CASES16(32)
     TABULON_CASES16(48)
     TABULON_CASES16(64)
+    TABULON_CASES16(80)
     default:
       __builtin_unreachable();
   }
@@ -107,7 +108,10 @@ TABULON_INLINE void CallByMaskedIndex(unsigned index, Writer& writer) {
 #undef TABULON_CASE
 }
 
-template <bool kCommaMode>
+// kQuadWriters: whether the record loop has the four-byte writers
+// (RecordPlan::QuadWriters); a loop without them keeps its writers' masks in
+// registers.
+template <bool kCommaMode, bool kQuadWriters>
 struct MaskedWriter {
   char*& Out;
   const MaskedStep& Step;
@@ -128,6 +132,12 @@ struct MaskedWriter {
       if constexpr (kLoad == kMaskedLongField) {
         Out = WriteLongField<kKind.Trim, kKind.Text>(Out, {Value, Step.Length}, Scan);
         *Out++ = Separator;
+      } else if constexpr (kLoad == kMaskedQuadField) {
+        if constexpr (kKind.Trim == TrimKind::None || !kQuadWriters) {
+          __builtin_unreachable();  // no plan gives these such a step
+        } else {
+          Out = WriteQuadField<kKind.Trim, kKind.Text, kCommaMode>(Out, Value, Separator);
+        }
       } else {
         Out = WriteMaskedField<kKind.Trim, kKind.Text, kMaskLoadBytes[kLoad], kCommaMode>(
             Out, Value, Step.Length, Step.MaskBits, Step.LastBit, Separator);
@@ -139,11 +149,11 @@ struct MaskedWriter {
 // The field text of the step's field, which lies inside the record, and
 // the separator after it, and true; false at the step that ends the record.
 // The record is followed by at least kMaskedTail readable bytes; kCommaMode
-// is scan.CommaMode.
-template <bool kCommaMode>
+// is scan.CommaMode, kQuadWriters the plan's QuadWriters.
+template <bool kCommaMode, bool kQuadWriters>
 TABULON_INLINE bool WriteMaskedStep(char*& out, const MaskedStep& step, const char* record,
                                     RecordScan& scan, char separator) {
-  MaskedWriter<kCommaMode> writer{out, step, record + step.Offset, scan, separator};
+  MaskedWriter<kCommaMode, kQuadWriters> writer{out, step, record + step.Offset, scan, separator};
   CallByMaskedIndex(step.Writer, writer);
   return writer.More;
 }

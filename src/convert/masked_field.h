@@ -289,7 +289,105 @@ TABULON_INLINE char* CopyText(char* out, const char* text, unsigned length, cons
   }
 }
 
+// --- trimmed values of kQuadLength bytes, by table ---
+
+// The four classes whose mask (masks::QuadBytes) indexes a trim's table:
+// the blanks and both bytes of a full-width blank, and what else the trim
+// asks: the lead bytes (right trims), the low bytes ('Z'), or, where it
+// asks for nothing more, the quotes, which its index then leaves out.
+template <TrimKind kTrim>
+inline constexpr ClassName kQuadFourth = kTrim == TrimKind::Right || kTrim == TrimKind::Both
+                                             ? kLeads
+                                             : (kTrim == TrimKind::LeftLow ? kLows : kQuotes);
+template <TrimKind kTrim>
+inline constexpr unsigned kQuadIndexBits = kQuadFourth<kTrim> == kQuotes ? 12 : 16;
+
+// The trimmed bounds of the kQuadLength-byte value whose classes' mask is
+// `index`: First in the low four bits, Last in the high four. Worked out by
+// the mask trim itself, so that the table and the trim cannot disagree;
+// an index no value's bytes can give (a byte both a blank and a 0x40) gets
+// whatever it gives.
+template <TrimKind kTrim>
+constexpr unsigned char QuadTrimOf(std::size_t index) {
+  ClassMasks m{};
+  m[kBlanks] = index & 0xF;
+  m[kWideLeads] = (index >> 4) & 0xF;
+  m[kWideTrails] = (index >> 8) & 0xF;
+  m[kQuadFourth<kTrim>] = (index >> 12) & 0xF;
+  const Trimmed t = TrimByMasks<kTrim, 8>(m, kQuadLength, 0xF, 0x8);
+  return static_cast<unsigned char>(t.First | t.Last << 4);
+}
+
+// The table is worked out a part at a time, each part a constant of its
+// own, so that no one evaluation passes the compilers' limits on constant
+// evaluation (GCC's operations, clang's steps).
+inline constexpr std::size_t kQuadPart = 1024;
+
+template <TrimKind kTrim, std::size_t kFirst>
+inline constexpr auto kQuadTrimPart = [] {
+  std::array<unsigned char, kQuadPart> part{};
+  for (std::size_t i = 0; i < kQuadPart; ++i) part[i] = QuadTrimOf<kTrim>(kFirst + i);
+  return part;
+}();
+
+template <TrimKind kTrim, std::size_t... kParts>
+constexpr auto JoinQuadTrims(std::index_sequence<kParts...>) {
+  std::array<unsigned char, kQuadPart * sizeof...(kParts)> trims{};
+  std::size_t at = 0;
+  for (const auto* part : {&kQuadTrimPart<kTrim, kParts * kQuadPart>...}) {
+    for (unsigned char bounds : *part) trims[at++] = bounds;
+  }
+  return trims;
+}
+
+// The trimmed bounds of every value of kQuadLength bytes, by its classes'
+// mask (QuadTrimOf).
+template <TrimKind kTrim>
+inline constexpr auto kQuadTrims = JoinQuadTrims<kTrim>(
+    std::make_index_sequence<(std::size_t{1} << kQuadIndexBits<kTrim>) / kQuadPart>{});
+
 }  // namespace masked
+
+// The field text of the kQuadLength-byte value at `value` with a trim, and
+// the separator after it: its trim is one load from the trim's table,
+// indexed by one compare's mask. The conditions of WriteMaskedField hold.
+template <TrimKind kTrim, TextKind kText, bool kCommaMode>
+TABULON_INLINE char* WriteQuadField(char* out, const char* value, char separator) {
+  using namespace masked;
+  constexpr ClassName kFourth = kQuadFourth<kTrim>;
+  const masks::QuadBytes bytes(value);
+  const unsigned classes = bytes.Mask<kClasses[kBlanks], kClasses[kWideLeads],
+                                      kClasses[kWideTrails], kClasses[kFourth]>();
+  const unsigned bounds = kQuadTrims<kTrim>[classes & ((1u << kQuadIndexBits<kTrim>)-1)];
+  const unsigned first = bounds & 0xF;
+  const unsigned length = (bounds >> 4) - first;
+  unsigned quotes = kFourth == kQuotes ? classes >> 12 : 0;
+  unsigned commas = 0;
+  constexpr bool kFormulaComma = kText == TextKind::Formula && kCommaMode;
+  if constexpr ((kText != TextKind::Plain && kFourth != kQuotes) || kFormulaComma) {
+    const unsigned more =
+        bytes.Mask<kClasses[kQuotes], kClasses[kCommas], kClasses[kQuotes], kClasses[kQuotes]>();
+    if constexpr (kFourth != kQuotes) quotes = more & 0xF;
+    commas = (more >> 4) & 0xF;
+  }
+  if constexpr (kText == TextKind::Formula) {
+    *out = '=';  // taken back when it does not belong
+    out += TakesFormulaMark(kCommaMode, commas != 0) ? 1 : 0;
+  }
+  const char* text = value + first;
+  if constexpr (kText != TextKind::Plain) {
+    *out++ = '"';
+    if (quotes != 0) [[unlikely]] {
+      out = CopyDoublingQuotes(out, text, quotes >> first, length);
+      return CloseQuoted(out, separator);
+    }
+  }
+  std::memcpy(out, text, kQuadLength);  // the text and at most three bytes of room
+  out += length;
+  if constexpr (kText != TextKind::Plain) return CloseQuoted(out, separator);
+  *out = separator;
+  return out + 1;
+}
 
 // The field text of the n-byte value at `value` (n at most kMaskedFieldLimit
 // and kBytes; `valid` holds its low n bits, `last` the bit of its last

@@ -40,20 +40,21 @@ TABULON_INLINE char* WriteScalarFields(char* out, std::string_view record, const
 // readable bytes after it, which the long fields' copies may read too; one
 // loop for each separator, so that the 'E' fields of a tab-separated run
 // take no comma test.
-template <bool kCommaMode>
+template <bool kCommaMode, bool kQuadWriters>
 TABULON_INLINE char* WriteMaskedFieldsAs(char* out, std::string_view record, const RecordPlan& plan,
                                          char separator) {
   RecordScan scan = ScanOf(record, plan, separator, kMaskedTail);
   const MaskedStep* step = plan.MaskedSteps.data();
-  while (WriteMaskedStep<kCommaMode>(out, *step++, record.data(), scan, separator)) {
+  while (WriteMaskedStep<kCommaMode, kQuadWriters>(out, *step++, record.data(), scan, separator)) {
   }
   return out - 1;
 }
 
+template <bool kQuadWriters>
 TABULON_INLINE char* WriteMaskedFields(char* out, std::string_view record, const RecordPlan& plan,
                                        char separator) {
-  return separator == ',' ? WriteMaskedFieldsAs<true>(out, record, plan, ',')
-                          : WriteMaskedFieldsAs<false>(out, record, plan, separator);
+  return separator == ',' ? WriteMaskedFieldsAs<true, kQuadWriters>(out, record, plan, ',')
+                          : WriteMaskedFieldsAs<false, kQuadWriters>(out, record, plan, separator);
 }
 #endif
 
@@ -105,11 +106,12 @@ void AppendRecordPiecewise(LineFile& out, std::string_view record, const RecordP
 namespace {
 
 // Inline in AppendRecord: the call would cost a few per cent.
+template <bool kQuadWriters>
 TABULON_INLINE char* WriteFields(char* out, std::string_view record, const RecordPlan& plan,
                                  char separator, std::size_t tail) {
 #if TABULON_BYTE_MASKS
   if (record.size() >= plan.BytesReached && tail >= kMaskedTail) {
-    return WriteMaskedFields(out, record, plan, separator);
+    return WriteMaskedFields<kQuadWriters>(out, record, plan, separator);
   }
 #else
   static_cast<void>(tail);
@@ -118,11 +120,26 @@ TABULON_INLINE char* WriteFields(char* out, std::string_view record, const Recor
 }
 
 // The record text, out of line: the fields' loop keeps its registers to
-// itself (inlined in the line loop, its writers spill), and is compiled once.
+// itself (inlined in the line loop, its writers spill). It is compiled
+// twice, with and without the four-byte writers: with them, the compiler
+// keeps the other writers' masks in memory, which costs the layouts
+// that do not use them (see RecordPlan::QuadWriters).
+template <bool kQuadWriters>
 [[gnu::noinline]] char* WriteFieldsOutOfLine(char* out, std::string_view record,
                                              const RecordPlan& plan, char separator,
                                              std::size_t tail) {
-  return WriteFields(out, record, plan, separator, tail);
+  return WriteFields<kQuadWriters>(out, record, plan, separator, tail);
+}
+
+// The record text by the loop the plan takes; `quad` is plan.QuadWriters.
+TABULON_INLINE char* WriteRecordText(bool quad, char* out, std::string_view record,
+                                     const RecordPlan& plan, char separator, std::size_t tail) {
+#if TABULON_BYTE_MASKS
+  if (quad) return WriteFieldsOutOfLine<true>(out, record, plan, separator, tail);
+#else
+  static_cast<void>(quad);
+#endif
+  return WriteFieldsOutOfLine<false>(out, record, plan, separator, tail);
 }
 
 }  // namespace
@@ -130,7 +147,7 @@ TABULON_INLINE char* WriteFields(char* out, std::string_view record, const Recor
 void AppendRecord(LineFile& out, std::string_view record, const RecordPlan& plan, char separator,
                   std::size_t tail) {
   if (char* room = WriteRoom(out, RecordRoom(plan))) {
-    CommitWritten(out, WriteFieldsOutOfLine(room, record, plan, separator, tail));
+    CommitWritten(out, WriteRecordText(plan.QuadWriters, room, record, plan, separator, tail));
   } else {
     AppendRecordPiecewise(out, record, plan, separator);
   }
@@ -150,6 +167,7 @@ std::size_t ConvertBufferedLines(LineFile& text, LineFile& out, const RecordPlan
   // Kept in locals: the record text is a call, after which values behind a
   // reference would be read again.
   const std::size_t reached = plan.BytesReached;
+  const bool quad = plan.QuadWriters;
   std::size_t budget = run.Budget;
   std::size_t expected = run.Expected;
   std::size_t lines = 0;
@@ -160,9 +178,8 @@ std::size_t ConvertBufferedLines(LineFile& text, LineFile& out, const RecordPlan
     if (after == nullptr) break;
     expected = static_cast<std::size_t>(stop - line);
     const std::string_view record(line, std::min(expected, reached));
-    next_out =
-        WriteFieldsOutOfLine(next_out, record, plan, separator,
-                             static_cast<std::size_t>(end - (record.data() + record.size())));
+    next_out = WriteRecordText(quad, next_out, record, plan, separator,
+                               static_cast<std::size_t>(end - (record.data() + record.size())));
     next_out[0] = '\r';
     next_out[1] = '\n';
     next_out += 2;

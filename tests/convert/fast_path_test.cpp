@@ -234,6 +234,7 @@ TEST(FastRecordPath, RecordsLongerAndShorterThanTheLayout) {
 TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
   struct Layout {
     std::vector<int> Widths;
+    bool QuadWriters = false;  // the loop with the four-byte writers
   };
   const Layout layouts[] = {
       {{5, 11, 16}},              // reach 32
@@ -241,9 +242,10 @@ TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
       {{7, 20, 30, 40, 20, 11}},  // reach 128
       {{64, 65}},                 // reach 129
       {{3, 200}},
-      {{1, 1, 1, 1, 100}},        // a long formula field whose 'Z' trim takes commas
-      {std::vector<int>(17, 4)},  // every kind next to others, as in short-field layouts
-      {{1, 2, 3, 4, 5, 6, 7, 8, 9, 8, 7, 6, 5, 4, 3, 2, 1}},  // every kind at 1 to 8 bytes
+      {{1, 1, 1, 1, 100}},              // a long formula field whose 'Z' trim takes commas
+      {std::vector<int>(17, 4), true},  // every kind next to others, as in short-field layouts
+      {{1, 2, 3, 4, 5, 6, 7, 8, 9, 8, 7, 6, 5, 4, 3, 2, 1}},   // every kind at 1 to 8 bytes
+      {{4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 12, 20, 40, 70}, true},  // every load in that loop
   };
   static constexpr unsigned char kTypes[] = {'X', 'E', 'N'};
   static constexpr unsigned char kTrims[] = {'T', ' ', 'L', 'R', 'Z'};
@@ -258,6 +260,7 @@ TEST(FastRecordPath, QuotesAndCommasAtEveryOffset) {
     }
     table.FieldCount = static_cast<int>(layout.Widths.size());
     RecordPlan plan = MakePlan(table);
+    EXPECT_EQ(plan.QuadWriters, layout.QuadWriters) << "reach " << plan.BytesReached;
     for (char separator : {',', '\t'}) {
       for (std::size_t length :
            {1u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 127u, 128u, 129u, 203u, 300u}) {
