@@ -69,6 +69,31 @@ inline __m128i InRangeMask(__m128i v, __m128i low_end, __m128i bound) {
   return _mm_cmpgt_epi8(bound, _mm_add_epi8(v, low_end));
 }
 
+// A class's `low_end` and `bound` for InRangeMask, and whether it is one
+// byte value, told by a compare for equality.
+constexpr int LowEndOf(ByteClass c) {
+  return 0x80 - c.Range.First;
+}
+constexpr int BoundOf(ByteClass c) {
+  return 0x80 + (c.Range.Last - c.Range.First + 1);
+}
+constexpr bool IsOneValue(ByteClass c) {
+  return c.Flip == 0 && c.Range.First == c.Range.Last;
+}
+
+// The byte mask of `v` against one class in each group of its lanes:
+// Lanes::Of(x...) spreads one value per class over that class's lanes.
+template <typename Lanes, ByteClass... kClass>
+unsigned LanesMask(__m128i v) {
+  if constexpr ((IsOneValue(kClass) && ...)) {
+    v = _mm_cmpeq_epi8(v, Lanes::Of(kClass.Range.First...));
+  } else {
+    if constexpr (((kClass.Flip != 0) || ...)) v = _mm_xor_si128(v, Lanes::Of(kClass.Flip...));
+    v = InRangeMask(v, Lanes::Of(LowEndOf(kClass)...), Lanes::Of(BoundOf(kClass)...));
+  }
+  return static_cast<unsigned>(_mm_movemask_epi8(v));
+}
+
 // 16 * kBlocks bytes from p, all readable.
 template <std::size_t kBlocks>
 class ValueBytes {
@@ -105,11 +130,9 @@ class ValueBytes {
       return AtMost(r.Last);
     } else {
       return Collect([](__m128i v) {
-        constexpr ByteRange kRange = kClass.Range;
-        return InRangeMask(
-            _mm_xor_si128(v, _mm_set1_epi8(static_cast<char>(kClass.Flip))),
-            _mm_set1_epi8(static_cast<char>(0x80 - kRange.First)),
-            _mm_set1_epi8(static_cast<char>(0x80 + (kRange.Last - kRange.First + 1))));
+        return InRangeMask(_mm_xor_si128(v, _mm_set1_epi8(static_cast<char>(kClass.Flip))),
+                           _mm_set1_epi8(static_cast<char>(LowEndOf(kClass))),
+                           _mm_set1_epi8(static_cast<char>(BoundOf(kClass))));
       });
     }
   }
@@ -159,26 +182,17 @@ class PairedBytes {
 
  private:
   // Eight bytes of `low` then eight of `high`, taken modulo 256.
-  static __m128i Halves(int low, int high) {
-    constexpr std::uint64_t kEach = 0x0101010101010101;
-    return _mm_set_epi64x(static_cast<long long>(kEach * static_cast<unsigned char>(high)),
-                          static_cast<long long>(kEach * static_cast<unsigned char>(low)));
-  }
+  struct Halves {
+    static __m128i Of(int low, int high) {
+      constexpr std::uint64_t kEach = 0x0101010101010101;
+      return _mm_set_epi64x(static_cast<long long>(kEach * static_cast<unsigned char>(high)),
+                            static_cast<long long>(kEach * static_cast<unsigned char>(low)));
+    }
+  };
 
   template <ByteClass kFirst, ByteClass kSecond>
   static std::uint64_t Mask(__m128i v) {
-    constexpr ByteRange a = kFirst.Range;
-    constexpr ByteRange b = kSecond.Range;
-    if constexpr (kFirst.Flip == 0 && kSecond.Flip == 0 && a.First == a.Last && b.First == b.Last) {
-      v = _mm_cmpeq_epi8(v, Halves(a.First, b.First));
-    } else {
-      if constexpr (kFirst.Flip != 0 || kSecond.Flip != 0) {
-        v = _mm_xor_si128(v, Halves(kFirst.Flip, kSecond.Flip));
-      }
-      v = InRangeMask(v, Halves(0x80 - a.First, 0x80 - b.First),
-                      Halves(0x80 + (a.Last - a.First + 1), 0x80 + (b.Last - b.First + 1)));
-    }
-    return static_cast<std::uint32_t>(_mm_movemask_epi8(v));
+    return LanesMask<Halves, kFirst, kSecond>(v);
   }
 
   __m128i Once;  // the eight bytes, then zeros
@@ -198,36 +212,19 @@ class QuadBytes {
 
   template <ByteClass k0, ByteClass k1, ByteClass k2, ByteClass k3>
   unsigned Mask() const {
-    constexpr ByteClass kAll[] = {k0, k1, k2, k3};
-    constexpr bool kEqualsOnly = [&] {
-      for (const ByteClass& c : kAll) {
-        if (c.Flip != 0 || c.Range.First != c.Range.Last) return false;
-      }
-      return true;
-    }();
-    __m128i v = All;
-    if constexpr (kEqualsOnly) {
-      v = _mm_cmpeq_epi8(v,
-                         Quarters(k0.Range.First, k1.Range.First, k2.Range.First, k3.Range.First));
-    } else {
-      if constexpr (k0.Flip != 0 || k1.Flip != 0 || k2.Flip != 0 || k3.Flip != 0) {
-        v = _mm_xor_si128(v, Quarters(k0.Flip, k1.Flip, k2.Flip, k3.Flip));
-      }
-      v = InRangeMask(v, Quarters(LowEnd(k0), LowEnd(k1), LowEnd(k2), LowEnd(k3)),
-                      Quarters(Bound(k0), Bound(k1), Bound(k2), Bound(k3)));
-    }
-    return static_cast<unsigned>(_mm_movemask_epi8(v));
+    return LanesMask<Quarters, k0, k1, k2, k3>(All);
   }
 
  private:
-  static constexpr int LowEnd(ByteClass c) { return 0x80 - c.Range.First; }
-  static constexpr int Bound(ByteClass c) { return 0x80 + (c.Range.Last - c.Range.First + 1); }
-
   // Four bytes each of a, b, c and d, taken modulo 256.
-  static __m128i Quarters(int a, int b, int c, int d) {
-    auto each = [](int x) { return static_cast<int>(0x01010101u * static_cast<unsigned char>(x)); };
-    return _mm_set_epi32(each(d), each(c), each(b), each(a));
-  }
+  struct Quarters {
+    static __m128i Of(int a, int b, int c, int d) {
+      auto each = [](int x) {
+        return static_cast<int>(0x01010101u * static_cast<unsigned char>(x));
+      };
+      return _mm_set_epi32(each(d), each(c), each(b), each(a));
+    }
+  };
 
   __m128i All;
 };

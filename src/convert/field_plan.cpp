@@ -13,8 +13,18 @@ std::size_t MaskLoadOf(std::size_t length) {
   return length <= kMaskedFieldLimit ? load : kMaskedLongField;
 }
 
-// QuadWritersPay for the fields of a plan.
-bool QuadWritersPayFor(const std::vector<FieldPlan>& fields) {
+// Whether a field can take a four-byte writer: a trim on exactly
+// kQuadLength bytes.
+bool TakesQuadWriter(const FieldPlan& field) {
+  return field.Length == kQuadLength && field.Kind.Trim != TrimKind::None;
+}
+
+// Whether the loop with the four-byte writers pays for these fields: at
+// least half as many take them as there are other fields of type 'X' or
+// 'E' within the masks. A four-byte writer saves 20 to 30 instructions of a
+// trim worked out; in that loop the other quoted writers take 8 to 13 more
+// (their masks kept in memory), the plain ones none.
+bool QuadWritersPay(const std::vector<FieldPlan>& fields) {
   std::size_t quad = 0;
   std::size_t quoted = 0;
   for (const FieldPlan& field : fields) {
@@ -24,7 +34,7 @@ bool QuadWritersPayFor(const std::vector<FieldPlan>& fields) {
       ++quoted;
     }
   }
-  return QuadWritersPay(quad, quoted);
+  return quad > 0 && 2 * quad >= quoted;
 }
 
 MaskedStep MaskedStepOf(const FieldPlan& field, bool quad_writers) {
@@ -86,7 +96,7 @@ RecordPlan MakePlan(const FieldTable& table) {
     plan.BytesReached = std::max(plan.BytesReached, field.Offset + field.Length);
     plan.LongestText += LongestFieldText(field.Length);  // at most 2^33 per field
   }
-  plan.QuadWriters = QuadWritersPayFor(plan.Fields);
+  plan.QuadWriters = QuadWritersPay(plan.Fields);
   for (const FieldPlan& field : plan.Fields) {
     plan.MaskedSteps.push_back(MaskedStepOf(field, plan.QuadWriters));
   }

@@ -98,28 +98,13 @@ struct RecordPlan {
   // One step per field, in the same order, then one that ends the record.
   std::vector<MaskedStep> MaskedSteps;
   // Whether the steps use the four-byte writers (kMaskedQuadField), and the
-  // record loop compiled with them runs (see QuadWritersPay).
+  // record loop compiled with them runs (QuadWritersPay in field_plan.cpp).
   bool QuadWriters = false;
   std::size_t BytesReached = 0;  // the bytes of a record that any field reaches
   std::size_t LongestText = 0;   // the most bytes the field texts and separators can take
 };
 
 RecordPlan MakePlan(const FieldTable& table);
-
-// Whether a field can take a four-byte writer: a trim on exactly
-// kQuadLength bytes.
-constexpr bool TakesQuadWriter(const FieldPlan& field) {
-  return field.Length == kQuadLength && field.Kind.Trim != TrimKind::None;
-}
-
-// Whether the loop with the four-byte writers pays for a layout with
-// `quad` fields that take them and `quoted` other fields of type 'X' or
-// 'E' within the masks. A four-byte writer saves 20 to 30 instructions of
-// a trim worked out; in that loop the other quoted writers take 8 to 13
-// more (their masks kept in memory), the plain ones none.
-constexpr bool QuadWritersPay(std::size_t quad, std::size_t quoted) {
-  return quad > 0 && 2 * quad >= quoted;
-}
 
 // The longest field text of an n-byte value: every byte a doubled quote,
 // two quotes, a '=' and the separator after it.
