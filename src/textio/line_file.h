@@ -133,6 +133,13 @@ class LineFile {
   bool DroppingText = false;     // a write-out failed: the rest of the current text is dropped
   bool FlushesEachLine = false;  // set at open: FlushAction does something after a line end
   bool NameTooLong = false;      // the bound name did not fit FileName: opening gives code 3
+  // A disk file opened by name for writing sets its disk space aside ahead
+  // of its write-outs (LineFileActions::ReserveFor); once it has, closing
+  // gives back what is left past its end.
+  bool ReservesSpace = false;
+  bool HoldsReserve = false;
+  std::uint64_t WrittenOut = 0;    // bytes written out since the open, while it reserves
+  std::uint64_t ReservedRoom = 0;  // bytes set aside and not yet written
   char FileName[platform::kMaxNameLength + 1] = {};
   char
       OwnBuffer[kFileCapacity];  // left uninitialised: only bytes below FillCount/Position are read

@@ -9,12 +9,14 @@
 #include <unistd.h>
 #endif
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "platform/platform.h"
 #include "platform/temp_dir.h"
 #include "support/owned_forms.h"
 #include "textio/io_codes.h"
@@ -236,6 +238,39 @@ TEST_F(LineFileTest, PipeIsNotWrittenAtALineEnd) {
   CloseLineFile(*file);
   EXPECT_EQ(TakePending(), 0);
   ::close(reader);
+}
+
+// An output sets its space aside ahead of its writes once it passes 1 MiB,
+// never before, and closing gives back what is left past its end; the bytes
+// are those written.
+TEST_F(LineFileTest, LargeOutputSetsItsSpaceAsideAndGivesBackTheRest) {
+  const std::string path = Dir.Path("out.txt");
+  auto held_past = [&path](std::intmax_t size) {  // disk space held past `size` bytes
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? std::intmax_t{st.st_blocks} * 512 - size : -1;
+  };
+  auto file = NewFile();
+  BindName(*file, path);
+  ASSERT_EQ(OpenForWriting(*file), 0);
+  if (!platform::ReserveAhead(HandleOf(*file), 1)) GTEST_SKIP() << "no space set aside here";
+  platform::ReleaseReserved(HandleOf(*file));
+  const std::intmax_t kMiB = 1 << 20;
+  std::string expected;
+  // Bytes written, and the least and most space then held past them.
+  for (auto [written, least, most] :
+       {std::array{kMiB / 2, -kMiB, kMiB / 8}, std::array{3 * kMiB, 4 * kMiB, 9 * kMiB}}) {
+    for (const std::string line(998, 'x'); std::ssize(expected) < written;
+         expected += line + "\r\n") {
+      WriteText(*file, line);
+      WriteLineEnd(*file);
+    }
+    EXPECT_GE(held_past(std::ssize(expected)), least) << written;
+    EXPECT_LE(held_past(std::ssize(expected)), most) << written;
+  }
+  CloseLineFile(*file);
+  EXPECT_EQ(TakePending(), 0);
+  EXPECT_LE(held_past(std::ssize(expected)), kMiB / 8);
+  EXPECT_TRUE(test::TempDir::Read(path) == expected);
 }
 
 // A failed write-out drops its block and the rest of the text being written;

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -252,6 +253,37 @@ std::int32_t Write(Handle handle, const char* data, std::size_t size) {
     size -= static_cast<std::size_t>(n);
   }
   return 0;
+}
+
+namespace {
+
+bool IsRegularFile(int fd, struct stat& st) {
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+bool ReserveAhead(Handle handle, std::uint64_t size) {
+#if defined(__linux__)
+  const int fd = static_cast<int>(handle);
+  struct stat st {};
+  if (handle == kConsoleHandle || !IsRegularFile(fd, st)) return false;
+  const off_t offset = ::lseek(fd, 0, SEEK_CUR);
+  if (offset < 0 || size > static_cast<std::uint64_t>(INT64_MAX - offset)) return false;
+  return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, offset, static_cast<off_t>(size)) == 0;
+#else
+  static_cast<void>(handle);
+  static_cast<void>(size);
+  return false;
+#endif
+}
+
+void ReleaseReserved(Handle handle) {
+  const int fd = static_cast<int>(handle);
+  struct stat st {};
+  // Cutting a file to its own size frees the blocks past its end.
+  if (handle != kConsoleHandle && IsRegularFile(fd, st))
+    static_cast<void>(::ftruncate(fd, st.st_size));
 }
 
 std::int32_t Close(Handle handle) {

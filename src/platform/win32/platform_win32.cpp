@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -217,6 +218,28 @@ std::int32_t Write(Handle handle, const char* data, std::size_t size) {
     size -= done;
   }
   return 0;
+}
+
+// The allocation size of a disk file: NTFS keeps allocated clusters past
+// the end until the handle is closed or the allocation is set again.
+bool ReserveAhead(Handle handle, std::uint64_t size) {
+  HANDLE h = ToHandle(handle);
+  LARGE_INTEGER offset{};
+  if (::GetFileType(h) != FILE_TYPE_DISK || !::SetFilePointerEx(h, offset, &offset, FILE_CURRENT) ||
+      size > static_cast<std::uint64_t>(INT64_MAX - offset.QuadPart)) {
+    return false;
+  }
+  FILE_ALLOCATION_INFO info{};
+  info.AllocationSize.QuadPart = offset.QuadPart + static_cast<LONGLONG>(size);
+  return ::SetFileInformationByHandle(h, FileAllocationInfo, &info, sizeof info) != 0;
+}
+
+void ReleaseReserved(Handle handle) {
+  HANDLE h = ToHandle(handle);
+  FILE_ALLOCATION_INFO info{};
+  if (::GetFileType(h) == FILE_TYPE_DISK && ::GetFileSizeEx(h, &info.AllocationSize)) {
+    ::SetFileInformationByHandle(h, FileAllocationInfo, &info, sizeof info);
+  }
 }
 
 std::int32_t Close(Handle handle) {
