@@ -60,10 +60,11 @@ std::int32_t Write(Handle handle, const char* data, std::size_t size);
 
 // Sets aside the disk space of the next `size` bytes from the current
 // offset of a regular file, without changing the file's size, so that the
-// writes there find it allocated: on Linux's file systems a write into the
-// page cache that has to allocate costs about a third more. Only a hint:
-// false where the file is no regular file or its file system cannot or has
-// no room, and the writes then allocate as ever. A run that is killed
+// writes there find it allocated (on ext4 a write into the page cache that
+// has to allocate costs about a third more). Only a hint, given where it
+// pays (POSIX: ext4; Windows: any disk file): false where the file is no
+// regular file or its file system is another, cannot or has no room, and
+// the writes then allocate as ever. A run that is killed
 // leaves the space set aside past the file's end until the file is emptied
 // or removed; ReleaseReserved gives it back.
 bool ReserveAhead(Handle handle, std::uint64_t size);

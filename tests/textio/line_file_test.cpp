@@ -258,7 +258,7 @@ TEST_F(LineFileTest, LargeOutputSetsItsSpaceAsideAndGivesBackTheRest) {
   std::string expected;
   // Bytes written, and the least and most space then held past them.
   for (auto [written, least, most] :
-       {std::array{kMiB / 2, -kMiB, kMiB / 8}, std::array{3 * kMiB, 4 * kMiB, 9 * kMiB}}) {
+       {std::array{kMiB / 2, -kMiB, 2 * kMiB}, std::array{3 * kMiB, 4 * kMiB, 9 * kMiB}}) {
     for (const std::string line(998, 'x'); std::ssize(expected) < written;
          expected += line + "\r\n") {
       WriteText(*file, line);

@@ -11,6 +11,9 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/vfs.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -263,11 +266,19 @@ bool IsRegularFile(int fd, struct stat& st) {
 
 }  // namespace
 
+// Only on ext4, where it was measured to pay: its delayed allocation makes
+// every page written reserve its block. XFS writes as cheaply without, and
+// its fallocate waits on its log; tmpfs fills the pages with zeros first.
 bool ReserveAhead(Handle handle, std::uint64_t size) {
 #if defined(__linux__)
+  constexpr decltype(statfs::f_type) kExt4Magic = 0xEF53;
   const int fd = static_cast<int>(handle);
   struct stat st {};
-  if (handle == kConsoleHandle || !IsRegularFile(fd, st)) return false;
+  struct statfs fs {};
+  if (handle == kConsoleHandle || !IsRegularFile(fd, st) || ::fstatfs(fd, &fs) != 0 ||
+      fs.f_type != kExt4Magic) {
+    return false;
+  }
   const off_t offset = ::lseek(fd, 0, SEEK_CUR);
   if (offset < 0 || size > static_cast<std::uint64_t>(INT64_MAX - offset)) return false;
   return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, offset, static_cast<off_t>(size)) == 0;
