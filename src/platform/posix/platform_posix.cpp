@@ -281,7 +281,11 @@ bool ReserveAhead(Handle handle, std::uint64_t size) {
   }
   const off_t offset = ::lseek(fd, 0, SEEK_CUR);
   if (offset < 0 || size > static_cast<std::uint64_t>(INT64_MAX - offset)) return false;
-  return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, offset, static_cast<off_t>(size)) == 0;
+  if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, offset, static_cast<off_t>(size)) == 0) return true;
+  // A call that ran out of room may have set part of it aside: given back
+  // at once, as the caller holds nothing.
+  static_cast<void>(::ftruncate(fd, st.st_size));
+  return false;
 #else
   static_cast<void>(handle);
   static_cast<void>(size);
