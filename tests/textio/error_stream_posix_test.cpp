@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "platform/platform.h"
 #include "platform/temp_dir.h"
 #include "textio/error_stream.h"
 #include "textio/io_codes.h"
@@ -42,7 +43,12 @@ std::string Drain(int fd) {
 
 class ErrorStreamTest : public ::testing::Test {
  protected:
-  void SetUp() override { PendingIoCode = 0; }
+  // The files earlier tests read stay the process's inputs, and a file
+  // that reuses one's inode would take no messages.
+  void SetUp() override {
+    PendingIoCode = 0;
+    platform::ForgetRunInputs();
+  }
 };
 
 // A message longer than the 128-byte buffer goes out in full blocks as the
