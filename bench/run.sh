@@ -8,6 +8,7 @@
 #   bench/run.sh draft [SEEDS]     # tabulon-check --draft on generated layouts (bench/draft_score.py)
 #   bench/run.sh against BINARY [SIZE ROUNDS [SHAPE...]]  # this build against another binary
 #   bench/run.sh instructions [SIZE [BINARY...]]  # instructions a record (callgrind), load-free
+#   bench/run.sh reserve [SIZE ROUNDS [DIR...]]  # writes with the space set aside first, and without
 #
 # "peers" times, interleaved and repeated on the same file: tabulon; a plain
 # read/write copy (dd bs=128K, the ceiling); cut -b on the same columns; and
@@ -381,6 +382,41 @@ instructions() {
   done
 }
 
+# The kernel's cost of writing a file in 64 KiB requests (the output's
+# write-outs) with its space set aside first (fallocate --keep-size, as an
+# output past 1 MiB sets it aside on ext4) and without, on the file system
+# of each DIR (default the work directory): median wall and system seconds.
+reserve() {
+  local size=${1:-200M} rounds=${2:-7}
+  shift 2 || shift $#
+  local dirs=("$@")
+  ((${#dirs[@]})) || dirs=("$work")
+  command -v fallocate >/dev/null || { echo "reserve: fallocate (util-linux) is missing" >&2; exit 1; }
+  "$datagen" mixed "$size" "$work/mixed.params" "$work/mixed.txt"
+  local text=$work/mixed.txt bytes
+  bytes=$(stat -c %s "$text")
+  printf '%-24s %10s %10s %10s %10s %7s\n' "file system" "plain" "sys" "set aside" "sys" "ratio"
+  for dir in "${dirs[@]}"; do
+    local out=$dir/reserve.out plain=() plain_sys=() aside=() aside_sys=()
+    for ((r = 0; r < rounds; r++)); do
+      local result
+      rm -f "$out"
+      result=$(timed dd if="$text" of="$out" bs=64K status=none)
+      plain+=("${result%% *}"); plain_sys+=("$(cut -d' ' -f3 <<<"$result")")
+      rm -f "$out"
+      result=$(timed sh -c ": > '$out' && fallocate -n -l $bytes '$out' && dd if='$text' of='$out' bs=64K conv=notrunc status=none")
+      aside+=("${result%% *}"); aside_sys+=("$(cut -d' ' -f3 <<<"$result")")
+    done
+    rm -f "$out"
+    local a b
+    a=$(median_of "${plain[*]}") b=$(median_of "${aside[*]}")
+    printf '%-24s %10s %10s %10s %10s %7.2f\n' "$(stat -f -c %T "$dir")" "$a" \
+      "$(median_of "${plain_sys[*]}")" "$b" "$(median_of "${aside_sys[*]}")" \
+      "$(awk -v a="$a" -v b="$b" 'BEGIN { print a / b }')"
+  done
+  rm -f "$text"
+}
+
 case $mode in
   peers) shift || true; peers "$@" ;;
   scale) scale ;;
@@ -388,5 +424,6 @@ case $mode in
   draft) python3 "$root/bench/draft_score.py" --check "$build/tabulon-check" --seeds "${2:-1001-1040}" ;;
   against) shift; against "$@" ;;
   instructions) shift || true; instructions "$@" ;;
-  *) echo "usage: bench/run.sh [peers [SIZE [ROUNDS [SHAPE...]]] | scale | threads [SIZE [ROUNDS [FILES]]] | draft [SEEDS] | against BINARY [SIZE [ROUNDS [SHAPE...]]] | instructions [SIZE [BINARY...]]]" >&2; exit 2 ;;
+  reserve) shift || true; reserve "$@" ;;
+  *) echo "usage: bench/run.sh [peers [SIZE [ROUNDS [SHAPE...]]] | scale | threads [SIZE [ROUNDS [FILES]]] | draft [SEEDS] | against BINARY [SIZE [ROUNDS [SHAPE...]]] | instructions [SIZE [BINARY...]] | reserve [SIZE [ROUNDS [DIR...]]]]" >&2; exit 2 ;;
 esac

@@ -266,9 +266,18 @@ bool IsRegularFile(int fd, struct stat& st) {
 
 }  // namespace
 
-// Only on ext4, where it was measured to pay: its delayed allocation makes
-// every page written reserve its block. XFS writes as cheaply without, and
-// its fallocate waits on its log; tmpfs fills the pages with zeros first.
+void ReleaseReserved(Handle handle) {
+  const int fd = static_cast<int>(handle);
+  struct stat st {};
+  // Cutting a file to its own size frees the blocks past its end.
+  if (handle != kConsoleHandle && IsRegularFile(fd, st))
+    static_cast<void>(::ftruncate(fd, st.st_size));
+}
+
+// Only on ext4, where it pays (bench/run.sh reserve): its delayed
+// allocation makes every page written reserve its block. XFS writes as
+// cheaply without, and its fallocate waits on its log; tmpfs fills the
+// pages with zeros first.
 bool ReserveAhead(Handle handle, std::uint64_t size) {
 #if defined(__linux__)
   constexpr decltype(statfs::f_type) kExt4Magic = 0xEF53;
@@ -284,21 +293,13 @@ bool ReserveAhead(Handle handle, std::uint64_t size) {
   if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, offset, static_cast<off_t>(size)) == 0) return true;
   // A call that ran out of room may have set part of it aside: given back
   // at once, as the caller holds nothing.
-  static_cast<void>(::ftruncate(fd, st.st_size));
+  ReleaseReserved(handle);
   return false;
 #else
   static_cast<void>(handle);
   static_cast<void>(size);
   return false;
 #endif
-}
-
-void ReleaseReserved(Handle handle) {
-  const int fd = static_cast<int>(handle);
-  struct stat st {};
-  // Cutting a file to its own size frees the blocks past its end.
-  if (handle != kConsoleHandle && IsRegularFile(fd, st))
-    static_cast<void>(::ftruncate(fd, st.st_size));
 }
 
 std::int32_t Close(Handle handle) {
